@@ -1,0 +1,328 @@
+#include "motion/StepperMotor.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "motion/RoundHalfEven.h"
+
+namespace motion {
+
+TStepperMotor::TStepperMotor(int32_t motorIndex, platform::TimerService& timers)
+    : timers_(timers), motorIndex_(motorIndex), timer_(timers) {
+    timer_.SetOnTimer(TMultiMediaTimer::TimerEvent(
+        [](void* motor, TMultiMediaTimer&) { static_cast<TStepperMotor*>(motor)->TimerEvent(); },
+        this));
+}
+
+TStepperMotor::~TStepperMotor() = default;
+
+double TStepperMotor::RampPeriod(const TsmProgramStep& step, int32_t i) {
+    const double f = step.Frequency;
+    const double t = step.RampTime;
+    // Without a ramp, and with a ramp towards 0 Hz (where the formula would divide by 0),
+    // f = 0 gives period 0: no further step is timed.
+    if (f == 0) return 0;
+    if (!(t > 0)) return 1 / f;
+
+    const double a = f / t;
+    // The ramp length and the step numbers stay doubles: huge f * T cannot overflow them.
+    const double n = std::floor(0.5 * a * (t * t));
+    const double steps = step.Steps;
+    const double k = i;
+    if (2 * k < steps) {
+        if (k < n) return std::sqrt(2 * (k + 1) / a) - std::sqrt(2 * k / a);
+        return 1 / f;
+    }
+    if (k < steps - n) return 1 / f;
+    return std::sqrt(2 * (steps - k) / a) - std::sqrt(2 * (steps - k - 1) / a);
+}
+
+uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
+    static constexpr uint8_t kRight[4] = {1, 3, 0, 2};  // 0 -> 1 -> 3 -> 2 -> 0
+    static constexpr uint8_t kLeft[4] = {2, 0, 3, 1};   // 0 -> 2 -> 3 -> 1 -> 0
+    if (phase > 3) return 0;
+    if (direction == kDirRight) return kRight[phase];
+    if (direction == kDirLeft) return kLeft[phase];
+    return phase;
+}
+
+void TStepperMotor::StartProgram() {
+    SetRunning(true);
+    timer_.SetInterval(0);
+    timer_.SetEnabled(true);
+    Tick();
+}
+
+void TStepperMotor::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        nextStepTime_ = 0;
+        lastSentTime_ = 0;
+        period_ = 0;
+        stepIndex_ = 0;
+        stepCounter_ = 0;
+        SetRunningLocked(false);
+        jogging_ = false;
+        finished_ = true;
+    }
+    // Outside the lock: the kill waits for a running event, which may be waiting for the lock.
+    timer_.SetEnabled(false);
+}
+
+void TStepperMotor::SetRunning(bool value) {
+    std::lock_guard lock(mutex_);
+    SetRunningLocked(value);
+}
+
+void TStepperMotor::SetRunningLocked(bool value) {
+    if (value == running_) return;
+    running_ = value;
+    if (value) {
+        passCompleted_ = false;
+        finished_ = false;
+        nextStepTime_ = timer_.TickSeconds();
+        passCount_ = 0;
+        stepInPass_ = false;
+    }
+}
+
+void TStepperMotor::StartJog(uint8_t direction) {
+    double interval;
+    {
+        std::lock_guard lock(mutex_);
+        jogging_ = true;
+        jogDirection_ = direction;
+        interval = controlFrequency_ > 0 ? 1 / controlFrequency_ : 10.0;
+    }
+    timer_.SetInterval(interval);
+    timer_.SetEnabled(true);
+}
+
+void TStepperMotor::Step(uint8_t direction) {
+    uint32_t sleepMs = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (maxFrequency_ > 0) {
+            const double now = timer_.TickSeconds();
+            if (now < nextAllowedTime_) {
+                const double ms = RoundHalfEven(1000 / maxFrequency_);
+                sleepMs = ms < std::numeric_limits<uint32_t>::max()
+                              ? static_cast<uint32_t>(ms)
+                              : std::numeric_limits<uint32_t>::max();
+            }
+            // The allowance first, so that 1000 Hz allows exactly "now" again.
+            nextAllowedTime_ = now + (1 / maxFrequency_ - 0.001);
+        }
+    }
+    if (sleepMs != 0) timers_.Sleep(sleepMs);
+    if (direction != kDirRight && direction != kDirLeft) return;  // a pause only takes time
+
+    StepEvent onStep;
+    {
+        std::lock_guard lock(mutex_);
+        phase_ = NextPhase(phase_, direction);
+        onStep = onStep_;
+    }
+    onStep(motorIndex_, direction);
+
+    int32_t position;
+    TextDisplay* display;
+    {
+        std::lock_guard lock(mutex_);
+        // Wraps at the ends of the range instead of overflowing.
+        const uint32_t moved =
+            static_cast<uint32_t>(position_) + (direction == kDirRight ? 1u : ~0u);
+        position_ = static_cast<int32_t>(moved);
+        position = position_;
+        display = positionDisplay_;
+    }
+    if (display != nullptr) {
+        char text[16];
+        const auto end = std::to_chars(text, text + sizeof text, position).ptr;
+        display->SetText(std::string_view(text, static_cast<size_t>(end - text)));
+    }
+}
+
+void TStepperMotor::Tick() {
+    // The walk over exhausted program steps is a loop rather than a recursion, so that any
+    // number of empty records in a row is passed in constant stack. The callbacks come in the
+    // order the recursive description gives: every OnFinished passed on the way and the step
+    // first, then one OnStepChanged for every program step left.
+    int finishedEvents = 0;
+    int stepChanges = 0;
+    bool ended = false;
+    bool emit = false;
+    double period = 0;
+    uint8_t direction = kDirNone;
+    MotorEvent onFinished;
+    MotorEvent onStepChanged;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_) return;  // stopped while this event was on its way
+        for (;;) {
+            if (stepIndex_ >= program_.Count()) {
+                stepIndex_ = 0;
+                stepCounter_ = 0;
+                ++finishedEvents;
+                if (!program_.Looping || program_.Count() == 0 || !stepInPass_) {
+                    SetRunningLocked(false);
+                    ended = true;
+                    break;
+                }
+                stepInPass_ = false;
+            }
+            const TsmProgramStep& step = program_.Items(stepIndex_);
+            if (step.Steps <= stepCounter_) {
+                stepCounter_ = 0;
+                ++stepIndex_;
+                ++stepChanges;
+                continue;
+            }
+            period = RampPeriod(step, stepCounter_);
+            direction = step.Direction;
+            ++stepCounter_;
+            stepInPass_ = true;
+            emit = true;
+            break;
+        }
+        onFinished = onFinished_;
+        onStepChanged = onStepChanged_;
+    }
+
+    if (ended) timer_.SetEnabled(false);
+    for (int i = 0; i < finishedEvents; ++i)
+        onFinished(motorIndex_);
+    if (emit) {
+        // Re-time first: the step's own work (limiter, callbacks, output) does not add to it.
+        timer_.SetInterval(period);
+        Step(direction);
+    }
+    for (int i = 0; i < stepChanges; ++i)
+        onStepChanged(motorIndex_);
+}
+
+void TStepperMotor::TimerEvent() {
+    bool running;
+    bool jogging;
+    uint8_t jogDirection;
+    {
+        std::lock_guard lock(mutex_);
+        running = running_;
+        jogging = jogging_;
+        jogDirection = jogDirection_;
+    }
+    if (running) {
+        Tick();
+    } else if (jogging) {
+        Step(jogDirection);
+    }
+}
+
+double TStepperMotor::NextPeriod() {
+    std::lock_guard lock(mutex_);
+    if (period_ > 0) return period_;
+    for (;;) {
+        if (stepIndex_ >= program_.Count()) {
+            stepIndex_ = 0;
+            stepCounter_ = 0;
+            ++passCount_;
+            passCompleted_ = true;
+            finished_ = false;
+            if (!program_.Looping || program_.Count() == 0 || !stepInPass_) {
+                SetRunningLocked(false);
+                if (program_.Count() == 0) finished_ = true;
+                period_ = 0;
+                lastSentTime_ = 0;
+                return kEndOfProgram;
+            }
+            stepInPass_ = false;
+        }
+        const TsmProgramStep& step = program_.Items(stepIndex_);
+        if (step.Steps <= stepCounter_) {
+            stepCounter_ = 0;
+            ++stepIndex_;
+            continue;
+        }
+        stepInPass_ = true;
+        period_ = RampPeriod(step, stepCounter_);
+        return period_;
+    }
+}
+
+void TStepperMotor::AdvanceStep() {
+    std::lock_guard lock(mutex_);
+    ++stepCounter_;
+    nextStepTime_ += period_;
+    period_ = 0;
+}
+
+uint8_t TStepperMotor::CurrentDirection() {
+    std::lock_guard lock(mutex_);
+    // The program may have been shortened since NextPeriod found this step.
+    if (stepIndex_ < 0 || stepIndex_ >= program_.Count()) return kDirNone;
+    return program_.Items(stepIndex_).Direction;
+}
+
+void TStepperMotor::SetOnStep(StepEvent handler) {
+    std::lock_guard lock(mutex_);
+    onStep_ = handler;
+}
+
+void TStepperMotor::SetOnStepChanged(MotorEvent handler) {
+    std::lock_guard lock(mutex_);
+    onStepChanged_ = handler;
+}
+
+void TStepperMotor::SetOnFinished(MotorEvent handler) {
+    std::lock_guard lock(mutex_);
+    onFinished_ = handler;
+}
+
+void TStepperMotor::SetPositionDisplay(TextDisplay* display) {
+    std::lock_guard lock(mutex_);
+    positionDisplay_ = display;
+}
+
+#define Q417_FIELD_GETTER(Type, Name, field) \
+    Type TStepperMotor::Name() const {       \
+        std::lock_guard lock(mutex_);        \
+        return field;                        \
+    }
+#define Q417_FIELD_SETTER(Type, Name, field)    \
+    void TStepperMotor::Set##Name(Type value) { \
+        std::lock_guard lock(mutex_);           \
+        field = value;                          \
+    }
+
+Q417_FIELD_GETTER(bool, Running, running_)
+Q417_FIELD_GETTER(bool, Jogging, jogging_)
+Q417_FIELD_GETTER(uint8_t, JogDirection, jogDirection_)
+Q417_FIELD_GETTER(int32_t, StepIndex, stepIndex_)
+Q417_FIELD_GETTER(int32_t, StepCounter, stepCounter_)
+Q417_FIELD_GETTER(double, NextAllowedTime, nextAllowedTime_)
+Q417_FIELD_GETTER(double, Period, period_)
+Q417_FIELD_GETTER(double, NextStepTime, nextStepTime_)
+Q417_FIELD_GETTER(int32_t, PassCount, passCount_)
+Q417_FIELD_GETTER(uint8_t, Phase, phase_)
+Q417_FIELD_SETTER(uint8_t, Phase, phase_)
+Q417_FIELD_GETTER(int32_t, Position, position_)
+Q417_FIELD_SETTER(int32_t, Position, position_)
+Q417_FIELD_GETTER(bool, Finished, finished_)
+Q417_FIELD_SETTER(bool, Finished, finished_)
+Q417_FIELD_GETTER(bool, PassCompleted, passCompleted_)
+Q417_FIELD_SETTER(bool, PassCompleted, passCompleted_)
+Q417_FIELD_GETTER(double, LastSentTime, lastSentTime_)
+Q417_FIELD_SETTER(double, LastSentTime, lastSentTime_)
+Q417_FIELD_GETTER(double, ControlFrequency, controlFrequency_)
+Q417_FIELD_SETTER(double, ControlFrequency, controlFrequency_)
+Q417_FIELD_GETTER(double, MaxFrequency, maxFrequency_)
+Q417_FIELD_SETTER(double, MaxFrequency, maxFrequency_)
+Q417_FIELD_GETTER(uint8_t, ResetDirection, resetDirection_)
+Q417_FIELD_SETTER(uint8_t, ResetDirection, resetDirection_)
+
+#undef Q417_FIELD_GETTER
+#undef Q417_FIELD_SETTER
+
+}  // namespace motion

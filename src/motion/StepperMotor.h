@@ -1,0 +1,155 @@
+// TStepperMotor: the per-motor engine. It turns a motor program into single motor steps with
+// trapezoidal (or, for short moves, triangular) speed ramps, advances the 2-bit Gray phase code
+// and the position counter, and raises the step, step-changed and finished callbacks.
+//
+// Two ways of running, chosen by the window for the port setting:
+// - host-timed (parallel port, "USB (slow)", jogging): the motor's own TMultiMediaTimer calls
+//   TimerEvent once per step; Tick emits the step and re-times the timer with the next period;
+// - pulled ("USB"): the USB receive thread asks NextPeriod / CurrentDirection / AdvanceStep and
+//   hands the module timed command entries; the motor only keeps its place in the program.
+//
+// Threads: the window's thread, the timer thread and the USB receive thread all call in. One
+// mutex per motor guards the program and every field; it is never held while a callback runs,
+// while the timer is disarmed (the kill waits for a running event) or while the rate limiter
+// sleeps, so a callback may call back into this motor or start another one.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "motion/Callback.h"
+#include "motion/MotorProgram.h"
+#include "motion/MultiMediaTimer.h"
+#include "motion/TextDisplay.h"
+#include "platform/TimerService.h"
+
+namespace motion {
+
+class TStepperMotor {
+  public:
+    using StepEvent = Callback<int32_t /*motorIndex*/, uint8_t /*direction*/>;
+    using MotorEvent = Callback<int32_t /*motorIndex*/>;
+
+    // NextPeriod's answer when no further step follows (about 3.2 million years).
+    static constexpr double kEndOfProgram = 99999999999999.0;
+
+    // The program, held under the motor's lock for as long as this object lives. Call no other
+    // method of the same motor while holding it.
+    class ProgramAccess {
+      public:
+        TsmProgram* operator->() const { return &program_; }
+        TsmProgram& operator*() const { return program_; }
+
+      private:
+        friend class TStepperMotor;
+        ProgramAccess(std::mutex& mutex, TsmProgram& program) : lock_(mutex), program_(program) {}
+        std::unique_lock<std::mutex> lock_;
+        TsmProgram& program_;
+    };
+
+    TStepperMotor(int32_t motorIndex, platform::TimerService& timers);
+    // Destroys the timer (no event after that), then the program. Not from this motor's events.
+    ~TStepperMotor();
+    TStepperMotor(const TStepperMotor&) = delete;
+    TStepperMotor& operator=(const TStepperMotor&) = delete;
+
+    // Period in seconds between step i and step i + 1 of a program step (the ramp formula).
+    static double RampPeriod(const TsmProgramStep& step, int32_t i);
+    // The phase code after one step in direction; a code outside 0..3 is followed by 0.
+    static uint8_t NextPhase(uint8_t phase, uint8_t direction);
+
+    // Host-timed start, from where the last run left off (the first step after Stop or an end).
+    void StartProgram();
+    // Back to idle at the first program step; the timer is disarmed when it returns.
+    void Stop();
+    void SetRunning(bool value);
+    void StartJog(uint8_t direction);
+    // One step: rate limiter, phase, OnStep, position, position display.
+    void Step(uint8_t direction);
+    // One host-timed program step (on the timer thread, and once from StartProgram).
+    void Tick();
+    // The timer's handler: Tick while Running, else Step(JogDirection) while Jogging.
+    void TimerEvent();
+
+    // Pulled interface, for the USB receive thread while Running.
+    double NextPeriod();
+    void AdvanceStep();
+    uint8_t CurrentDirection();
+
+    ProgramAccess LockProgram() { return ProgramAccess(mutex_, program_); }
+
+    void SetOnStep(StepEvent handler);
+    void SetOnStepChanged(MotorEvent handler);
+    void SetOnFinished(MotorEvent handler);
+    void SetPositionDisplay(TextDisplay* display);
+
+    int32_t MotorIndex() const { return motorIndex_; }
+    TMultiMediaTimer& Timer() { return timer_; }
+
+    // Field access, each under the motor's lock.
+    bool Running() const;
+    bool Jogging() const;
+    uint8_t JogDirection() const;
+    int32_t StepIndex() const;
+    int32_t StepCounter() const;
+    double NextAllowedTime() const;
+    double Period() const;
+    double NextStepTime() const;
+    int32_t PassCount() const;
+
+    uint8_t Phase() const;
+    void SetPhase(uint8_t value);
+    int32_t Position() const;
+    void SetPosition(int32_t value);
+    bool Finished() const;
+    void SetFinished(bool value);
+    bool PassCompleted() const;
+    void SetPassCompleted(bool value);
+    double LastSentTime() const;
+    void SetLastSentTime(double value);
+    double ControlFrequency() const;
+    void SetControlFrequency(double value);
+    double MaxFrequency() const;
+    void SetMaxFrequency(double value);
+    uint8_t ResetDirection() const;
+    void SetResetDirection(uint8_t value);
+
+  private:
+    void SetRunningLocked(bool value);
+
+    // Declared first so that it outlives the timer, whose events take it.
+    mutable std::mutex mutex_;
+    platform::TimerService& timers_;
+
+    double nextAllowedTime_ = 0;
+    uint8_t jogDirection_ = kDirNone;
+    bool running_ = false;
+    double period_ = 0;
+    double lastSentTime_ = 0;
+    double nextStepTime_ = 0;
+    bool passCompleted_ = false;
+    bool finished_ = true;
+    int32_t passCount_ = 0;
+    const int32_t motorIndex_;
+    uint8_t phase_ = 0;
+    StepEvent onStep_;
+    TsmProgram program_;
+    MotorEvent onStepChanged_;
+    MotorEvent onFinished_;
+    double controlFrequency_ = 10.0;
+    double maxFrequency_ = 1000.0;
+    int32_t stepIndex_ = 0;
+    int32_t stepCounter_ = 0;
+    bool jogging_ = false;
+    TextDisplay* positionDisplay_ = nullptr;
+    int32_t position_ = 0;
+    uint8_t resetDirection_ = kDirRight;
+    // A step was taken or handed out since the current pass over the program began. A looping
+    // program whose pass took none would pass its end forever; such a pass ends the run.
+    bool stepInPass_ = false;
+
+    // Declared last: destroyed first, so no event reaches a half-destroyed motor.
+    TMultiMediaTimer timer_;
+};
+
+}  // namespace motion

@@ -1,0 +1,56 @@
+#include "platform/win32/Win32TimerService.h"
+
+#include <mmsystem.h>
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// Runs on winmm's timer thread; the user data is the sink that armed the event.
+void CALLBACK TimerProc(UINT timerId, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    reinterpret_cast<TimerEventSink*>(user)->OnTimerEvent(timerId);
+}
+
+}  // namespace
+
+bool Win32TimerService::GetDevCaps(TimerCaps& caps) {
+    TIMECAPS tc{};
+    if (timeGetDevCaps(&tc, sizeof tc) != TIMERR_NOERROR) return false;
+    caps.wPeriodMin = tc.wPeriodMin;
+    caps.wPeriodMax = tc.wPeriodMax;
+    return true;
+}
+
+void Win32TimerService::BeginPeriod(uint32_t periodMs) {
+    timeBeginPeriod(periodMs);
+}
+
+void Win32TimerService::EndPeriod(uint32_t periodMs) {
+    timeEndPeriod(periodMs);
+}
+
+uint32_t Win32TimerService::SetEvent(uint32_t delayMs, uint32_t resolutionMs,
+                                     TimerEventSink* sink) {
+    return timeSetEvent(delayMs, resolutionMs, TimerProc, reinterpret_cast<DWORD_PTR>(sink),
+                        TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+}
+
+void Win32TimerService::KillEvent(uint32_t timerId) {
+    timeKillEvent(timerId);
+}
+
+uint32_t Win32TimerService::TickCount() {
+    return GetTickCount();
+}
+
+void Win32TimerService::Sleep(uint32_t periodMs) {
+    ::Sleep(periodMs);
+}
+
+TimerService& SystemTimerService() {
+    static Win32TimerService service;
+    return service;
+}
+
+}  // namespace platform

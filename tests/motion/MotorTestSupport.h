@@ -1,0 +1,67 @@
+// Test support for the sequencer: a recorder of the three callbacks on the virtual clock, and
+// a compact trace of them ("R@0 R@10 F@30 C@30": a right step at 0 ms, another at 10 ms, the
+// program finished at 30 ms and the program step changed after it).
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "motion/StepperMotor.h"
+#include "platform/virtual/VirtualTimerService.h"
+
+namespace motion {
+
+struct MotorRecorder : TextDisplay {
+    platform::VirtualTimerService& service;
+    std::vector<std::string> events;
+    std::vector<std::string> texts;  // what the position display was given
+    void (*onStep)(MotorRecorder&, uint8_t direction) = nullptr;  // runs inside OnStep
+
+    explicit MotorRecorder(platform::VirtualTimerService& s) : service(s) {}
+
+    void Attach(TStepperMotor& motor) {
+        motor.SetOnStep(TStepperMotor::StepEvent::Bind<&MotorRecorder::Stepped>(this));
+        motor.SetOnStepChanged(TStepperMotor::MotorEvent::Bind<&MotorRecorder::Changed>(this));
+        motor.SetOnFinished(TStepperMotor::MotorEvent::Bind<&MotorRecorder::Finished>(this));
+        motor.SetPositionDisplay(this);
+    }
+
+    void Stepped(int32_t, uint8_t direction) {
+        Add(direction == kDirRight ? "R" : direction == kDirLeft ? "L" : "?");
+        if (onStep != nullptr) onStep(*this, direction);
+    }
+    void Changed(int32_t) { Add("C"); }
+    void Finished(int32_t) { Add("F"); }
+    void SetText(std::string_view text) override { texts.emplace_back(text); }
+
+    void Add(const char* kind) {
+        events.push_back(std::string(kind) + "@" + std::to_string(service.NowMs()));
+    }
+
+    std::string Trace() const {
+        std::ostringstream out;
+        for (size_t i = 0; i < events.size(); ++i)
+            out << (i ? " " : "") << events[i];
+        return out.str();
+    }
+
+    size_t Count(char kind) const {
+        size_t n = 0;
+        for (const std::string& e : events)
+            n += e[0] == kind;
+        return n;
+    }
+};
+
+inline void SetProgram(TStepperMotor& motor, std::initializer_list<TsmProgramStep> steps,
+                       bool looping = false) {
+    auto program = motor.LockProgram();
+    program->Clear();
+    for (const TsmProgramStep& step : steps)
+        program->Add() = step;
+    program->Looping = looping;
+}
+
+}  // namespace motion

@@ -1,0 +1,518 @@
+#include "motion/StepperMotor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "motion/MotorTestSupport.h"
+#include "motion/RoundHalfEven.h"
+
+namespace motion {
+namespace {
+
+using platform::VirtualTimerService;
+
+constexpr uint8_t R = kDirRight;
+constexpr uint8_t L = kDirLeft;
+constexpr uint8_t P = kDirNone;
+
+class StepperMotorTest : public ::testing::Test {
+  protected:
+    StepperMotorTest() { recorder.Attach(motor); }
+    VirtualTimerService service;
+    TStepperMotor motor{2, service};
+    MotorRecorder recorder{service};
+};
+
+// --- ramp formula --------------------------------------------------------------------------
+
+TEST(RampPeriod, WorkedExampleOf100HzWithHalfSecondRamp) {
+    const TsmProgramStep step{100, 100.0, 0.5, R};
+    EXPECT_NEAR(TStepperMotor::RampPeriod(step, 0), 0.1, 1e-12);
+    EXPECT_NEAR(TStepperMotor::RampPeriod(step, 1), 0.041421, 1e-6);
+    EXPECT_NEAR(TStepperMotor::RampPeriod(step, 2), 0.031784, 1e-6);
+}
+
+TEST(RampPeriod, ShortMoveIsASymmetricTriangle) {
+    const TsmProgramStep step{10, 100.0, 0.5, R};
+    for (int32_t i = 0; i < 4; ++i) {
+        EXPECT_GT(TStepperMotor::RampPeriod(step, i), TStepperMotor::RampPeriod(step, i + 1));
+    }
+    for (int32_t i = 0; i < 5; ++i) {
+        EXPECT_NEAR(TStepperMotor::RampPeriod(step, i), TStepperMotor::RampPeriod(step, 9 - i),
+                    1e-12);
+    }
+    EXPECT_NEAR(TStepperMotor::RampPeriod(step, 9), 0.1, 1e-12);
+}
+
+TEST(RampPeriod, LongMoveHasRampPlateauRamp) {
+    const TsmProgramStep step{100, 100.0, 0.5, R};
+    double ramp = 0;
+    for (int32_t i = 0; i < 25; ++i) {
+        const double p = TStepperMotor::RampPeriod(step, i);
+        EXPECT_GT(p, 0.01) << i;
+        ramp += p;
+    }
+    EXPECT_NEAR(ramp, 0.5, 1e-12);  // the 25 accelerating steps take the ramp time
+    for (int32_t i = 25; i < 75; ++i)
+        EXPECT_DOUBLE_EQ(TStepperMotor::RampPeriod(step, i), 0.01);
+    for (int32_t i = 75; i < 100; ++i) {
+        EXPECT_NEAR(TStepperMotor::RampPeriod(step, i), TStepperMotor::RampPeriod(step, 99 - i),
+                    1e-12);
+    }
+}
+
+TEST(RampPeriod, WithoutARampOrWithoutAFrequency) {
+    struct Case {
+        double frequency, rampTime, expected;
+    };
+    const Case cases[] = {
+        {100.0, 0.0, 0.01},  {100.0, -1.0, 0.01},
+        {0.0, 0.0, 0.0},     {0.0, 0.5, 0.0},  // a ramp towards 0 Hz holds like 0 Hz without a ramp
+        {-50.0, 0.0, -0.02},
+    };
+    for (const Case& c : cases) {
+        const TsmProgramStep step{10, c.frequency, c.rampTime, R};
+        for (int32_t i : {0, 5, 9}) {
+            EXPECT_DOUBLE_EQ(TStepperMotor::RampPeriod(step, i), c.expected)
+                << c.frequency << " Hz, " << c.rampTime << " s, step " << i;
+        }
+    }
+}
+
+TEST(RampPeriod, HugeRampDoesNotOverflow) {
+    const TsmProgramStep step{2'000'000'000, 1e9, 1e6, R};
+    EXPECT_TRUE(std::isfinite(TStepperMotor::RampPeriod(step, 1'999'999'999)));
+    EXPECT_GT(TStepperMotor::RampPeriod(step, 1'999'999'999), 0);
+}
+
+// --- phase code --------------------------------------------------------------------------
+
+TEST(Phase, GrayCodeInBothDirections) {
+    struct Case {
+        uint8_t from, direction, to;
+    };
+    const Case cases[] = {
+        {0, R, 1}, {1, R, 3}, {3, R, 2}, {2, R, 0},   {0, L, 2}, {2, L, 3},
+        {3, L, 1}, {1, L, 0}, {4, R, 0}, {255, L, 0}, {3, P, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TStepperMotor::NextPhase(c.from, c.direction), c.to)
+            << int(c.from) << " dir " << int(c.direction);
+    }
+}
+
+TEST_F(StepperMotorTest, StepsAdvancePhaseAndPositionAndShowThePosition) {
+    for (int i = 0; i < 4; ++i)
+        motor.Step(R);
+    EXPECT_EQ(motor.Phase(), 0);
+    EXPECT_EQ(motor.Position(), 4);
+    for (int i = 0; i < 7; ++i)
+        motor.Step(L);
+    EXPECT_EQ(motor.Phase(), 1);  // 0 -> 2 -> 3 -> 1 -> 0 -> 2 -> 3 -> 1
+    EXPECT_EQ(motor.Position(), -3);
+    EXPECT_EQ(recorder.texts.back(), "-3");
+    EXPECT_EQ(recorder.texts.size(), 11u);
+    motor.Step(P);
+    motor.Step(7);
+    EXPECT_EQ(recorder.Count('R') + recorder.Count('L'), 11u);
+    EXPECT_EQ(motor.Position(), -3);
+}
+
+TEST_F(StepperMotorTest, OnStepSeesTheNewPhaseAndTheOldPosition) {
+    static TStepperMotor* seen;
+    static std::vector<std::pair<int, int>> phaseAndPosition;
+    seen = &motor;
+    phaseAndPosition.clear();
+    recorder.onStep = [](MotorRecorder&, uint8_t) {
+        phaseAndPosition.emplace_back(seen->Phase(), seen->Position());
+    };
+    motor.Step(R);
+    motor.Step(R);
+    motor.Step(L);
+    EXPECT_EQ(phaseAndPosition, (std::vector<std::pair<int, int>>{{1, 0}, {3, 1}, {1, 2}}));
+}
+
+TEST_F(StepperMotorTest, PositionWrapsAtTheEndsOfItsRange) {
+    motor.SetMaxFrequency(0);
+    motor.SetPosition(INT32_MAX);
+    motor.Step(R);
+    EXPECT_EQ(motor.Position(), INT32_MIN);
+    motor.Step(L);
+    EXPECT_EQ(motor.Position(), INT32_MAX);
+}
+
+// --- rate limiter ------------------------------------------------------------------------
+
+TEST_F(StepperMotorTest, RateLimiterAt1000HzOnlyDelaysAClockThatWentBack) {
+    service.SetNowMs(50);
+    motor.Step(R);
+    motor.Step(R);  // same tick: the allowance is now + 0.001 - 0.001 = now
+    EXPECT_EQ(service.SleptMs(), 0u);
+    EXPECT_DOUBLE_EQ(motor.NextAllowedTime(), 0.05);
+    service.SetNowMs(40);
+    motor.Step(R);
+    EXPECT_EQ(service.SleptMs(), 1u);
+}
+
+TEST_F(StepperMotorTest, RateLimiterAt100HzSleeps10MsForAStepLessThan9MsAfterTheLast) {
+    motor.SetMaxFrequency(100);
+    service.SetNowMs(1000);
+    motor.Step(R);
+    EXPECT_NEAR(motor.NextAllowedTime(), 1.009, 1e-12);
+    service.Advance(8);
+    motor.Step(R);  // 8 ms later: sleeps 10 ms, the allowance counts from before the sleep
+    EXPECT_EQ(service.SleptMs(), 10u);
+    EXPECT_NEAR(motor.NextAllowedTime(), 1.017, 1e-12);
+    service.Advance(9);  // now 1.027 s, past the allowance
+    motor.Step(P);       // the limiter also runs for a pause step
+    EXPECT_EQ(service.SleptMs(), 10u);
+    EXPECT_NEAR(motor.NextAllowedTime(), 1.036, 1e-12);
+}
+
+TEST_F(StepperMotorTest, RateLimiterSleepIsRoundedHalvesToEvenAndOffAtZero) {
+    struct Case {
+        double maxFrequency;
+        uint64_t sleptMs;
+    };
+    const Case cases[] = {{300, 3}, {400, 2}, {80, 12}, {0, 0}, {-5, 0}};
+    for (const Case& c : cases) {
+        VirtualTimerService s;
+        TStepperMotor m(0, s);
+        m.SetMaxFrequency(c.maxFrequency);
+        s.SetNowMs(500);
+        m.Step(R);
+        m.Step(R);
+        EXPECT_EQ(s.SleptMs(), c.sleptMs) << c.maxFrequency;
+    }
+}
+
+// --- host-timed runs ------------------------------------------------------------------------
+
+TEST_F(StepperMotorTest, ShortProgramStepsThenFinishesOnePeriodAfterTheLastStep) {
+    SetProgram(motor, {{3, 100.0, 0.0, R}});
+    motor.StartProgram();
+    EXPECT_TRUE(motor.Running());
+    service.Advance(29);
+    EXPECT_TRUE(motor.Running());
+    service.Advance(100);
+    EXPECT_EQ(recorder.Trace(), "R@0 R@10 R@20 F@30 C@30");
+    EXPECT_FALSE(motor.Running());
+    EXPECT_EQ(motor.StepIndex(), 0);
+    EXPECT_EQ(motor.StepCounter(), 0);
+    EXPECT_EQ(motor.Position(), 3);
+    EXPECT_EQ(motor.Timer().TimerId(), 0u);
+    EXPECT_FALSE(motor.Finished());  // a host-timed end leaves it as the start set it
+}
+
+TEST_F(StepperMotorTest, RampedRunTimesEveryStepWithTheRoundedPeriod) {
+    SetProgram(motor, {{10, 100.0, 0.5, L}});
+    motor.StartProgram();
+    service.Advance(1000);
+    // Periods 100, 41.4, 31.8, 26.8, 23.6 ms and back, each rounded to whole milliseconds.
+    EXPECT_EQ(recorder.Trace(),
+              "L@0 L@100 L@141 L@173 L@200 L@224 L@248 L@275 L@307 L@348 F@448 C@448");
+    EXPECT_EQ(motor.Position(), -10);
+}
+
+TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
+    SetProgram(motor, {{2, 100.0, 0.0, R}, {0, 5.0, 0.0, R}, {-4, 5.0, 0.0, R}, {1, 50.0, 0.0, L}});
+    motor.StartProgram();
+    service.Advance(20);
+    EXPECT_EQ(motor.StepIndex(), 3);
+    service.Advance(100);
+    EXPECT_EQ(recorder.Trace(), "R@0 R@10 L@20 C@20 C@20 C@20 F@40 C@40");
+}
+
+TEST_F(StepperMotorTest, PauseStepsTakeTheirPeriodWithoutMoving) {
+    SetProgram(motor, {{1, 100.0, 0.0, R}, {2, 20.0, 0.0, P}, {1, 100.0, 0.0, L}});
+    motor.StartProgram();
+    service.Advance(200);
+    // R at 0; the pause's two 50 ms periods from 10; L at 110; the end one period later.
+    EXPECT_EQ(recorder.Trace(), "R@0 C@10 L@110 C@110 F@120 C@120");
+    EXPECT_EQ(motor.Phase(), 0);
+    EXPECT_EQ(motor.Position(), 0);
+}
+
+TEST_F(StepperMotorTest, LoopingProgramFinishesEveryPassAndNeverStops) {
+    SetProgram(motor, {{2, 100.0, 0.0, R}}, /*looping=*/true);
+    motor.StartProgram();
+    service.Advance(45);
+    EXPECT_EQ(recorder.Trace(), "R@0 R@10 F@20 R@20 C@20 R@30 F@40 R@40 C@40");
+    service.Advance(10'000);
+    EXPECT_TRUE(motor.Running());
+    EXPECT_EQ(recorder.Count('R'), 1005u);
+    motor.Stop();
+    service.Advance(1000);
+    EXPECT_EQ(recorder.Count('R'), 1005u);
+}
+
+TEST_F(StepperMotorTest, StartOnAnEmptyProgramFinishesAtOnce) {
+    motor.StartProgram();
+    EXPECT_EQ(recorder.Trace(), "F@0");
+    EXPECT_FALSE(motor.Running());
+    EXPECT_EQ(service.ArmedCount(), 0u);
+}
+
+TEST_F(StepperMotorTest, LoopingProgramWithoutAnyStepEndsInsteadOfSpinning) {
+    SetProgram(motor, {{0, 100.0, 0.0, R}, {-1, 100.0, 0.0, L}}, /*looping=*/true);
+    motor.StartProgram();
+    EXPECT_EQ(recorder.Trace(), "F@0 C@0 C@0");
+    EXPECT_FALSE(motor.Running());
+    EXPECT_EQ(service.ArmedCount(), 0u);
+}
+
+TEST_F(StepperMotorTest, LoopingProgramEmptiedWhileRunningEndsAfterTheEmptyPass) {
+    SetProgram(motor, {{1, 100.0, 0.0, R}}, /*looping=*/true);
+    motor.StartProgram();
+    service.Advance(25);
+    motor.LockProgram()->Items(0).Steps = 0;
+    service.Advance(100);
+    EXPECT_FALSE(motor.Running());
+    EXPECT_EQ(recorder.Count('R'), 3u);
+}
+
+TEST_F(StepperMotorTest, HundredThousandEmptyRecordsArePassedWithoutRecursion) {
+    {
+        auto program = motor.LockProgram();
+        for (int i = 0; i < 100'000; ++i)
+            program->Add() = {0, 100.0, 0.0, R};
+        program->Add() = {1, 100.0, 0.0, L};
+    }
+    motor.StartProgram();
+    EXPECT_EQ(recorder.events.front(), "L@0");
+    EXPECT_EQ(recorder.Count('C'), 100'000u);
+    service.Advance(10);
+    EXPECT_FALSE(motor.Running());
+    EXPECT_EQ(recorder.Count('F'), 1u);
+}
+
+TEST_F(StepperMotorTest, ZeroFrequencyHoldsTheMotorRunningUntilStopped) {
+    for (double rampTime : {0.0, 0.5}) {
+        SetProgram(motor, {{1, 100.0, 0.0, R}, {5, 0.0, rampTime, R}, {1, 100.0, 0.0, R}});
+        recorder.events.clear();
+        motor.StartProgram();
+        service.Advance(5000);
+        EXPECT_EQ(recorder.Count('R'), 2u) << rampTime;  // the first step of the held one too
+        EXPECT_TRUE(motor.Running());
+        EXPECT_EQ(service.ArmedCount(), 0u);
+        motor.Stop();
+        EXPECT_FALSE(motor.Running());
+    }
+}
+
+TEST_F(StepperMotorTest, PeriodBelowTheTimerMinimumStallsTheRun) {
+    SetProgram(motor, {{5, 2000.0, 0.0, R}});
+    motor.StartProgram();
+    service.Advance(1000);
+    EXPECT_EQ(recorder.Trace(), "R@0");
+    EXPECT_TRUE(motor.Running());
+}
+
+TEST_F(StepperMotorTest, StartContinuesWhereItLeftOffAndStopGoesBackToTheStart) {
+    SetProgram(motor, {{3, 100.0, 0.0, R}, {3, 100.0, 0.0, L}});
+    motor.StartProgram();
+    service.Advance(45);
+    EXPECT_EQ(motor.StepIndex(), 1);
+    EXPECT_EQ(motor.StepCounter(), 2);
+    motor.Stop();
+    EXPECT_EQ(motor.StepIndex(), 0);
+    EXPECT_EQ(motor.StepCounter(), 0);
+    EXPECT_FALSE(motor.Running());
+    EXPECT_TRUE(motor.Finished());
+    EXPECT_EQ(motor.Position(), 3 - 2);  // survives the stop
+    service.Advance(1000);
+    EXPECT_EQ(recorder.Count('R') + recorder.Count('L'), 5u);  // no step after the stop
+    motor.TimerEvent();  // a late event after the stop does nothing either
+    EXPECT_EQ(recorder.Count('R') + recorder.Count('L'), 5u);
+}
+
+TEST_F(StepperMotorTest, SetRunningStartsAPassAndStopClearsThePulledState) {
+    service.SetNowMs(2500);
+    SetProgram(motor, {{4, 10.0, 0.0, R}});
+    motor.SetRunning(true);
+    EXPECT_TRUE(motor.Running());
+    EXPECT_FALSE(motor.Finished());
+    EXPECT_DOUBLE_EQ(motor.NextStepTime(), 2.5);
+    motor.NextPeriod();
+    motor.AdvanceStep();
+    motor.NextPeriod();
+    motor.SetLastSentTime(7.0);
+    service.SetNowMs(9000);
+    motor.SetRunning(true);  // no change: nothing is reset
+    EXPECT_DOUBLE_EQ(motor.NextStepTime(), 2.6);
+    motor.Stop();
+    EXPECT_EQ(motor.NextStepTime(), 0);
+    EXPECT_EQ(motor.LastSentTime(), 0);
+    EXPECT_EQ(motor.Period(), 0);
+    EXPECT_EQ(motor.StepCounter(), 0);
+    EXPECT_TRUE(motor.Finished());
+}
+
+// --- jog -----------------------------------------------------------------------------------
+
+TEST_F(StepperMotorTest, JogStepsAtTheControlFrequencyUntilStopped) {
+    motor.SetControlFrequency(50);
+    motor.Step(L);
+    motor.StartJog(L);
+    EXPECT_TRUE(motor.Jogging());
+    service.Advance(70);
+    motor.Stop();
+    service.Advance(1000);
+    EXPECT_EQ(recorder.Trace(), "L@0 L@20 L@40 L@60");
+    EXPECT_FALSE(motor.Jogging());
+    EXPECT_FALSE(motor.Running());
+}
+
+TEST_F(StepperMotorTest, JogAtControlFrequencyZeroStepsEveryTenSeconds) {
+    motor.SetControlFrequency(0);
+    motor.StartJog(R);
+    service.Advance(35'000);
+    EXPECT_EQ(recorder.Trace(), "R@10000 R@20000 R@30000");
+}
+
+// --- pulled interface ------------------------------------------------------------------------
+
+TEST_F(StepperMotorTest, NextPeriodIsKeptUntilAdvanceStep) {
+    SetProgram(motor, {{3, 100.0, 0.5, R}, {2, 20.0, 0.0, L}});
+    motor.Stop();
+    motor.SetRunning(true);
+    const double first = motor.NextPeriod();
+    EXPECT_NEAR(first, 0.1, 1e-12);
+    EXPECT_EQ(motor.NextPeriod(), first);
+    EXPECT_EQ(motor.CurrentDirection(), R);
+    motor.AdvanceStep();
+    EXPECT_EQ(motor.Period(), 0);
+    EXPECT_NEAR(motor.NextPeriod(), 0.041421, 1e-6);
+    motor.AdvanceStep();
+    motor.NextPeriod();
+    motor.AdvanceStep();
+    EXPECT_DOUBLE_EQ(motor.NextPeriod(), 0.05);  // the second program step
+    EXPECT_EQ(motor.CurrentDirection(), L);
+    EXPECT_EQ(motor.StepIndex(), 1);
+    EXPECT_EQ(recorder.Trace(), "");  // the pulled interface raises nothing
+}
+
+TEST_F(StepperMotorTest, NextPeriodEndsANonLoopingProgramWithTheEndMarker) {
+    SetProgram(motor, {{2, 10.0, 0.0, R}});
+    service.SetNowMs(1000);
+    motor.Stop();
+    motor.SetRunning(true);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_DOUBLE_EQ(motor.NextPeriod(), 0.1);
+        motor.AdvanceStep();
+    }
+    EXPECT_DOUBLE_EQ(motor.NextStepTime(), 1.2);
+    motor.SetLastSentTime(3.0);
+    EXPECT_EQ(motor.NextPeriod(), TStepperMotor::kEndOfProgram);
+    EXPECT_FALSE(motor.Running());
+    EXPECT_TRUE(motor.PassCompleted());
+    EXPECT_FALSE(motor.Finished());  // the module has yet to play it
+    EXPECT_EQ(motor.PassCount(), 1);
+    EXPECT_EQ(motor.LastSentTime(), 0);
+    EXPECT_EQ(motor.StepIndex(), 0);
+}
+
+TEST_F(StepperMotorTest, NextPeriodOnAnEmptyProgramIsFinishedAtOnce) {
+    motor.Stop();
+    motor.SetRunning(true);
+    EXPECT_EQ(motor.NextPeriod(), TStepperMotor::kEndOfProgram);
+    EXPECT_TRUE(motor.Finished());
+    EXPECT_FALSE(motor.Running());
+}
+
+TEST_F(StepperMotorTest, NextPeriodWrapsALoopingProgramAndCountsPasses) {
+    SetProgram(motor, {{0, 10.0, 0.0, R}, {1, 10.0, 0.0, L}}, /*looping=*/true);
+    motor.Stop();
+    motor.SetRunning(true);
+    for (int pass = 1; pass <= 3; ++pass) {
+        EXPECT_DOUBLE_EQ(motor.NextPeriod(), 0.1);
+        EXPECT_EQ(motor.CurrentDirection(), L);
+        motor.AdvanceStep();
+        EXPECT_DOUBLE_EQ(motor.NextPeriod(), 0.1);  // already the next pass
+        EXPECT_EQ(motor.PassCount(), pass);
+        EXPECT_TRUE(motor.PassCompleted());
+        EXPECT_TRUE(motor.Running());
+    }
+}
+
+TEST_F(StepperMotorTest, NextPeriodOfALoopingProgramWithoutStepsEnds) {
+    SetProgram(motor, {{0, 10.0, 0.0, R}, {0, 10.0, 0.0, L}}, /*looping=*/true);
+    motor.Stop();
+    motor.SetRunning(true);
+    EXPECT_EQ(motor.NextPeriod(), TStepperMotor::kEndOfProgram);
+    EXPECT_FALSE(motor.Running());
+}
+
+TEST_F(StepperMotorTest, NextPeriodOfZeroIsNotKept) {
+    SetProgram(motor, {{3, 0.0, 0.0, R}});
+    motor.Stop();
+    motor.SetRunning(true);
+    EXPECT_EQ(motor.NextPeriod(), 0);
+    EXPECT_EQ(motor.Period(), 0);
+    EXPECT_EQ(motor.NextPeriod(), 0);
+}
+
+TEST_F(StepperMotorTest, CurrentDirectionOfAShortenedProgramIsNone) {
+    SetProgram(motor, {{3, 10.0, 0.0, R}, {3, 10.0, 0.0, L}});
+    motor.Stop();
+    motor.SetRunning(true);
+    for (int i = 0; i < 3; ++i) {
+        motor.NextPeriod();
+        motor.AdvanceStep();
+    }
+    motor.NextPeriod();
+    EXPECT_EQ(motor.CurrentDirection(), L);
+    motor.LockProgram()->Delete(1);
+    EXPECT_EQ(motor.CurrentDirection(), P);
+}
+
+// --- a sweep over programs: exact step counts, positions and a single end -----------------
+
+TEST(StepperMotorSweep, EveryRunEmitsExactlyItsStepsAtTheRoundedPeriodsAndEndsOnce) {
+    for (double frequency : {7.0, 100.0, 333.0, 1000.0}) {
+        for (double rampTime : {0.0, 0.05, 0.4}) {
+            for (int32_t steps : {1, 2, 9, 60}) {
+                for (uint8_t direction : {R, L}) {
+                    VirtualTimerService service;
+                    TStepperMotor motor(1, service);
+                    MotorRecorder recorder(service);
+                    recorder.Attach(motor);
+                    SetProgram(motor, {{steps, frequency, rampTime, direction}});
+                    service.SetNowMs(1'000'000);
+                    motor.StartProgram();
+
+                    uint64_t expectedEnd = 1'000'000;
+                    std::vector<uint64_t> expectedSteps;
+                    for (int32_t i = 0; i < steps; ++i) {
+                        expectedSteps.push_back(expectedEnd);
+                        const double p =
+                            TStepperMotor::RampPeriod(motor.LockProgram()->Items(0), i);
+                        expectedEnd += static_cast<uint64_t>(RoundHalfEven(p * 1000));
+                    }
+                    service.Advance(expectedEnd - 1'000'000 + 5000);
+
+                    const std::string where = std::to_string(frequency) + " Hz " +
+                                              std::to_string(rampTime) + " s " +
+                                              std::to_string(steps) + " steps";
+                    ASSERT_EQ(recorder.events.size(), expectedSteps.size() + 2) << where;
+                    const char* kind = direction == R ? "R@" : "L@";
+                    for (size_t i = 0; i < expectedSteps.size(); ++i) {
+                        ASSERT_EQ(recorder.events[i], kind + std::to_string(expectedSteps[i]))
+                            << where << " step " << i;
+                    }
+                    EXPECT_EQ(recorder.events[steps], "F@" + std::to_string(expectedEnd)) << where;
+                    EXPECT_EQ(motor.Position(), direction == R ? steps : -steps) << where;
+                    EXPECT_EQ(motor.Phase(),
+                              direction == R ? "\0\1\3\2"[steps % 4] : "\0\2\3\1"[steps % 4])
+                        << where;
+                    EXPECT_FALSE(motor.Running()) << where;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace motion
