@@ -1,7 +1,8 @@
 #include "platform/win32/Win32TimerService.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <mmsystem.h>
 
 namespace platform {
 
