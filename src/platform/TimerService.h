@@ -40,7 +40,8 @@ class TimerService {
     // Arms a periodic event: the first one delayMs from now, then every delayMs on a fixed
     // schedule, each delivered to sink->OnTimerEvent on a timer thread. Returns the event's
     // non-zero identifier, or 0 when the service refuses the delay (outside its caps).
-    // May be called from any thread, including from inside an event.
+    // May be called from any thread, including from inside an event. Called from inside an
+    // event that was just killed (re-timing), "now" may be taken as that event's due time.
     virtual uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs, TimerEventSink* sink) = 0;
 
     // Disarms an event. Synchronous: once it returns, no event of timerId is delivered, and one

@@ -62,6 +62,10 @@ uint32_t PosixTimerService::SetEvent(uint32_t delayMs, uint32_t /*resolutionMs*/
 
     auto* current = static_cast<Event*>(tlsService == this ? tlsDelivering : nullptr);
     if (current != nullptr && current->killed) {
+        // Re-timed from inside its own delivery: the new period counts from the due time of
+        // the event being delivered, not from this later moment, so handler latency does not
+        // add up over a run (winmm's whole-millisecond clock hides it the same way).
+        event->due = current->due + event->period;
         event->worker = current->worker;
         current->successor = event;  // this thread goes on with it after the delivery
     } else {
@@ -126,11 +130,14 @@ void PosixTimerService::WorkerMain(std::shared_ptr<Event> event) {
         worker->delivering = false;
         idle_.notify_all();
 
-        // Fixed schedule; after an overrun the missed events are skipped rather than burst.
+        // Fixed schedule. An event that is late is still delivered at once, so one slow
+        // delivery costs no step; after an overrun of more than a period the rest are skipped
+        // rather than delivered in a burst.
         event->due += event->period;
         const auto now = Clock::now();
-        if (event->due <= now)
-            event->due += ((now - event->due) / event->period + 1) * event->period;
+        if (event->due + event->period <= now) {
+            event->due += ((now - event->due) / event->period) * event->period;
+        }
     }
     tlsService = nullptr;
     tlsWorker = nullptr;

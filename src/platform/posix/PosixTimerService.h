@@ -3,7 +3,8 @@
 // Each armed event gets a thread that sleeps until absolute deadlines on the monotonic clock
 // (due += delay after every event), so a periodic event does not drift with callback latency.
 // An event re-armed from inside its own delivery (kill, then set) continues on the same thread
-// instead of starting a new one: the sequencer re-times its timer that way on every step.
+// instead of starting a new one, and its first period counts from the due time of the event
+// being delivered: the sequencer re-times its timer that way on every ramp step.
 #pragma once
 
 #include <chrono>

@@ -77,13 +77,14 @@ void VirtualTimerService::AdvanceTo(uint64_t untilMs) {
         sink->OnTimerEvent(id);
         lock.lock();
 
-        // Fixed schedule; after an overrun the missed events are skipped rather than burst.
+        // Fixed schedule. A late event is still delivered at once; after an overrun of more
+        // than a period the rest are skipped rather than delivered in a burst.
         auto again = events_.find(id);
         if (again == events_.end()) continue;  // killed during its delivery
         Event& event = again->second;
         event.dueMs += event.delayMs;
-        if (event.dueMs <= nowMs_) {
-            event.dueMs += ((nowMs_ - event.dueMs) / event.delayMs + 1) * event.delayMs;
+        if (event.dueMs + event.delayMs <= nowMs_) {
+            event.dueMs += ((nowMs_ - event.dueMs) / event.delayMs) * event.delayMs;
         }
         event.order = nextOrder_++;
     }
