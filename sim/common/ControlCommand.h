@@ -1,0 +1,22 @@
+// The text commands of the simulator's control channel (see SimulatorNames.h), and the console
+// keys that do the same.
+#pragma once
+
+#include <string_view>
+
+namespace sim {
+
+enum class ControlCommand {
+    Unknown,
+    Plug,  // plug the module in (nothing happens when it is plugged in already)
+    Pull,  // pull it out: its pipe disappears, open handles fail
+    Deaf,  // the module stops reading output reports, so that the host's writes time out
+    Hear,  // it reads them again
+    Quit,  // the simulator ends
+};
+
+// A command's text: surrounding blanks and line ends are ignored, letters are matched in any
+// case. Anything else is Unknown.
+ControlCommand ParseControlCommand(std::string_view text);
+
+}  // namespace sim

@@ -1,0 +1,49 @@
+// ModuleTrace: the CSV trace of what the virtual module did, for tests and for users.
+//
+// One header line, then one line per event, every line with the same seven columns:
+//
+//   tick,seconds,motor,direction,phase,position,report
+//
+// - tick: the module's 48-bit clock when the event happened; seconds: the simulator's own time
+//   (microsecond resolution), which keeps running across plugging and pulling while the
+//   module's clock starts again at each power-up.
+// - A received output report fills only "report": its bytes as two-digit hex numbers separated
+//   by single spaces, exactly as many as were received (16 for a well-formed report).
+// - A step of a motor fills motor (1 to 4), direction, phase (0 to 3) and position and leaves
+//   "report" empty.
+//
+// Every line is flushed as it is written, so that another process can follow the file while the
+// simulator runs. Runs on the simulator's one I/O thread; not thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace sim {
+
+class ModuleTrace {
+  public:
+    static constexpr const char* kHeader = "tick,seconds,motor,direction,phase,position,report";
+
+    // Writes the header line to out, which must outlive the trace.
+    explicit ModuleTrace(std::ostream& out);
+
+    // Appends the line of an output report of length bytes received at nowUs.
+    void Received(uint64_t tick, uint64_t nowUs, const uint8_t* report, size_t length);
+
+    // False once a write to the stream has failed (disk full, file gone).
+    bool Good() const { return out_.good(); }
+
+    // The line of a received report, without its line end.
+    static std::string ReceivedLine(uint64_t tick, uint64_t nowUs, const uint8_t* report,
+                                    size_t length);
+    // Microseconds as seconds with six decimals ("12.000128"), exact for every count.
+    static std::string Seconds(uint64_t nowUs);
+
+  private:
+    std::ostream& out_;
+};
+
+}  // namespace sim

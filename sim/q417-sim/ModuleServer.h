@@ -1,0 +1,120 @@
+// ModuleServer: serves the virtual module (sim/module) to the unchanged program over a named
+// pipe, as the USB module serves it over HID.
+//
+// Promises:
+// - Message mode both ways, one 16-byte report per message, report id 0 in byte 0.
+// - Several instances listen at once, so a client can open two handles one right after the
+//   other (the program opens a reading and a writing handle); a handle whose client closes is
+//   listening again at once.
+// - Every input report (clock reports every 8 ms, answers) goes to every open handle, each its
+//   own copy, as HID gives each handle its own. Like the HID input buffer, each handle keeps up
+//   to 32 unread reports besides the one on its way through the pipe; a handle that falls
+//   behind (one that is only written to, never read) loses its oldest for the newest, and the
+//   other handles are not held up.
+// - A write completes only once the module has taken the report (the pipe buffers no output
+//   report), so a deaf module makes the host's write time out as an unresponsive device does.
+// - Every report received is traced with its time (ModuleTrace).
+// - Plugged in: the pipe exists and the "plugged" object (SimulatorNames.h) is held; pulled
+//   out: the object is gone first, then every instance is closed, so open handles fail and new
+//   opens find nothing. Each change broadcasts WM_DEVICECHANGE; quitting pulls it out first.
+//
+// Everything runs on the one thread that calls Run, which owns all pipe operations (CancelIo
+// cancels only the calling thread's operations); console keys and broadcasts have threads of
+// their own that never touch the pipes.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ConsoleKeys.h"
+#include "ControlChannel.h"
+#include "DeviceChangeBroadcaster.h"
+#include "sim/common/ControlCommand.h"
+#include "sim/module/ModuleTrace.h"
+#include "sim/module/VirtualModule.h"
+
+namespace sim {
+
+class ModuleServer {
+  public:
+    static constexpr int kInstances = 8;
+    static constexpr uint64_t kClockPeriodUs = 8000;
+    static constexpr DWORD kInputBufferReports = 32;
+
+    explicit ModuleServer(std::string pipePath);
+    ~ModuleServer();
+
+    ModuleServer(const ModuleServer&) = delete;
+    ModuleServer& operator=(const ModuleServer&) = delete;
+
+    // Claims the pipe name for this simulator and opens the control pipe. False, with the
+    // reason in error, when another simulator or process has the name. Call before anything
+    // else is written (the trace file of the other simulator may be the same file).
+    bool Claim(std::string& error);
+
+    // Starts the module with its trace (must outlive the server), plugged in unless unplugged.
+    // False, with the reason in error, when the module's pipe cannot be created.
+    bool Start(std::ostream& trace, bool unplugged, std::string& error);
+
+    // Serves until told to quit (key 'q' or the "quit" command). Returns the exit code.
+    int Run();
+
+  private:
+    struct Instance {
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        OVERLAPPED in{};   // connect, then reads
+        OVERLAPPED out{};  // writes of input reports
+        bool connected = false;
+        bool inPending = false;
+        bool outPending = false;
+        bool discarding = false;  // reading the rest of an overlong message
+        std::array<uint8_t, 256> inBuffer{};
+        Report outBuffer{};
+        std::deque<Report> unread;  // input reports not yet handed to the pipe
+    };
+
+    bool Plug(std::string& error);
+    void Pull();
+    void SetDeaf(bool deaf);
+    std::string Execute(ControlCommand command);
+    void HandleKeys();
+
+    void Listen(Instance& in);
+    void StartRead(Instance& in);
+    void CompleteIn(Instance& in, bool wait);
+    void CompleteOut(Instance& in, bool wait);
+    void SendUnread(Instance& in);
+    void AbortIo(Instance& in);
+    void Reconnect(Instance& in);  // drops the client and listens again
+    void Deliver(const uint8_t* report, size_t length);
+    void Broadcast(const Report& report);
+    void ServeClock();
+
+    uint64_t NowUs() const;
+    static void Say(const std::string& text);
+
+    std::string pipePath_;
+    HANDLE running_ = nullptr;  // held for the whole life: the pipe name is ours
+    HANDLE plugged_ = nullptr;  // held while plugged in
+    ControlChannel control_;
+    DeviceChangeBroadcaster broadcaster_;
+    ConsoleKeys keys_;
+    std::unique_ptr<ModuleTrace> trace_;
+    std::unique_ptr<VirtualModule> module_;
+    std::array<Instance, kInstances> instances_;
+    bool deaf_ = false;
+    bool quit_ = false;
+    bool traceFailed_ = false;
+    uint64_t nextClockUs_ = 0;
+    LARGE_INTEGER frequency_{};
+    LARGE_INTEGER start_{};
+};
+
+}  // namespace sim
