@@ -1,0 +1,219 @@
+// The HID link on Windows against the virtual module: the real Win32 device files on
+// q417-sim.exe's message-mode pipe, the simulator's vrexusbdrv.dll loaded by name from beside
+// this exe exactly as the program loads the real one. Runs under Wine.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/virtual/VirtualDesktop.h"
+#include "sim/client/SimulatorClient.h"
+#include "usb/UsbLink.h"
+
+namespace usb {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Client : UsbLinkClient, motion::TextDisplay {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string status;
+    std::vector<UsbReport> reports;
+
+    void ReleaseParallelPort() override {}
+    void ClearSegmentRings() override {}
+    void ResetUsbBuffers() override {}
+    void ReceiveThreadStarted() override {}
+    void BeginPass() override {}
+    void SetText(std::string_view text) override {
+        std::lock_guard lock(mutex);
+        status = text;
+    }
+    void DispatchReport(const UsbReport& report, double) override {
+        std::lock_guard lock(mutex);
+        reports.push_back(report);
+        changed.notify_all();
+    }
+    // Waits for a report of type arriving after the first `after` reports.
+    bool WaitForType(uint8_t type, size_t after, std::chrono::milliseconds timeout = 3s) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] {
+            for (size_t i = after; i < reports.size(); ++i) {
+                if (reports[i][1] == type) return true;
+            }
+            return false;
+        });
+    }
+    size_t Count() {
+        std::lock_guard lock(mutex);
+        return reports.size();
+    }
+    std::string Status() {
+        std::lock_guard lock(mutex);
+        return status;
+    }
+};
+
+// The hex bytes of the reports the module received, in order, from its trace.
+std::vector<std::string> ReceivedReports(const std::string& tracePath) {
+    std::ifstream trace(tracePath);
+    std::vector<std::string> reports;
+    std::string line;
+    std::getline(trace, line);  // header
+    while (std::getline(trace, line)) {
+        const size_t lastComma = line.rfind(',');
+        if (lastComma != std::string::npos && lastComma + 1 < line.size()) {
+            reports.push_back(line.substr(lastComma + 1));
+        }
+    }
+    return reports;
+}
+
+// The command bytes (second byte) of the received reports from index `from` on.
+std::vector<std::string> Commands(const std::vector<std::string>& reports, size_t from = 0) {
+    std::vector<std::string> commands;
+    for (size_t i = from; i < reports.size(); ++i)
+        commands.push_back(reports[i].substr(3, 2));
+    return commands;
+}
+
+class UsbLinkOnSimulator : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        simulator_ = new sim::SimulatorClient;
+        if (!simulator_->Start(Q417_SIM_EXE)) setupError_ = simulator_->Error();
+    }
+    static void TearDownTestSuite() {
+        delete simulator_;
+        simulator_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_EQ(setupError_, "");
+        ASSERT_EQ(simulator_->Control("plug"), "ok");
+        ASSERT_EQ(simulator_->Control("hear"), "ok");
+        link_ = std::make_unique<TUsbLink>(
+            TUsbLink::Ports{platform::SystemLibraryLoader(), platform::SystemDeviceFiles(),
+                            desktop_, platform::SystemTimerService()},
+            client_, &client_);
+    }
+    void TearDown() override {
+        if (link_) link_->Shutdown();
+    }
+
+    // Waits until the trace holds at least count reports and returns them.
+    std::vector<std::string> TraceWith(size_t count) {
+        std::vector<std::string> reports;
+        for (int i = 0; i < 100; ++i) {
+            reports = ReceivedReports(simulator_->TracePath());
+            if (reports.size() >= count) break;
+            std::this_thread::sleep_for(20ms);
+        }
+        return reports;
+    }
+
+    static inline sim::SimulatorClient* simulator_ = nullptr;
+    static inline std::string setupError_;
+    platform::VirtualDesktop desktop_;
+    Client client_;
+    std::unique_ptr<TUsbLink> link_;
+};
+
+TEST_F(UsbLinkOnSimulator, ConnectsWithTheStartUpSequenceAndReceivesClockReports) {
+    const size_t before = ReceivedReports(simulator_->TracePath()).size();
+    link_->OpenUsb();
+    EXPECT_EQ(client_.Status(), "USB (connected)");
+    const auto reports = TraceWith(before + 4);
+    ASSERT_GE(reports.size(), before + 4);
+    EXPECT_EQ(std::vector<std::string>(reports.begin() + before, reports.begin() + before + 4),
+              (std::vector<std::string>{"00 07 00 00 00 00 00 ff ff 00 00 00 00 00 00 00",
+                                        "00 03 13 00 00 00 00 ff ff 00 00 00 00 00 00 00",
+                                        "00 01 00 00 00 00 00 ff ff 00 00 00 00 00 00 00",
+                                        "00 05 02 00 00 00 00 ff ff 00 00 00 00 00 00 00"}));
+    EXPECT_TRUE(client_.WaitForType(kClockReport, 0));
+    EXPECT_EQ(desktop_.Beeps(), 0);
+}
+
+TEST_F(UsbLinkOnSimulator, GetMotorStatusIsAnsweredWithAStatusReport) {
+    link_->OpenUsb();
+    ASSERT_TRUE(client_.WaitForType(kClockReport, 0));
+    const size_t before = client_.Count();
+    link_->SendReport(GetMotorStatusReport());
+    EXPECT_TRUE(client_.WaitForType(kStatusReport, before));
+}
+
+TEST_F(UsbLinkOnSimulator, DeviceChangeWhileConnectedOnlyProbes) {
+    link_->OpenUsb();
+    const size_t before = TraceWith(4).size();
+    EXPECT_FALSE(link_->DeviceChange());
+    EXPECT_TRUE(link_->Connected());
+    const auto reports = TraceWith(before + 1);
+    EXPECT_EQ(Commands(reports, before), (std::vector<std::string>{"08"}));
+}
+
+TEST_F(UsbLinkOnSimulator, PullingAndPluggingTheModuleFollowsTheDeviceChanges) {
+    link_->OpenUsb();
+    ASSERT_TRUE(client_.WaitForType(kClockReport, 0));
+
+    ASSERT_EQ(simulator_->Control("pull"), "ok");
+    ASSERT_TRUE(link_->DeviceChange());
+    link_->OpenUsb();  // the window's output selection for port setting "USB"
+    EXPECT_EQ(client_.Status(), "USB (no Device)");
+    for (int i = 0; i < 300 && !link_->ReceiveThreadSuspended(); ++i)
+        Sleep(10);
+    EXPECT_TRUE(link_->ReceiveThreadSuspended());
+
+    ASSERT_EQ(simulator_->Control("plug"), "ok");
+    const size_t before = ReceivedReports(simulator_->TracePath()).size();
+    ASSERT_TRUE(link_->DeviceChange());
+    link_->OpenUsb();
+    EXPECT_EQ(client_.Status(), "USB (connected)");
+    EXPECT_EQ(Commands(TraceWith(before + 4), before),
+              (std::vector<std::string>{"07", "03", "01", "05"}));
+    EXPECT_TRUE(client_.WaitForType(kClockReport, client_.Count()));
+}
+
+TEST_F(UsbLinkOnSimulator, ADeafModuleMakesAWriteTimeOutRetryOnceAndDropWithoutHanging) {
+    link_->OpenUsb();
+    ASSERT_TRUE(client_.WaitForType(kClockReport, 0));
+    ASSERT_EQ(simulator_->Control("deaf"), "ok");
+    const auto start = std::chrono::steady_clock::now();
+    link_->SendReport(GetMotorStatusReport());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 550ms);  // 100 ms, cancel, 500 ms
+    EXPECT_LT(took, 5s);
+    ASSERT_EQ(simulator_->Control("hear"), "ok");
+    // The channel is free again: the next request is answered.
+    const size_t before = client_.Count();
+    link_->SendReport(GetMotorStatusReport());
+    EXPECT_TRUE(client_.WaitForType(kStatusReport, before));
+}
+
+TEST_F(UsbLinkOnSimulator, ShutdownIsPromptWhileTheThreadReads) {
+    link_->OpenUsb();
+    ASSERT_TRUE(client_.WaitForType(kClockReport, 0));
+    const auto start = std::chrono::steady_clock::now();
+    link_->Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+}
+
+TEST_F(UsbLinkOnSimulator, WithoutASimulatorOnItsPipeThereIsNoDeviceAndNoNoise) {
+    SetEnvironmentVariableA("Q417_SIM_PIPE", "q417-sim-nobody-serves-this");
+    link_->OpenUsb();
+    SetEnvironmentVariableA("Q417_SIM_PIPE", simulator_->PipeName().c_str());
+    EXPECT_EQ(client_.Status(), "USB (no Device)");
+    EXPECT_EQ(desktop_.Beeps(), 0);
+    EXPECT_TRUE(desktop_.Messages().empty());
+    EXPECT_TRUE(link_->ReceiveThreadSuspended());
+}
+
+}  // namespace
+}  // namespace usb
