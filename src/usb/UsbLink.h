@@ -25,6 +25,7 @@
 #include "platform/DeviceFile.h"
 #include "platform/LibraryLoader.h"
 #include "platform/TimerService.h"
+#include "usb/ReportChannel.h"
 #include "usb/UpdateUsbDeviceThread.h"
 #include "usb/UsbReport.h"
 #include "vrexusbdrv/vrexusb_records.h"
@@ -50,7 +51,7 @@ class UsbLinkClient {
     ~UsbLinkClient() = default;
 };
 
-class TUsbLink {
+class TUsbLink final : public ReportChannel {
   public:
     static constexpr int32_t kVendorId = 6017;   // 0x1781
     static constexpr int32_t kProductId = 2240;  // 0x08C0
@@ -92,12 +93,12 @@ class TUsbLink {
     // a USB port setting comes back to OpenUsb. Window's thread.
     bool DeviceChange();
     // Sends one output report; failures are handled inside and never reported. Any thread.
-    void SendReport(const UsbReport& report);
+    void SendReport(const UsbReport& report) override;
     // The link's part of the window's destruction: wakes a waiting writer, ends the receive
     // thread (also one blocked in a read) and closes both handles. Window's thread.
     void Shutdown();
 
-    bool Connected() const;  // the write handle is present
+    bool Connected() const override;  // the write handle is present
     std::string DevicePath() const;
     bool ReceiveThreadSuspended() const { return thread_.Suspended(); }
 

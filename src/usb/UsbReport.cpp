@@ -30,4 +30,36 @@ UsbReport GetMotorStatusReport() {
     return Command(0x04, 5);
 }
 
+UsbReport StackRequestReport(uint8_t kind) {
+    return Command(0x04, 3, kind);
+}
+
+UsbReport ClearCommandListReport(uint8_t motor) {
+    return Command(static_cast<uint8_t>((motor & 0x0F) << 4 | 0x07));
+}
+
+UsbReport DirectOutputReport(uint8_t phaseByte) {
+    return Command(0x0A, phaseByte, 0xFF);
+}
+
+UsbReport ResetCancelReport() {
+    UsbReport report{};
+    report[1] = 0x03;
+    report[2] = 19;
+    return report;
+}
+
+UsbReport SegmentReport(int motor, int64_t periodTicks, uint8_t directionBit, int stepCount,
+                        int64_t delayTicks) {
+    UsbReport report{};
+    report[1] = static_cast<uint8_t>((motor & 0x0F) << 4);
+    report[2] = static_cast<uint8_t>(periodTicks & 0xFF);
+    report[3] = static_cast<uint8_t>((periodTicks >> 8 & 0x3F) | (directionBit & 0x40) |
+                                     (stepCount > 0 ? 0x80 : 0));
+    report[4] = static_cast<uint8_t>(stepCount);
+    report[5] = static_cast<uint8_t>(delayTicks & 0xFF);
+    report[6] = static_cast<uint8_t>(delayTicks >> 8 & 0xFF);
+    return report;
+}
+
 }  // namespace usb

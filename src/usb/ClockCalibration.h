@@ -1,0 +1,56 @@
+// ClockCalibration: the module's tick rate as the host sees it, from the clock reports.
+//
+// Each clock report gives one sample (host time of its arrival in seconds, module time in
+// ticks). The samples sit in a ring of 32 of which one slot is always empty, so the ring tells
+// its oldest sample without a count. The rate is the mean, over neighbouring pairs of samples,
+// of (module ticks between them) / (host seconds between them); with fewer than 20 such pairs it
+// is the nominal 7812 ticks per second, so the rate starts afresh with every emptying. An empty
+// slot is marked by a flag rather than by a host time of 0, so that a sample taken when the
+// host clock reads 0 still counts.
+//
+// Threads: AddSample runs on the receive thread; Clear on the window's thread (every opening of
+// the link); TicksPerSecond and SecondsToTicks on any thread. A lock guards the samples, and the
+// rate is an atomic so that a reader never sees half a value.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace usb {
+
+class ClockCalibration {
+  public:
+    static constexpr double kDefaultTicksPerSecond = 7812;
+    static constexpr int kSampleCount = 32;
+    static constexpr int kPairsNeeded = 20;
+
+    // Stores one sample and recomputes the rate. Returns the number of pairs with a positive host
+    // time difference that the rate was (or, below kPairsNeeded, would have been) taken from.
+    int AddSample(double hostSeconds, double moduleTicks);
+    // Empties every sample and sets ClockSampleIndex to 0; the rate is left as it is.
+    void Clear();
+    // Back to the nominal rate (the receive thread's start).
+    void SetDefault() { ticksPerSecond_.store(kDefaultTicksPerSecond); }
+
+    double TicksPerSecond() const { return ticksPerSecond_.load(); }
+    int ClockSampleIndex() const;
+    // TicksPerSecond x seconds, rounded to the nearest integer with halves to even. Values
+    // beyond the 64-bit range are held at its ends, and NaN gives 0.
+    int64_t SecondsToTicks(double seconds) const;
+
+  private:
+    struct Sample {
+        double HostTime = 0;
+        double ModuleTime = 0;
+        bool Filled = false;
+    };
+
+    mutable std::mutex mutex_;
+    std::array<Sample, kSampleCount> samples_{};
+    int clockSampleIndex_ = 0;
+    std::atomic<double> ticksPerSecond_{kDefaultTicksPerSecond};
+};
+
+}  // namespace usb

@@ -1,0 +1,399 @@
+#include "usb/UsbProtocol.h"
+
+namespace usb {
+
+namespace {
+
+// Free places for the clock report's 2-bit levels.
+constexpr int32_t kLevelPlaces[4] = {0, 3, 6, 12};
+
+constexpr uint8_t kLeftBit = 0x40;
+
+}  // namespace
+
+TUsbProtocol::TUsbProtocol(Ports ports,
+                           const std::array<motion::TStepperMotor*, kMotorCount>& motors)
+    : ports_(ports), motors_(motors) {}
+
+bool TUsbProtocol::UsbPort() const {
+    const int16_t port = portSetting_.load();
+    return port == kPortUsb || port == kPortUsbSlow;
+}
+
+double TUsbProtocol::Now() const {
+    return ports_.timers.TickCount() * 0.001;
+}
+
+TUsbProtocol::RingLocks TUsbProtocol::LockAllRings() {
+    RingLocks locks;
+    for (int i = 0; i < kMotorCount; ++i)
+        locks[i] = std::unique_lock(channels_[i].mutex);
+    return locks;
+}
+
+int32_t TUsbProtocol::ProgramCount(int motorIndex) const {
+    return motors_[motorIndex]->LockProgram()->Count();
+}
+
+TUsbProtocol::RingState TUsbProtocol::Ring(int motorIndex) const {
+    const MotorChannel& channel = channels_[motorIndex];
+    std::lock_guard lock(channel.mutex);
+    return {channel.ring.FillIndex, channel.ring.SendIndex, channel.ring.Waiting(),
+            channel.ring.Record(channel.ring.SendIndex),
+            channel.ring.Record(channel.ring.FillIndex)};
+}
+
+// ---- Commands ---------------------------------------------------------------------------
+
+void TUsbProtocol::ClearCommandList(int32_t target) {
+    if (target < 0 || target > kMotorCount) return;
+    // The ring locks are held across the command, so that no segment of these motors can be
+    // sent between the module's clear and the host's.
+    if (target == 0) {
+        RingLocks locks = LockAllRings();
+        if (portSetting_.load() == kPortUsb && Connected())
+            ports_.channel.SendReport(ClearCommandListReport(0));
+        for (MotorChannel& channel : channels_)
+            channel.Clear();
+    } else {
+        MotorChannel& channel = channels_[target - 1];
+        std::lock_guard lock(channel.mutex);
+        if (portSetting_.load() == kPortUsb && Connected())
+            ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(target)));
+        channel.Clear();
+    }
+}
+
+void TUsbProtocol::GetMotorStatus() {
+    if (UsbPort() && Connected()) ports_.channel.SendReport(GetMotorStatusReport());
+}
+
+void TUsbProtocol::RequestStack(uint8_t kind) {
+    if (UsbPort() && Connected()) ports_.channel.SendReport(StackRequestReport(kind));
+}
+
+void TUsbProtocol::DirectOutput(uint8_t phaseByte) {
+    if (UsbPort() && Connected()) ports_.channel.SendReport(DirectOutputReport(phaseByte));
+}
+
+// ---- Starts -----------------------------------------------------------------------------
+
+void TUsbProtocol::StartMotor(int32_t motorIndex) {
+    if (motorIndex < 0 || motorIndex >= kMotorCount) return;
+    if (ProgramCount(motorIndex) <= 0) return;
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    // Stop first and outside the ring lock (it waits for the motor's timer event); a stopped
+    // motor is not filled, so nothing new is queued before the discard below.
+    motor.Stop();
+    {
+        MotorChannel& channel = channels_[motorIndex];
+        std::lock_guard lock(channel.mutex);
+        channel.Discard();
+        // Only the motor at the in-order index is streamed while "Run in order" is checked: a
+        // start with no chain running begins the chain here, as a host-timed start does.
+        if (runInOrder_.load() && !motors_[inOrderIndex_.load()]->Running()) {
+            inOrderIndex_.store(motorIndex);
+            inOrderWrapped_.store(false);
+        }
+        motor.SetRunning(true);
+    }
+    GetMotorStatus();
+}
+
+void TUsbProtocol::StartAll() {
+    for (motion::TStepperMotor* motor : motors_)
+        motor->Stop();
+    {
+        RingLocks locks = LockAllRings();
+        for (MotorChannel& channel : channels_)
+            channel.Discard();
+        inOrderIndex_.store(0);
+        inOrderWrapped_.store(false);
+        const bool runInOrder = runInOrder_.load();
+        for (int i = 0; i < kMotorCount; ++i) {
+            if (i == 0 || !runInOrder) motors_[i]->SetRunning(true);
+        }
+    }
+    GetMotorStatus();
+}
+
+// ---- Module reset -----------------------------------------------------------------------
+
+void TUsbProtocol::StartReset(int32_t target) {
+    if (!Connected()) return;
+    UsbReport buffer{};
+    ClearCommandList(target);
+
+    int first = 0;
+    int last = kMotorCount - 1;
+    if (target >= 1 && target <= kMotorCount) {
+        first = last = target - 1;
+        if (motors_[first]->ResetDirection() != motion::kDirNone)
+            resetMask_.fetch_or(static_cast<uint8_t>(1u << first));
+    } else {
+        resetMask_.store(0x0F);
+    }
+
+    for (int i = first; i <= last; ++i) {
+        const motion::TStepperMotor& motor = *motors_[i];
+        const uint8_t direction = motor.ResetDirection();
+        if (direction == motion::kDirNone) continue;
+        const double maxFrequency = motor.MaxFrequency();
+        // The period is held in single precision, as the module's reset pace always was.
+        const float period = maxFrequency > 0 ? static_cast<float>(2 / maxFrequency) : 0.05f;
+        int64_t ticks = SecondsToTicks(period);
+        // A pace the 14 bits cannot hold would play at an arbitrary speed: keep it in range.
+        if (ticks < 1) ticks = 1;
+        if (ticks > kMaxPeriodTicks) ticks = kMaxPeriodTicks;
+        buffer = SegmentReport(i + 1, ticks, direction == motion::kDirLeft ? kLeftBit : 0,
+                               kMaxSteps, kResetDelayTicks);
+        ports_.channel.SendReport(buffer);
+    }
+    // The start-reset request keeps bytes 3 to 6 of the last reset segment.
+    buffer[1] = 0x09;
+    buffer[2] = resetMask_.load();
+    ports_.channel.SendReport(buffer);
+}
+
+void TUsbProtocol::CancelReset(int32_t target) {
+    if (!Connected()) return;
+    ports_.channel.SendReport(ResetCancelReport());
+    ClearCommandList(target);
+}
+
+// ---- Link hooks -------------------------------------------------------------------------
+
+void TUsbProtocol::ClearSegmentRings() {
+    RingLocks locks = LockAllRings();
+    for (MotorChannel& channel : channels_)
+        channel.Clear();
+}
+
+void TUsbProtocol::ResetUsbBuffers() {
+    // The motors first, so that none refills its ring after the clear.
+    for (motion::TStepperMotor* motor : motors_)
+        motor->Stop();
+    ClearSegmentRings();
+    clock_.Clear();
+    resetMask_.store(0);
+}
+
+void TUsbProtocol::ReceiveThreadStarted() {
+    clock_.SetDefault();
+    for (MotorChannel& channel : channels_)
+        channel.freePlaces.store(0);
+}
+
+void TUsbProtocol::BeginPass() {
+    sendFlag_ = false;
+}
+
+void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
+    switch (report[1]) {
+        case kClockReport:
+            HandleClockReport(report, hostSeconds);
+            break;
+        case kStatusReport:
+            HandleStatusReport(report);
+            break;
+        default:
+            return;  // a read time-out, a stack answer, anything else
+    }
+    // Only "USB" streams: in "USB (slow)" the host times the steps, and with a parallel port
+    // selected the link is closed and the motors are host-timed.
+    if (sendFlag_ && portSetting_.load() == kPortUsb) Stream();
+}
+
+// ---- Reports ----------------------------------------------------------------------------
+
+void TUsbProtocol::SetFreePlaces(int motorIndex, int32_t places) {
+    MotorChannel& channel = channels_[motorIndex];
+    channel.freePlaces.store(places);
+    if (places < 3) return;
+    bool queued;
+    {
+        std::lock_guard lock(channel.mutex);
+        queued = !channel.ring.AtSend().Empty();
+    }
+    if (queued || motors_[motorIndex]->Running()) sendFlag_ = true;
+}
+
+void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds) {
+    uint64_t moduleTicks = 0;
+    for (int b = 7; b >= 2; --b)
+        moduleTicks = moduleTicks << 8 | report[b];
+    const int pairs = clock_.AddSample(hostSeconds, static_cast<double>(moduleTicks));
+    // The module's first clock reports after an opening bring a status request.
+    if (pairs == 2) GetMotorStatus();
+
+    const uint8_t levels = report[8];
+    for (int i = 0; i < kMotorCount; ++i)
+        SetFreePlaces(i, kLevelPlaces[levels >> (2 * i) & 3]);
+}
+
+void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
+    // Host-timed steps (jogging) go on from the phase where the module left each motor.
+    for (int i = 0; i < kMotorCount; ++i)
+        motors_[i]->SetPhase(static_cast<uint8_t>(report[3] >> (2 * i) & 3));
+
+    if (resetMask_.load() != 0) {
+        const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
+        const uint8_t mask = static_cast<uint8_t>(resetMask_.fetch_and(still) & still);
+        for (int i = 0; i < kMotorCount; ++i) {
+            if ((mask & (1u << i)) == 0) ports_.window.ShowResetCaption(i + 1);
+        }
+        if (mask == 0) {
+            ports_.window.ShowResetCaption(0);
+            ports_.window.SetResetIdle();
+        }
+    }
+
+    for (int i = 0; i < kMotorCount; ++i) {
+        const int32_t places = report[4 + i];
+        SetFreePlaces(i, places);
+        motion::TStepperMotor& motor = *motors_[i];
+        if (motor.PassCompleted() && places == kModulePlaces) {
+            // The module has played everything of the pass.
+            motor.SetPassCompleted(false);
+            motor.SetFinished(true);
+            if (StartNextInOrder()) sendFlag_ = true;
+        }
+    }
+
+    bool allFinished = true;
+    for (const motion::TStepperMotor* motor : motors_)
+        allFinished = allFinished && motor->Finished();
+    ports_.window.EnableRunInOrder(allFinished);
+}
+
+bool TUsbProtocol::StartNextInOrder() {
+    if (!runInOrder_.load()) return false;
+    // Past motor 4 the chain goes on only with "Loop".
+    if (inOrderWrapped_.load() && !runInOrderLoop_.load()) return false;
+    const int32_t next = inOrderIndex_.load();
+    if (ProgramCount(next) <= 0) return false;  // the chain found no motor with a step
+    motion::TStepperMotor& motor = *motors_[next];
+    motor.Stop();  // outside the ring lock: it waits for the motor's timer event
+    {
+        MotorChannel& channel = channels_[next];
+        std::lock_guard lock(channel.mutex);
+        channel.Discard();  // unsent records are given up
+        inOrderWrapped_.store(false);
+        motor.SetRunning(true);
+    }
+    return true;
+}
+
+// ---- Streaming --------------------------------------------------------------------------
+
+void TUsbProtocol::Stream() {
+    for (int i = 0; i < kMotorCount; ++i) {
+        std::lock_guard lock(channels_[i].mutex);
+        Fill(i);
+        Send(i);
+    }
+}
+
+void TUsbProtocol::AdvanceInOrder() {
+    // Each motor is looked at once: when none has a program step the index comes back to where
+    // it was, and StartNextInOrder finds that motor's program empty and ends the chain.
+    int32_t index = inOrderIndex_.load();
+    for (int k = 0; k < kMotorCount; ++k) {
+        index = (index + 1) % kMotorCount;
+        if (index == 0) inOrderWrapped_.store(true);
+        if (ProgramCount(index) > 0) break;
+    }
+    inOrderIndex_.store(index);
+}
+
+void TUsbProtocol::Fill(int motorIndex) {
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    SegmentRing& ring = channels_[motorIndex].ring;
+    if (!motor.Running()) return;
+
+    for (int pulled = 0; pulled < kMaxStepsPerFill;) {
+        const bool runInOrder = runInOrder_.load();
+        if (runInOrder && motorIndex != inOrderIndex_.load()) return;
+        if (ring.Waiting() >= kMaxWaitingRecords) return;
+
+        const double p = motor.NextPeriod();
+        if (motor.PassCompleted() && runInOrder) {
+            // The program has been handed out: the chain moves on. The step of p stays.
+            AdvanceInOrder();
+            return;
+        }
+        // A period of 0 or less is never timed: the run stalls here, as a host-timed one does.
+        if (!(p > 0)) return;
+        const double stepTime = motor.NextStepTime();
+        motor.AdvanceStep();
+        ++pulled;
+        if (p > kEndOfProgramLimit) return;
+
+        int64_t ticks = SecondsToTicks(p);
+        if (ticks < 1) ticks = 1;
+
+        const uint8_t direction = motor.CurrentDirection();
+        if (direction != motion::kDirLeft && direction != motion::kDirRight) {
+            // A pause: no step, but its time passes; the next step begins a new record.
+            if (!ring.AtFill().Empty()) ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+            continue;
+        }
+        const uint8_t directionBit = direction == motion::kDirLeft ? kLeftBit : 0;
+        const int32_t pass = motor.PassCount();
+
+        TSegmentRecord* record = &ring.AtFill();
+        if (!record->Empty() && record->IntervalTicks == ticks &&
+            record->DirectionBit == directionBit && record->ExtraSteps <= kMaxSteps - 2 &&
+            record->PassTag == pass && ticks <= kMaxRecordTicks / (record->ExtraSteps + 2)) {
+            ++record->ExtraSteps;
+            continue;
+        }
+        if (!record->Empty()) {
+            ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+            record = &ring.AtFill();
+        }
+        *record = TSegmentRecord{ticks, stepTime, 0, directionBit, pass, true};
+    }
+}
+
+void TUsbProtocol::Send(int motorIndex) {
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    MotorChannel& channel = channels_[motorIndex];
+    SegmentRing& ring = channel.ring;
+    int32_t places = channel.freePlaces.load();
+
+    for (;;) {
+        TSegmentRecord& record = ring.AtSend();
+        if (record.Empty()) break;
+        if (!(places >= 3 || (record.ExtraSteps == 0 && places >= 2))) break;
+
+        int64_t delay = SecondsToTicks(record.RefTime - channel.lastSentTime);
+        if (delay > kMaxDelayTicks || places >= kModulePlaces) {
+            // The module counts a delay from its previous segment, so a gap that does not fit
+            // can only be timed from the segment's arrival at an idle module.
+            if (places < kModulePlaces) break;
+            delay = SecondsToTicks(record.RefTime - Now());
+        }
+        if (delay < 1) delay = 1;
+        if (delay > kMaxDelayTicks) break;  // waits on the host for a later pass
+
+        const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
+        // A slow step's period does not fit: it goes alone, and the wait after it is the next
+        // segment's delay (see the file's opening comment).
+        const int64_t period = record.IntervalTicks > kMaxPeriodTicks ? 1 : record.IntervalTicks;
+        const UsbReport segment =
+            SegmentReport(motorIndex + 1, period, record.DirectionBit, steps, delay);
+        places -= steps > 0 ? 3 : 2;
+        channel.lastSentTime = record.RefTime;
+        motor.SetLastSentTime(record.RefTime);
+        record = TSegmentRecord{};
+        ports_.channel.SendReport(segment);
+        // Sending the open record closes it: the fill goes on in the next one. Otherwise
+        // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
+        if (ring.SendIndex == ring.FillIndex) ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+        ring.SendIndex = SegmentRing::Next(ring.SendIndex);
+    }
+    channel.freePlaces.store(places);
+}
+
+}  // namespace usb

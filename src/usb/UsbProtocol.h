@@ -1,0 +1,217 @@
+// TUsbProtocol: the host side of the USB motor controller module's command set.
+//
+// In the port setting "USB" (0) the module times the steps: the receive thread turns each
+// running motor's program into timed segments (a period in module ticks, a direction, up to 255
+// steps, a delay from the motor's previous segment), keeps up to 8 of them per motor in a
+// SegmentRing, and sends them as the module's clock and status reports show free places in its
+// command list of 12 places. The reports also calibrate the module's tick rate, bring back the
+// motor phases, end module resets and finish motors ("Run in order" goes on from here). In "USB
+// (slow)" (1) nothing is streamed: the host times the steps and sends the phases as direct
+// output. The commands of the window's buttons (clear, status, stack, reset, starts) live here
+// too, each sent only in the port settings that use it.
+//
+// Promises beyond the bare command set:
+// - Reference times: a record's RefTime is the host time of its first step on the program's
+//   own schedule (the sequencer's NextStepTime before the step is advanced), so the delay
+//   between two segments is exactly the program's time between their first steps. Pauses
+//   advance that schedule without sending anything.
+// - Every delay sent lies in 1..16382 ticks and every period in 1..16383. A segment is chained
+//   to the previous one (delay from its reference time) only while that gap fits; a segment
+//   whose gap does not fit waits on the host until the module's list is empty, and then goes
+//   out with its delay from now, so the module never counts it from a segment still playing.
+//   Records are merged only while their whole span stays below kMaxRecordTicks, so the next
+//   gap fits and long constant runs stay chained.
+// - Slow steps: a period of more than 16383 ticks (about 0.48 steps per second and slower) does
+//   not fit the segment's 14 bits. Such a step goes out as a lone single-step segment with a
+//   period of 1 tick, and the wait after it is carried by the next segment, which the host
+//   holds until the module's list is empty and its delay from now fits: each slow step plays
+//   at its asked time, give or take the host clock's resolution.
+// - A step period of 0 or less (a frequency of 0, or negative) stalls the stream at that step
+//   with the motor still running, as a host-timed run stalls; a positive period shorter than
+//   one tick is sent as 1 tick, the fastest the module can time.
+// - Discarding a motor's queue (its start) empties every record still queued, also the open
+//   one, so nothing of an earlier run is sent or merged into the new one.
+// - Sending the open record (the sender has caught up with the fill) closes it, so that the
+//   fill goes on in the next record instead of finding the ring full for ever.
+// - The last records of a program stay chained after the program's end has been pulled: the
+//   delay counts from the last segment sent since the ring was emptied, which the protocol
+//   keeps itself (the sequencer clears LastSentTime at the end of a program).
+// - "Run in order": the search for the next motor with a program step looks at each motor once
+//   at most; a chain in which no motor has a step ends. A chain that has passed motor 4 goes on
+//   with the first motor only when the run-in-order "Loop" is checked, whatever motor it goes
+//   on with, and a motor with an empty program is never started by the chain.
+// - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
+//   looping program of pauses only) cannot hold the receive thread.
+//
+// Threads and locks:
+// - Receive thread: ReceiveThreadStarted, BeginPass, DispatchReport (with the streaming).
+// - Window's thread: the commands, the starts, the reset, ClearSegmentRings, ResetUsbBuffers,
+//   the window-state setters. DirectOutput also from a motor's timer thread.
+// - Each motor's ring and its two indices are guarded by that motor's ring lock: the receive
+//   thread holds it for one motor's fill and send, the window's thread while it clears, starts
+//   or discards. Lock order: ring locks (ascending motor index when several) before a motor's
+//   own lock and before the write channel. So a ring lock may be held across SendReport and
+//   across motor calls that do not wait (NextPeriod, SetRunning, the field accessors), but
+//   never across TStepperMotor::Stop (it waits for the motor's timer event, which may be
+//   sending) or a call of the window port. Nothing that holds a motor's lock or the write
+//   channel ever asks for a ring lock, so no cycle can form; a window-thread caller waits at
+//   most for one segment's write.
+// - The window state (port setting, the two check boxes), the reset mask, the in-order index
+//   and the free places are atomics. The window must not hold a motor's program lock
+//   (TStepperMotor::LockProgram) while it calls in here.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "motion/StepperMotor.h"
+#include "platform/TimerService.h"
+#include "usb/ClockCalibration.h"
+#include "usb/ReportChannel.h"
+#include "usb/SegmentRing.h"
+#include "usb/UsbProtocolWindow.h"
+#include "usb/UsbReport.h"
+
+namespace usb {
+
+class TUsbProtocol {
+  public:
+    static constexpr int kMotorCount = 4;
+    static constexpr int16_t kPortUsb = 0;
+    static constexpr int16_t kPortUsbSlow = 1;
+
+    static constexpr int kModulePlaces = 12;           // an empty command list
+    static constexpr int64_t kMaxDelayTicks = 16382;   // largest delay a segment carries
+    static constexpr int64_t kMaxPeriodTicks = 16383;  // 14 bits
+    static constexpr int64_t kMaxRecordTicks = 16000;  // span of a merged record, with margin
+    static constexpr int kMaxWaitingRecords = 7;       // closed records per motor on the host
+    static constexpr int kMaxSteps = 255;              // steps of one segment
+    static constexpr int kMaxStepsPerFill = 4096;
+    // NextPeriod answers above this mean that no further step follows.
+    static constexpr double kEndOfProgramLimit = 99999900000000.0;
+    // The reset segment's delay, 639 ticks.
+    static constexpr int64_t kResetDelayTicks = 0x027F;
+
+    struct Ports {
+        ReportChannel& channel;
+        platform::TimerService& timers;  // the host clock (tick count)
+        UsbProtocolWindow& window;
+    };
+
+    // motors: the window's four motors, motor index 0 to 3; they outlive this object.
+    TUsbProtocol(Ports ports, const std::array<motion::TStepperMotor*, kMotorCount>& motors);
+    TUsbProtocol(const TUsbProtocol&) = delete;
+    TUsbProtocol& operator=(const TUsbProtocol&) = delete;
+
+    // Window state read on the receive thread; set by the window's thread.
+    void SetPortSetting(int16_t value) { portSetting_.store(value); }
+    int16_t PortSetting() const { return portSetting_.load(); }
+    void SetRunInOrder(bool checked) { runInOrder_.store(checked); }
+    void SetRunInOrderLoop(bool checked) { runInOrderLoop_.store(checked); }
+
+    // Commands (window's thread). target 0 = all motors, 1 to 4 = one motor.
+    // USB: sends the ClearCommandList command; every port setting: empties the host ring(s) and
+    // their indices. A target outside 0..4 does nothing. Stop the motor(s) first, or a running
+    // motor refills its ring at once.
+    void ClearCommandList(int32_t target);
+    // USB and USB (slow), connected: asks the module for a status report. Also receive thread.
+    void GetMotorStatus();
+    // USB and USB (slow), connected: kind kProgramStack or kDataStack.
+    void RequestStack(uint8_t kind);
+    // USB and USB (slow), connected: the output update of the motor phases. Any thread.
+    void DirectOutput(uint8_t phaseByte);
+
+    // Starts in "USB" mode (window's thread). One motor, when its program has a step: queue
+    // discarded, Stop, SetRunning(true), status request. With "Run in order" checked and no
+    // chain running, the chain goes on from this motor.
+    void StartMotor(int32_t motorIndex);
+    // The common start: all queues discarded and all motors stopped, in-order index 0, motor 1
+    // running and, without "Run in order", motors 2 to 4 as well; then a status request.
+    void StartAll();
+
+    // Module reset (window's thread, when connected). target 0 (or outside 1..4) = all motors.
+    void StartReset(int32_t target);
+    void CancelReset(int32_t target);
+
+    // Hooks of the link (UsbLinkClient's receive-side and buffer calls, forwarded by the
+    // window, which keeps ReleaseParallelPort for itself).
+    void ClearSegmentRings();     // window's thread, opening
+    void ResetUsbBuffers();       // window's thread, opening and start-up
+    void ReceiveThreadStarted();  // receive thread
+    void BeginPass();             // receive thread
+    void DispatchReport(const UsbReport& report, double hostSeconds);  // receive thread
+
+    // State, any thread.
+    double TicksPerSecond() const { return clock_.TicksPerSecond(); }
+    int64_t SecondsToTicks(double seconds) const { return clock_.SecondsToTicks(seconds); }
+    int ClockSampleIndex() const { return clock_.ClockSampleIndex(); }
+    uint8_t ResetMask() const { return resetMask_.load(); }
+    int32_t InOrderIndex() const { return inOrderIndex_.load(); }
+    int32_t FreePlaces(int motorIndex) const { return channels_[motorIndex].freePlaces.load(); }
+    bool SendFlag() const { return sendFlag_; }  // receive thread
+    struct RingState {
+        int FillIndex;
+        int SendIndex;
+        int Waiting;            // closed records between SendIndex and FillIndex
+        TSegmentRecord AtSend;  // the next record to send
+        TSegmentRecord AtFill;  // the open record
+    };
+    RingState Ring(int motorIndex) const;
+
+  private:
+    struct MotorChannel {
+        mutable std::mutex mutex;  // the ring lock
+        SegmentRing ring;
+        // RefTime of the last segment sent since the ring was last emptied; 0: none. Kept here
+        // as well as in the motor's LastSentTime, which the sequencer clears when the program's
+        // end is pulled while its last records still wait to be sent.
+        double lastSentTime = 0;
+        std::atomic<int32_t> freePlaces{0};
+
+        void Clear() {
+            ring.Clear();
+            lastSentTime = 0;
+        }
+        void Discard() {
+            ring.Discard();
+            lastSentTime = 0;
+        }
+    };
+    using RingLocks = std::array<std::unique_lock<std::mutex>, kMotorCount>;
+
+    bool Connected() const { return ports_.channel.Connected(); }
+    bool UsbPort() const;  // port setting 0 or 1
+    double Now() const;
+    RingLocks LockAllRings();
+    int32_t ProgramCount(int motorIndex) const;
+    // Free places and the send flag's rule for one motor (receive thread, no ring lock held).
+    void SetFreePlaces(int motorIndex, int32_t places);
+
+    void HandleClockReport(const UsbReport& report, double hostSeconds);
+    void HandleStatusReport(const UsbReport& report);
+    // Starts the motor at the in-order index after a finished one; false when none is started.
+    bool StartNextInOrder();
+    void Stream();
+    // Under the motor's ring lock.
+    void Fill(int motorIndex);
+    void Send(int motorIndex);
+    void AdvanceInOrder();
+
+    Ports ports_;
+    std::array<motion::TStepperMotor*, kMotorCount> motors_;
+    ClockCalibration clock_;
+    std::array<MotorChannel, kMotorCount> channels_;
+
+    std::atomic<int16_t> portSetting_{kPortUsb};
+    std::atomic<bool> runInOrder_{false};
+    std::atomic<bool> runInOrderLoop_{false};
+    std::atomic<uint8_t> resetMask_{0};
+    std::atomic<int32_t> inOrderIndex_{0};
+    // The run-in-order search has passed from motor 4 to motor 1 since the chain last started.
+    std::atomic<bool> inOrderWrapped_{false};
+    bool sendFlag_ = false;  // receive thread only
+};
+
+}  // namespace usb

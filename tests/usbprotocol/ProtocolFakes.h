@@ -1,0 +1,115 @@
+// Test doubles for TUsbProtocol: a report channel that records what is sent, a window port that
+// records what would be posted, and a bench of four motors on the virtual clock.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "motion/StepperMotor.h"
+#include "platform/virtual/VirtualTimerService.h"
+#include "usb/UsbProtocol.h"
+
+namespace usb::testing {
+
+struct FakeChannel : ReportChannel {
+    mutable std::mutex mutex;
+    std::vector<UsbReport> sent;
+    std::atomic<bool> connected{true};
+    bool yieldOnSend = false;
+
+    void SendReport(const UsbReport& report) override {
+        {
+            std::lock_guard lock(mutex);
+            sent.push_back(report);
+        }
+        if (yieldOnSend) std::this_thread::yield();
+    }
+    bool Connected() const override { return connected.load(); }
+
+    std::vector<UsbReport> Take() {
+        std::lock_guard lock(mutex);
+        std::vector<UsbReport> out;
+        out.swap(sent);
+        return out;
+    }
+};
+
+struct FakeWindow : UsbProtocolWindow {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+
+    void Log(std::string call) {
+        std::lock_guard lock(mutex);
+        calls.push_back(std::move(call));
+    }
+    void ShowResetCaption(int32_t button) override { Log("caption " + std::to_string(button)); }
+    void SetResetIdle() override { Log("reset idle"); }
+    void EnableRunInOrder(bool enabled) override {
+        Log(enabled ? "run in order on" : "run in order off");
+    }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> out;
+        out.swap(calls);
+        return out;
+    }
+};
+
+// Four motors and the protocol, the virtual clock standing at 1000 s.
+struct ProtocolBench {
+    platform::VirtualTimerService timers;
+    FakeChannel channel;
+    FakeWindow window;
+    std::array<std::unique_ptr<motion::TStepperMotor>, 4> motors;
+    std::unique_ptr<TUsbProtocol> protocol;
+
+    ProtocolBench() {
+        timers.SetNowMs(1000000);
+        for (int i = 0; i < 4; ++i)
+            motors[i] = std::make_unique<motion::TStepperMotor>(i, timers);
+        protocol = std::make_unique<TUsbProtocol>(
+            TUsbProtocol::Ports{channel, timers, window},
+            std::array<motion::TStepperMotor*, 4>{motors[0].get(), motors[1].get(), motors[2].get(),
+                                                  motors[3].get()});
+    }
+
+    void SetProgram(int motor, std::vector<motion::TsmProgramStep> steps, bool looping = false) {
+        auto program = motors[motor]->LockProgram();
+        program->Clear();
+        for (const auto& step : steps)
+            program->Add() = step;
+        program->Looping = looping;
+    }
+
+    double HostSeconds() { return timers.NowMs() * 0.001; }
+
+    // A status report: reset mask, packed phases, free places of motors 1 to 4.
+    static UsbReport Status(std::array<uint8_t, 4> free, uint8_t mask = 0, uint8_t phases = 0) {
+        UsbReport r{};
+        r[1] = kStatusReport;
+        r[2] = mask;
+        r[3] = phases;
+        for (int i = 0; i < 4; ++i)
+            r[4 + i] = free[i];
+        return r;
+    }
+    static UsbReport Clock(uint64_t ticks, uint8_t levels) {
+        UsbReport r{};
+        r[1] = kClockReport;
+        for (int b = 0; b < 6; ++b)
+            r[2 + b] = static_cast<uint8_t>(ticks >> (8 * b));
+        r[8] = levels;
+        return r;
+    }
+    void Dispatch(const UsbReport& report) {
+        protocol->BeginPass();
+        protocol->DispatchReport(report, HostSeconds());
+    }
+};
+
+}  // namespace usb::testing

@@ -1,0 +1,695 @@
+// TUsbProtocol on a recording channel and the virtual clock: the bytes of every output report,
+// the port-setting rules, streaming (merging, splitting, pauses, free places, delays, slow and
+// zero periods), finishing and "Run in order", module resets and the status report's effects.
+#include "usb/UsbProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "usbprotocol/ProtocolFakes.h"
+
+namespace usb {
+namespace {
+
+using motion::kDirLeft;
+using motion::kDirNone;
+using motion::kDirRight;
+using motion::TsmProgramStep;
+using testing::ProtocolBench;
+
+// A segment report taken apart.
+struct Segment {
+    int motor;
+    int64_t period;
+    bool left;
+    int count;  // 0: one step
+    int64_t delay;
+};
+
+bool IsSegment(const UsbReport& r) {
+    return (r[1] & 0x0F) == 0 && r[1] >> 4 >= 1 && r[1] >> 4 <= 4;
+}
+
+std::vector<Segment> Segments(const std::vector<UsbReport>& reports) {
+    std::vector<Segment> out;
+    for (const UsbReport& r : reports) {
+        if (!IsSegment(r)) continue;
+        for (size_t b = 7; b < kReportSize; ++b)
+            EXPECT_EQ(r[b], 0) << "byte " << b;
+        EXPECT_EQ(r[3] & 0x80 ? r[4] >= 2 : r[4] == 0, true) << "count byte " << int(r[4]);
+        out.push_back(
+            {r[1] >> 4, r[2] | (r[3] & 0x3F) << 8, (r[3] & 0x40) != 0, r[4], r[5] | r[6] << 8});
+    }
+    return out;
+}
+
+UsbReport Bytes(std::initializer_list<uint8_t> head) {
+    UsbReport r{};
+    size_t i = 0;
+    for (uint8_t b : head)
+        r[i++] = b;
+    return r;
+}
+
+class ProtocolTest : public ::testing::Test, public ProtocolBench {
+  protected:
+    // Starts motor and lets the module answer with an empty list for every motor.
+    std::vector<Segment> StartAndStream(int motor) {
+        protocol->StartMotor(motor);
+        channel.Take();  // the status request
+        Dispatch(Status({12, 12, 12, 12}));
+        return Segments(channel.Take());
+    }
+};
+
+// ---- Report bytes and port settings -------------------------------------------------------
+
+TEST_F(ProtocolTest, CommandReportsCarryExactlyTheirBytes) {
+    struct Case {
+        const char* name;
+        void (*send)(TUsbProtocol&);
+        UsbReport expected;
+    };
+    const Case cases[] = {
+        {"GetMotorStatus", [](TUsbProtocol& p) { p.GetMotorStatus(); },
+         Bytes({0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF})},
+        {"program stack", [](TUsbProtocol& p) { p.RequestStack(kProgramStack); },
+         Bytes({0, 0x04, 3, 5, 0, 0, 0, 0xFF, 0xFF})},
+        {"data stack", [](TUsbProtocol& p) { p.RequestStack(kDataStack); },
+         Bytes({0, 0x04, 3, 10, 0, 0, 0, 0xFF, 0xFF})},
+        {"clear all", [](TUsbProtocol& p) { p.ClearCommandList(0); },
+         Bytes({0, 0x07, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
+        {"clear motor 1", [](TUsbProtocol& p) { p.ClearCommandList(1); },
+         Bytes({0, 0x17, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
+        {"clear motor 4", [](TUsbProtocol& p) { p.ClearCommandList(4); },
+         Bytes({0, 0x47, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
+        {"direct output", [](TUsbProtocol& p) { p.DirectOutput(0xB4); },
+         Bytes({0, 0x0A, 0xB4, 0xFF, 0, 0, 0, 0xFF, 0xFF})},
+    };
+    for (const Case& c : cases) {
+        c.send(*protocol);
+        const auto sent = channel.Take();
+        ASSERT_EQ(sent.size(), 1u) << c.name;
+        EXPECT_EQ(sent[0], c.expected) << c.name;
+    }
+    EXPECT_EQ(ProbeReport(), Bytes({0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+}
+
+TEST_F(ProtocolTest, EachCommandGoesOutOnlyInThePortSettingsThatUseIt) {
+    // Reports sent by: clear(1), status, stack, direct output.
+    struct Case {
+        int16_t port;
+        bool connected;
+        std::vector<uint8_t> commands;
+    };
+    const Case cases[] = {
+        {0, true, {0x17, 0x04, 0x04, 0x0A}},
+        {1, true, {0x04, 0x04, 0x0A}},  // "USB (slow)": no command lists
+        {888, true, {}},                // a parallel port
+        {0, false, {}},
+        {1, false, {}},
+    };
+    for (const Case& c : cases) {
+        protocol->SetPortSetting(c.port);
+        channel.connected = c.connected;
+        protocol->ClearCommandList(1);
+        protocol->GetMotorStatus();
+        protocol->RequestStack(kDataStack);
+        protocol->DirectOutput(1);
+        std::vector<uint8_t> commands;
+        for (const UsbReport& r : channel.Take())
+            commands.push_back(r[1]);
+        EXPECT_EQ(commands, c.commands) << "port " << c.port << " connected " << c.connected;
+    }
+}
+
+TEST_F(ProtocolTest, ClearCommandListEmptiesHostRingsInEveryPortSetting) {
+    SetProgram(0, {{300, 1000, 0, kDirRight}});
+    SetProgram(1, {{300, 1000, 0, kDirRight}});
+    protocol->StartAll();
+    // Room, but the lists are not empty: the first segments wait for an empty list.
+    Dispatch(Status({3, 3, 0, 0}));
+    ASSERT_GT(protocol->Ring(0).Waiting, 0);
+    ASSERT_GT(protocol->Ring(1).Waiting, 0);
+
+    protocol->ClearCommandList(5);  // no such target: nothing at all
+    EXPECT_GT(protocol->Ring(0).Waiting, 0);
+
+    protocol->SetPortSetting(TUsbProtocol::kPortUsbSlow);
+    channel.Take();
+    protocol->ClearCommandList(2);
+    EXPECT_TRUE(channel.Take().empty());
+    EXPECT_EQ(protocol->Ring(1).FillIndex, 0);
+    EXPECT_TRUE(protocol->Ring(1).AtFill.Empty());
+    EXPECT_GT(protocol->Ring(0).Waiting, 0);  // other motors keep theirs
+
+    protocol->ClearCommandList(0);
+    EXPECT_TRUE(channel.Take().empty());
+    for (int i = 0; i < 4; ++i) {
+        const auto ring = protocol->Ring(i);
+        EXPECT_EQ(ring.FillIndex, 0);
+        EXPECT_EQ(ring.SendIndex, 0);
+        EXPECT_TRUE(ring.AtSend.Empty());
+    }
+}
+
+TEST_F(ProtocolTest, UsbSlowNeverStreams) {
+    SetProgram(0, {{10, 100, 0, kDirRight}});
+    protocol->StartAll();
+    protocol->SetPortSetting(TUsbProtocol::kPortUsbSlow);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    Dispatch(Clock(1000, 0xFF));
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    EXPECT_EQ(motors[0]->StepCounter(), 0);  // nothing pulled from the program either
+}
+
+// ---- Streaming --------------------------------------------------------------------------
+
+TEST_F(ProtocolTest, ThreeHundredEqualStepsGoOutAs255And45) {
+    SetProgram(0, {{300, 1000, 0, kDirRight}});
+    const auto segments = StartAndStream(0);
+    ASSERT_EQ(segments.size(), 2u);
+    // 1 ms is 7.812 ticks, sent as 8; the first delay counts from now (0) and is raised to 1.
+    EXPECT_EQ(segments[0].motor, 1);
+    EXPECT_EQ(segments[0].period, 8);
+    EXPECT_FALSE(segments[0].left);
+    EXPECT_EQ(segments[0].count, 255);
+    EXPECT_EQ(segments[0].delay, 1);
+    EXPECT_EQ(segments[1].count, 45);
+    EXPECT_EQ(segments[1].delay, 1992);  // 255 ms at 7812 ticks/s: 1992.06
+    EXPECT_EQ(protocol->FreePlaces(0), 6);
+    EXPECT_FALSE(motors[0]->Running());
+    EXPECT_TRUE(motors[0]->PassCompleted());
+}
+
+TEST_F(ProtocolTest, ExactBytesOfTheFirstSegment) {
+    SetProgram(2, {{300, 1000, 0, kDirLeft}});
+    protocol->StartMotor(2);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    const auto sent = channel.Take();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], Bytes({0, 0x30, 0x08, 0xC0, 0xFF, 0x01, 0x00}));
+}
+
+TEST_F(ProtocolTest, NewRecordsBeginAtEveryChangeOfDirectionPeriodOrPass) {
+    struct Case {
+        const char* name;
+        std::vector<TsmProgramStep> program;
+        bool looping;
+        std::vector<std::pair<int, bool>> expected;  // (steps, left) of the first segments
+    };
+    const Case cases[] = {
+        {"direction",
+         {{4, 100, 0, kDirRight}, {4, 100, 0, kDirLeft}},
+         false,
+         {{4, false}, {4, true}}},
+        {"period",
+         {{4, 100, 0, kDirRight}, {4, 50, 0, kDirRight}},
+         false,
+         {{4, false}, {4, false}}},
+        {"same period in two program steps merges",
+         {{4, 100, 0, kDirRight}, {4, 100, 0, kDirRight}},
+         false,
+         {{8, false}}},
+        {"pass of a looping program",
+         {{3, 100, 0, kDirRight}},
+         true,
+         {{3, false}, {3, false}, {3, false}, {3, false}}},
+    };
+    for (const Case& c : cases) {
+        SetProgram(0, c.program, c.looping);
+        const auto segments = StartAndStream(0);
+        ASSERT_GE(segments.size(), c.expected.size()) << c.name;
+        for (size_t k = 0; k < c.expected.size(); ++k) {
+            const int steps = segments[k].count == 0 ? 1 : segments[k].count;
+            EXPECT_EQ(steps, c.expected[k].first) << c.name << " segment " << k;
+            EXPECT_EQ(segments[k].left, c.expected[k].second) << c.name << " segment " << k;
+        }
+        if (std::string(c.name) == "period") {
+            EXPECT_EQ(segments[1].period, 156);  // 20 ms
+        }
+        protocol->ClearCommandList(0);
+        motors[0]->Stop();
+    }
+}
+
+TEST_F(ProtocolTest, APauseSendsNothingButItsTimeCounts) {
+    SetProgram(0, {{2, 100, 0, kDirRight}, {3, 100, 0, kDirNone}, {2, 100, 0, kDirRight}});
+    const auto segments = StartAndStream(0);
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(segments[0].count, 2);
+    EXPECT_EQ(segments[1].count, 2);  // a new record after the pause, though the period is equal
+    // From the first step to the first after the pause: 5 periods of 10 ms = 390.6 ticks.
+    EXPECT_EQ(segments[1].delay, 391);
+}
+
+TEST_F(ProtocolTest, DelaysFollowTheProgramsScheduleThroughARamp) {
+    // 100 Hz with a 0.5 s ramp over 10 steps: every step has its own period but steps 4 and 5.
+    const TsmProgramStep ramp{10, 100, 0.5, kDirRight};
+    SetProgram(0, {ramp});
+    protocol->StartMotor(0);
+    std::vector<Segment> segments;
+    for (int pass = 0; pass < 4 && segments.size() < 9; ++pass) {
+        // An empty list at first, then a list that still plays: every later segment chains.
+        const uint8_t free = pass == 0 ? 12 : 6;
+        Dispatch(Status({free, 12, 12, 12}));
+        for (const Segment& s : Segments(channel.Take()))
+            segments.push_back(s);
+    }
+    ASSERT_EQ(segments.size(), 9u);
+    // Segment k (k >= 1) begins one program period after the previous segment's first step.
+    int step = 0;
+    for (size_t k = 0; k < segments.size(); ++k) {
+        const int steps = segments[k].count == 0 ? 1 : segments[k].count;
+        if (k > 0) {
+            double gap = 0;
+            for (int j = step - (segments[k - 1].count == 0 ? 1 : segments[k - 1].count); j < step;
+                 ++j)
+                gap += motion::TStepperMotor::RampPeriod(ramp, j);
+            EXPECT_NEAR(segments[k].delay, gap * 7812, 0.5) << "segment " << k;
+        }
+        EXPECT_NEAR(segments[k].period, motion::TStepperMotor::RampPeriod(ramp, step) * 7812, 0.5);
+        step += steps;
+    }
+    EXPECT_EQ(step, 10);
+    EXPECT_EQ(segments[4].count, 2);
+}
+
+TEST_F(ProtocolTest, FreePlacesDecideWhatMayGoOut) {
+    struct Case {
+        uint8_t free;
+        bool counted;  // the queued record has a step count
+        size_t sent;
+    };
+    const Case cases[] = {{3, true, 1}, {2, true, 0}, {2, false, 1}, {1, false, 0}, {0, false, 0}};
+    SetProgram(3, {{1, 1, 0, kDirNone}}, true);  // runs, sends nothing for a long while
+    protocol->StartMotor(3);
+    for (const Case& c : cases) {
+        if (c.counted) {
+            SetProgram(0, {{2000, 1000, 0, kDirRight}});
+        } else {
+            SetProgram(0, {{1, 100, 0, kDirRight}, {1, 100, 0, kDirLeft}}, true);
+        }
+        // The first segments go to an empty list; more are queued than fit.
+        protocol->StartMotor(0);
+        Dispatch(Status({12, 0, 0, 0}));
+        channel.Take();
+        ASSERT_FALSE(protocol->Ring(0).AtSend.Empty());
+        // Fewer than 3 places set no send flag; motor 4, running with room, sets it.
+        Dispatch(Status({c.free, 0, 0, 12}));
+        size_t sent = 0;
+        for (const Segment& s : Segments(channel.Take()))
+            sent += s.motor == 1;
+        EXPECT_EQ(sent, c.sent) << "free " << int(c.free) << " counted " << c.counted;
+        protocol->ClearCommandList(1);
+        motors[0]->Stop();
+    }
+}
+
+TEST_F(ProtocolTest, ClockReportLevelsGiveFreePlacesAndTheSendFlag) {
+    SetProgram(1, {{5, 100, 0, kDirRight}});
+    protocol->StartMotor(1);
+    channel.Take();
+    // Levels: motor 1 = 2, motor 2 = 3, motor 3 = 1, motor 4 = 0.
+    protocol->BeginPass();
+    protocol->DispatchReport(Clock(5, 0b00'01'11'10), HostSeconds());
+    EXPECT_EQ(protocol->FreePlaces(0), 6);
+    EXPECT_EQ(protocol->FreePlaces(2), 3);
+    EXPECT_EQ(protocol->FreePlaces(3), 0);
+    EXPECT_TRUE(protocol->SendFlag());      // motor 2 is running with 12 places
+    EXPECT_EQ(protocol->FreePlaces(1), 9);  // 12 reported, one counted segment sent
+    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
+
+    // Nothing running and nothing queued: no send flag however much room there is.
+    motors[1]->Stop();
+    protocol->BeginPass();
+    protocol->DispatchReport(Clock(10, 0xFF), HostSeconds());
+    EXPECT_FALSE(protocol->SendFlag());
+}
+
+TEST_F(ProtocolTest, TheFirstSegmentAfterAStartCountsFromNow) {
+    SetProgram(0, {{20, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    timers.SetNowMs(timers.NowMs() + 50);  // the answer comes 50 ms after the start
+    Dispatch(Status({12, 12, 12, 12}));
+    const auto segments = Segments(channel.Take());
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].delay, 1);  // the schedule's first step is already due: at once
+
+    // A start whose module list is still busy (an earlier run) waits until the list is empty.
+    SetProgram(0, {{20, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    Dispatch(Status({9, 12, 12, 12}));
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
+}
+
+TEST_F(ProtocolTest, AStartDiscardsEverythingQueuedBefore) {
+    SetProgram(0, {{1, 100, 0, kDirRight}, {1, 100, 0, kDirLeft}}, true);
+    protocol->StartMotor(0);
+    Dispatch(Status({3, 0, 0, 0}));  // fills, but the list is not empty: nothing goes out
+    ASSERT_EQ(protocol->Ring(0).Waiting, TUsbProtocol::kMaxWaitingRecords);
+    ASSERT_FALSE(protocol->Ring(0).AtFill.Empty());
+
+    SetProgram(0, {{3, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    const auto ring = protocol->Ring(0);
+    EXPECT_EQ(ring.Waiting, 0);
+    EXPECT_TRUE(ring.AtSend.Empty());
+    EXPECT_TRUE(ring.AtFill.Empty());
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    const auto segments = Segments(channel.Take());
+    ASSERT_EQ(segments.size(), 1u);  // only the new run: three steps right
+    EXPECT_EQ(segments[0].count, 3);
+    EXPECT_FALSE(segments[0].left);
+}
+
+TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
+    // 0.25 Hz: 4 s = 31248 ticks, beyond the 14-bit period.
+    SetProgram(0, {{3, 0.25, 0, kDirRight}});
+    const double start = HostSeconds();
+    auto segments = StartAndStream(0);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].count, 0);  // alone
+    EXPECT_EQ(segments[0].period, 1);
+    EXPECT_EQ(segments[0].delay, 1);
+
+    std::vector<double> stepTimes{start};
+    for (int ms = 100; ms <= 12000; ms += 100) {
+        timers.SetNowMs(static_cast<uint64_t>(start * 1000) + ms);
+        // The module has played the lone step: its list is empty again.
+        Dispatch(Status({12, 12, 12, 12}));
+        for (const Segment& s : Segments(channel.Take())) {
+            EXPECT_EQ(s.count, 0);
+            EXPECT_EQ(s.period, 1);
+            EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
+            stepTimes.push_back(HostSeconds() + s.delay / 7812.0);
+        }
+    }
+    ASSERT_EQ(stepTimes.size(), 3u);
+    EXPECT_NEAR(stepTimes[1] - start, 4.0, 0.001);
+    EXPECT_NEAR(stepTimes[2] - start, 8.0, 0.001);
+}
+
+TEST_F(ProtocolTest, SlowStepsAreHeldWhileTheModuleStillPlays) {
+    SetProgram(0, {{3, 0.25, 0, kDirRight}});
+    StartAndStream(0);
+    timers.SetNowMs(timers.NowMs() + 3000);
+    Dispatch(Status({10, 12, 12, 12}));  // 1 s before the next step, but the list is not empty
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+}
+
+TEST_F(ProtocolTest, LongConstantRunsStayChained) {
+    // 50 Hz: 156 ticks a step; 255 steps would span 39780 ticks, more than a delay can carry.
+    SetProgram(0, {{300, 50, 0, kDirRight}});
+    protocol->StartMotor(0);
+    std::vector<Segment> segments;
+    for (int pass = 0; pass < 10; ++pass) {
+        // Empty only at the start: every later segment must chain to the one before.
+        Dispatch(Status({static_cast<uint8_t>(pass == 0 ? 12 : 9), 12, 12, 12}));
+        for (const Segment& s : Segments(channel.Take()))
+            segments.push_back(s);
+    }
+    ASSERT_FALSE(segments.empty());
+    int steps = 0;
+    int total = 0;
+    for (size_t k = 0; k < segments.size(); ++k) {
+        if (k > 0) {
+            EXPECT_NEAR(segments[k].delay, steps * 156.24, 0.5) << k;
+        }
+        EXPECT_LE(segments[k].delay, TUsbProtocol::kMaxDelayTicks);
+        steps = segments[k].count;
+        total += steps;
+    }
+    EXPECT_EQ(total, 300);
+}
+
+TEST_F(ProtocolTest, PeriodsTheModuleCannotTime) {
+    // 0 Hz: never timed; the run stalls at that step and stays running.
+    SetProgram(0, {{5, 0, 0, kDirRight}});
+    EXPECT_TRUE(StartAndStream(0).empty());
+    EXPECT_TRUE(motors[0]->Running());
+    EXPECT_EQ(motors[0]->StepCounter(), 0);
+
+    // 20 kHz is below one tick: sent at the fastest the module times.
+    SetProgram(0, {{5, 20000, 0, kDirRight}});
+    const auto segments = StartAndStream(0);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].period, 1);
+    EXPECT_EQ(segments[0].count, 5);
+}
+
+TEST_F(ProtocolTest, StreamingGoesOnAfterTheSenderHasCaughtUpWithTheFill) {
+    // The 0 Hz step stalls the fill after the first record, which then goes out as the open one.
+    SetProgram(0, {{2, 100, 0, kDirRight}, {3, 0, 0, kDirLeft}});
+    auto segments = StartAndStream(0);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].count, 2);
+    motors[0]->LockProgram()->Items(1).Frequency = 100;  // edited while running
+    Dispatch(Status({9, 12, 12, 12}));
+    segments = Segments(channel.Take());
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].count, 3);
+    EXPECT_TRUE(segments[0].left);
+    EXPECT_EQ(segments[0].delay, 156);  // two 10 ms periods after the first segment
+}
+
+TEST_F(ProtocolTest, ALoopingProgramOfPausesDoesNotHoldTheReceiveThread) {
+    SetProgram(0, {{10, 100, 0, kDirNone}}, true);
+    EXPECT_TRUE(StartAndStream(0).empty());  // returns: one fill pulls a bounded number of steps
+    EXPECT_TRUE(motors[0]->Running());
+    EXPECT_LE(motors[0]->PassCount(), TUsbProtocol::kMaxStepsPerFill / 10 + 1);
+}
+
+// ---- Finishing and "Run in order" ---------------------------------------------------------
+
+TEST_F(ProtocolTest, AMotorIsFinishedOnlyWhenTheModuleHasPlayedEverything) {
+    SetProgram(0, {{10, 100, 0, kDirRight}});
+    StartAndStream(0);
+    window.Take();
+    ASSERT_TRUE(motors[0]->PassCompleted());
+    Dispatch(Status({11, 12, 12, 12}));
+    EXPECT_FALSE(motors[0]->Finished());
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order off"});
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_TRUE(motors[0]->Finished());
+    EXPECT_FALSE(motors[0]->PassCompleted());
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
+}
+
+class RunInOrderTest : public ProtocolTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
+    const bool loop = GetParam();
+    for (int i = 0; i < 4; ++i)
+        SetProgram(i, {{10 + i, 100, 0, kDirRight}});
+    protocol->SetRunInOrder(true);
+    protocol->SetRunInOrderLoop(loop);
+    protocol->StartAll();
+    EXPECT_TRUE(motors[0]->Running());
+    EXPECT_FALSE(motors[1]->Running());
+    channel.Take();
+
+    std::vector<int> order;  // motor of every segment, in order
+    for (int pass = 0; pass < 6; ++pass) {
+        Dispatch(Status({12, 12, 12, 12}));
+        for (const Segment& s : Segments(channel.Take())) {
+            order.push_back(s.motor);
+            EXPECT_EQ(s.count, 9 + s.motor);  // each motor's whole program in one segment
+        }
+    }
+    const std::vector<int> once{1, 2, 3, 4};
+    const std::vector<int> looped{1, 2, 3, 4, 1, 2};
+    EXPECT_EQ(order, loop ? looped : once);
+    if (!loop) {
+        EXPECT_EQ(protocol->InOrderIndex(), 0);
+        for (const auto& motor : motors)
+            EXPECT_TRUE(motor->Finished());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Loop, RunInOrderTest, ::testing::Bool());
+
+TEST_F(ProtocolTest, RunInOrderSkipsEmptyProgramsAndEndsWithoutAnyStep) {
+    // Only motor 3 has a step: without "Loop" it plays once; the chain does not come back to it.
+    SetProgram(2, {{5, 100, 0, kDirRight}});
+    protocol->SetRunInOrder(true);
+    protocol->StartMotor(2);
+    std::vector<int> order;
+    for (int pass = 0; pass < 5; ++pass) {
+        Dispatch(Status({12, 12, 12, 12}));
+        for (const Segment& s : Segments(channel.Take()))
+            order.push_back(s.motor);
+    }
+    EXPECT_EQ(order, std::vector<int>{3});
+
+    // No motor holds a step, with "Loop": every pass returns and nothing starts.
+    SetProgram(2, {});
+    protocol->SetRunInOrderLoop(true);
+    protocol->StartAll();
+    for (int pass = 0; pass < 5; ++pass)
+        Dispatch(Status({12, 12, 12, 12}));
+    for (const auto& motor : motors)
+        EXPECT_FALSE(motor->Running());
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+}
+
+TEST_F(ProtocolTest, ASingleStartIsStreamedOnlyWhileItHasAProgram) {
+    protocol->StartMotor(1);  // empty program: not started, nothing asked
+    EXPECT_FALSE(motors[1]->Running());
+    EXPECT_TRUE(channel.Take().empty());
+
+    SetProgram(1, {{5, 100, 0, kDirRight}});
+    protocol->StartMotor(1);
+    EXPECT_TRUE(motors[1]->Running());
+    EXPECT_EQ(channel.Take(), std::vector<UsbReport>{GetMotorStatusReport()});
+}
+
+// ---- Module reset and status reports ------------------------------------------------------
+
+TEST_F(ProtocolTest, ResetOfMotorTwoAlone) {
+    motors[1]->SetResetDirection(kDirLeft);
+    motors[1]->SetMaxFrequency(1000);
+    protocol->StartReset(2);
+    const auto sent = channel.Take();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0], ClearCommandListReport(2));
+    EXPECT_EQ(sent[0][1], 0x27);
+    EXPECT_EQ(sent[1], Bytes({0x00, 0x20, 0x10, 0xC0, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(sent[2], Bytes({0x00, 0x09, 0x02, 0xC0, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(protocol->ResetMask(), 0x02);
+}
+
+TEST_F(ProtocolTest, ResetOfAllMotors) {
+    // Motor 1 right at 500 Hz (4 ms = 31 ticks), motor 2 no direction, motor 3 at 0 Hz (50 ms =
+    // 391 ticks), motor 4 at 0.1 Hz (20 s, held at the longest period the field carries).
+    motors[0]->SetMaxFrequency(500);
+    motors[1]->SetResetDirection(kDirNone);
+    motors[2]->SetMaxFrequency(0);
+    motors[2]->SetResetDirection(kDirLeft);
+    motors[3]->SetMaxFrequency(0.1);
+    protocol->StartReset(0);
+    const auto sent = channel.Take();
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[0][1], 0x07);
+    EXPECT_EQ(sent[1], Bytes({0, 0x10, 31, 0x80, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(sent[2], Bytes({0, 0x30, 0x87, 0xC1, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(sent[3], Bytes({0, 0x40, 0xFF, 0xBF, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(sent[4], Bytes({0, 0x09, 0x0F, 0xBF, 0xFF, 0x7F, 0x02}));
+    EXPECT_EQ(protocol->ResetMask(), 0x0F);
+}
+
+TEST_F(ProtocolTest, ResetWithoutAnyDirectionSendsABareRequest) {
+    motors[0]->SetResetDirection(kDirNone);
+    protocol->StartReset(1);
+    const auto sent = channel.Take();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1], Bytes({0, 0x09, 0x00}));
+    EXPECT_EQ(protocol->ResetMask(), 0);
+
+    channel.connected = false;
+    protocol->StartReset(0);
+    protocol->CancelReset(0);
+    EXPECT_TRUE(channel.Take().empty());
+    EXPECT_EQ(protocol->ResetMask(), 0);
+}
+
+TEST_F(ProtocolTest, CancelSendsTheCancelRequestThenClears) {
+    protocol->CancelReset(3);
+    const auto sent = channel.Take();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], Bytes({0, 0x03, 19, 0}));
+    EXPECT_EQ(sent[1], ClearCommandListReport(3));
+}
+
+TEST_F(ProtocolTest, StatusReportsEndTheResetMotorByMotor) {
+    protocol->StartReset(0);
+    window.Take();
+    Dispatch(Status({12, 12, 12, 12}, 0x05));
+    EXPECT_EQ(protocol->ResetMask(), 0x05);
+    EXPECT_EQ(window.Take(),
+              (std::vector<std::string>{"caption 2", "caption 4", "run in order on"}));
+    Dispatch(Status({12, 12, 12, 12}, 0x0F));  // a bit once cleared stays clear
+    EXPECT_EQ(protocol->ResetMask(), 0x05);
+    window.Take();
+    Dispatch(Status({12, 12, 12, 12}, 0x00));
+    EXPECT_EQ(protocol->ResetMask(), 0);
+    EXPECT_EQ(window.Take(),
+              (std::vector<std::string>{"caption 1", "caption 2", "caption 3", "caption 4",
+                                        "caption 0", "reset idle", "run in order on"}));
+    Dispatch(Status({12, 12, 12, 12}, 0x00));  // no reset: no captions
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
+}
+
+TEST_F(ProtocolTest, StatusReportSetsThePhases) {
+    Dispatch(Status({12, 12, 12, 12}, 0, 0b10'01'11'00));
+    EXPECT_EQ(motors[0]->Phase(), 0);
+    EXPECT_EQ(motors[1]->Phase(), 3);
+    EXPECT_EQ(motors[2]->Phase(), 1);
+    EXPECT_EQ(motors[3]->Phase(), 2);
+}
+
+TEST_F(ProtocolTest, OpeningEmptiesEverything) {
+    SetProgram(0, {{300, 1000, 0, kDirRight}});
+    protocol->StartMotor(0);
+    Dispatch(Status({3, 0, 0, 0}));
+    protocol->StartReset(0);
+    for (int k = 0; k < 5; ++k)
+        Dispatch(Clock(k * 100, 0));
+    ASSERT_NE(protocol->ClockSampleIndex(), 0);
+
+    protocol->ResetUsbBuffers();
+    EXPECT_FALSE(motors[0]->Running());
+    EXPECT_EQ(protocol->Ring(0).Waiting, 0);
+    EXPECT_TRUE(protocol->Ring(0).AtFill.Empty());
+    EXPECT_EQ(protocol->ClockSampleIndex(), 0);
+    EXPECT_EQ(protocol->ResetMask(), 0);
+}
+
+TEST_F(ProtocolTest, ReceiveThreadStartBringsBackTheNominalRateAndNoRoom) {
+    for (int k = 0; k < 25; ++k) {
+        timers.SetNowMs(timers.NowMs() + 8);
+        Dispatch(Clock(static_cast<uint64_t>(k) * 80, 0xFF));
+    }
+    ASSERT_NE(protocol->TicksPerSecond(), 7812);
+    protocol->ReceiveThreadStarted();
+    EXPECT_EQ(protocol->TicksPerSecond(), 7812);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(protocol->FreePlaces(i), 0);
+}
+
+TEST_F(ProtocolTest, TheThirdClockReportAsksForStatus) {
+    std::vector<size_t> requests;
+    for (int k = 0; k < 6; ++k) {
+        timers.SetNowMs(timers.NowMs() + 8);
+        Dispatch(Clock(static_cast<uint64_t>(k) * 62, 0));
+        size_t n = 0;
+        for (const UsbReport& r : channel.Take())
+            n += r == GetMotorStatusReport();
+        requests.push_back(n);
+    }
+    EXPECT_EQ(requests, (std::vector<size_t>{0, 0, 1, 0, 0, 0}));
+}
+
+TEST_F(ProtocolTest, OtherReportTypesAreIgnored) {
+    SetProgram(0, {{10, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    UsbReport other = Status({12, 12, 12, 12}, 0, 0xFF);
+    for (uint8_t type : {0, 1, 3, 6, 0xFF}) {
+        other[1] = type;
+        Dispatch(other);
+    }
+    EXPECT_TRUE(channel.Take().empty());
+    EXPECT_EQ(motors[0]->Phase(), 0);
+    EXPECT_EQ(protocol->FreePlaces(0), 0);
+}
+
+}  // namespace
+}  // namespace usb
