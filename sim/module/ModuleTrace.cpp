@@ -11,6 +11,18 @@ void ModuleTrace::Received(uint64_t tick, uint64_t nowUs, const uint8_t* report,
     out_ << ReceivedLine(tick, nowUs, report, length) << '\n' << std::flush;
 }
 
+void ModuleTrace::Step(uint64_t tick, uint64_t nowUs, int motor, int direction, int phase,
+                       int32_t position) {
+    out_ << StepLine(tick, nowUs, motor, direction, phase, position) << '\n';
+}
+
+std::string ModuleTrace::StepLine(uint64_t tick, uint64_t nowUs, int motor, int direction,
+                                  int phase, int32_t position) {
+    return std::to_string(tick) + "," + Seconds(nowUs) + "," + std::to_string(motor) + "," +
+           std::to_string(direction) + "," + std::to_string(phase) + "," +
+           std::to_string(position) + ",";
+}
+
 std::string ModuleTrace::ReceivedLine(uint64_t tick, uint64_t nowUs, const uint8_t* report,
                                       size_t length) {
     static const char kDigits[] = "0123456789abcdef";

@@ -9,11 +9,14 @@
 //   module's clock starts again at each power-up.
 // - A received output report fills only "report": its bytes as two-digit hex numbers separated
 //   by single spaces, exactly as many as were received (16 for a well-formed report).
-// - A step of a motor fills motor (1 to 4), direction, phase (0 to 3) and position and leaves
-//   "report" empty.
+// - A step of a motor fills motor (1 to 4), direction (1 = left, 2 = right, the program's own
+//   direction codes), phase (0 to 3, after the step) and position (after the step) and leaves
+//   "report" empty: "1250,0.160000,2,1,2,-1,".
 //
-// Every line is flushed as it is written, so that another process can follow the file while the
-// simulator runs. Runs on the simulator's one I/O thread; not thread-safe.
+// Received reports are flushed as they are written; step lines, which come by the thousand per
+// second, are flushed in batches by Flush (the module flushes at the end of every call that
+// played steps), so that another process can follow the file while the simulator runs. Runs on the
+// simulator's one I/O thread; not thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -33,12 +36,21 @@ class ModuleTrace {
     // Appends the line of an output report of length bytes received at nowUs.
     void Received(uint64_t tick, uint64_t nowUs, const uint8_t* report, size_t length);
 
+    // Appends the line of one step of motor (1 to 4), played at tick and nowUs.
+    void Step(uint64_t tick, uint64_t nowUs, int motor, int direction, int phase, int32_t position);
+
+    // Hands every line written so far to the file.
+    void Flush() { out_.flush(); }
+
     // False once a write to the stream has failed (disk full, file gone).
     bool Good() const { return out_.good(); }
 
     // The line of a received report, without its line end.
     static std::string ReceivedLine(uint64_t tick, uint64_t nowUs, const uint8_t* report,
                                     size_t length);
+    // The line of a step, without its line end.
+    static std::string StepLine(uint64_t tick, uint64_t nowUs, int motor, int direction, int phase,
+                                int32_t position);
     // Microseconds as seconds with six decimals ("12.000128"), exact for every count.
     static std::string Seconds(uint64_t nowUs);
 

@@ -24,6 +24,8 @@ ModuleServer::ModuleServer(std::string pipePath)
     }
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
+    DWORD mode = 0;
+    console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 ModuleServer::~ModuleServer() {
@@ -78,8 +80,8 @@ int ModuleServer::Run() {
         DWORD timeoutMs = INFINITE;
         const uint64_t now = NowUs();
         if (plugged_ != nullptr) {
-            timeoutMs =
-                nextClockUs_ > now ? static_cast<DWORD>((nextClockUs_ - now + 999) / 1000) : 0;
+            const uint64_t next = module_->NextEventUs();
+            timeoutMs = next > now ? static_cast<DWORD>((next - now + 999) / 1000) : 0;
         }
         if (quit_) timeoutMs = 10;
         WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeoutMs);
@@ -91,7 +93,7 @@ int ModuleServer::Run() {
         }
         control_.Service([this](ControlCommand command) { return Execute(command); });
         HandleKeys();
-        ServeClock();
+        AdvanceModule();
     }
     timeEndPeriod(1);
     Say("quit");
@@ -169,9 +171,7 @@ bool ModuleServer::Plug(std::string& error) {
         }
         Listen(in);
     }
-    const uint64_t now = NowUs();
-    module_->PowerUp(now);
-    nextClockUs_ = now + kClockPeriodUs;
+    module_->PowerUp(NowUs());
     // Announced only now that every instance listens: a locator that sees the object finds a
     // pipe that opens.
     plugged_ = CreateEventA(nullptr, TRUE, FALSE, PluggedObjectName(pipePath_).c_str());
@@ -336,13 +336,33 @@ void ModuleServer::SendUnread(Instance& in) {
     }
 }
 
-void ModuleServer::ServeClock() {
+void ModuleServer::AdvanceModule() {
     if (plugged_ == nullptr) return;
     const uint64_t now = NowUs();
-    if (now < nextClockUs_) return;
-    Broadcast(module_->ClockReport(now));
-    nextClockUs_ += kClockPeriodUs;
-    if (nextClockUs_ <= now) nextClockUs_ = now + kClockPeriodUs;  // late: no burst to catch up
+    std::vector<Report> reports;
+    module_->Advance(now, reports);
+    for (const Report& report : reports)
+        Broadcast(report);
+    if (console_ && now >= nextShowUs_) {
+        nextShowUs_ = now + kShowPeriodUs;
+        ShowMotors();
+    }
+}
+
+void ModuleServer::ShowMotors() {
+    std::string line = "\r";
+    for (int m = 1; m <= VirtualModule::kMotors; ++m) {
+        char part[48];
+        const bool resetting = (module_->ResetMask() & (1u << (m - 1))) != 0;
+        std::snprintf(part, sizeof part, "M%d %+7ld p%u f%2d%s ", m,
+                      static_cast<long>(module_->Position(m)),
+                      static_cast<unsigned>(module_->Phase(m)), module_->FreePlaces(m),
+                      resetting ? " R" : "  ");
+        line += part;
+    }
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    lineShown_ = true;
 }
 
 uint64_t ModuleServer::NowUs() const {
@@ -354,6 +374,8 @@ uint64_t ModuleServer::NowUs() const {
 }
 
 void ModuleServer::Say(const std::string& text) {
+    if (lineShown_) std::fputs("\n", stdout);  // the live line stays above the message
+    lineShown_ = false;
     std::printf("q417-sim: %s\n", text.c_str());
     std::fflush(stdout);
 }

@@ -6,6 +6,11 @@
 // - Several instances listen at once, so a client can open two handles one right after the
 //   other (the program opens a reading and a writing handle); a handle whose client closes is
 //   listening again at once.
+// - The module's firmware (VirtualModule) runs in real time: the loop advances it to "now"
+//   whenever it wakes, and sleeps no longer than until the module's next step or clock report
+//   (whole milliseconds, with a 1 ms timer resolution), so segments play on time and an idle
+//   module costs one wake-up per clock report. Each step is traced at its own module tick,
+//   however late the loop woke for it.
 // - Every input report (clock reports every 8 ms, answers) goes to every open handle, each its
 //   own copy, as HID gives each handle its own. Like the HID input buffer, each handle keeps up
 //   to 32 unread reports besides the one on its way through the pipe; a handle that falls
@@ -17,6 +22,9 @@
 // - Plugged in: the pipe exists and the "plugged" object (SimulatorNames.h) is held; pulled
 //   out: the object is gone first, then every instance is closed, so open handles fail and new
 //   opens find nothing. Each change broadcasts WM_DEVICECHANGE; quitting pulls it out first.
+//
+// - On a console, one line shows the four motors live: position, phase, free places of the
+//   command list, and "R" while a reset goes on.
 //
 // Everything runs on the one thread that calls Run, which owns all pipe operations (CancelIo
 // cancels only the calling thread's operations); console keys and broadcasts have threads of
@@ -45,7 +53,7 @@ namespace sim {
 class ModuleServer {
   public:
     static constexpr int kInstances = 8;
-    static constexpr uint64_t kClockPeriodUs = 8000;
+    static constexpr uint64_t kShowPeriodUs = 250000;  // refresh of the live motor line
     static constexpr DWORD kInputBufferReports = 32;
 
     explicit ModuleServer(std::string pipePath);
@@ -95,10 +103,12 @@ class ModuleServer {
     void Reconnect(Instance& in);  // drops the client and listens again
     void Deliver(const uint8_t* report, size_t length);
     void Broadcast(const Report& report);
-    void ServeClock();
+    // Plays what fell due and sends the clock report when one is due.
+    void AdvanceModule();
+    void ShowMotors();
 
     uint64_t NowUs() const;
-    static void Say(const std::string& text);
+    void Say(const std::string& text);
 
     std::string pipePath_;
     HANDLE running_ = nullptr;  // held for the whole life: the pipe name is ours
@@ -112,7 +122,9 @@ class ModuleServer {
     bool deaf_ = false;
     bool quit_ = false;
     bool traceFailed_ = false;
-    uint64_t nextClockUs_ = 0;
+    bool console_ = false;    // stdout is a console: the live motor line is shown
+    bool lineShown_ = false;  // the live line is on screen (a message starts a new line)
+    uint64_t nextShowUs_ = 0;
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};
 };

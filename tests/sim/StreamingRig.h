@@ -1,0 +1,209 @@
+// StreamingRig: the program's USB command protocol (TUsbProtocol with four TStepperMotor) feeding
+// the virtual module's firmware, both in one virtual time, for the end-to-end tests and the
+// streaming benchmark.
+//
+// Time moves in steps of 1 ms: the host's tick count (a VirtualTimerService) and the module's
+// clock move together. A report the host sends reaches the module at once; the module's
+// reports (clock reports every 8 ms, status answers) are dispatched to the protocol as the
+// receive thread would, with the host time of their arrival, before time moves on.
+//
+// Every step the module plays is recorded per motor and compared with the ideal schedule: the
+// programmed steps' periods from the ramp formula (TStepperMotor::RampPeriod), pauses included,
+// summed from the motor's first step and converted at the module's true 7812.5 ticks per second.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "motion/MotorProgram.h"
+#include "motion/StepperMotor.h"
+#include "platform/virtual/VirtualTimerService.h"
+#include "sim/module/VirtualModule.h"
+#include "usb/UsbProtocol.h"
+#include "usb/UsbReport.h"
+
+namespace sim::testing {
+
+class StreamingRig {
+  public:
+    static constexpr int kMotors = 4;
+    static constexpr double kModuleTicksPerSecond = 7812.5;
+
+    struct MotorFigures {
+        int programmed = 0;        // steps with a direction in the program
+        int played = 0;            // steps the module played
+        bool inOrder = true;       // every played step had the programmed direction, in order
+        int underruns = 0;         // the list ran empty before the program was played
+        double maxDeviation = 0;   // ticks, |played - ideal|
+        double meanDeviation = 0;  // ticks
+    };
+
+    StreamingRig() : channel_(*this) {
+        timers_.SetNowMs(1000000);  // the host has been up for 1000 s
+        for (int i = 0; i < kMotors; ++i)
+            motors_[i] = std::make_unique<motion::TStepperMotor>(i, timers_);
+        protocol_ = std::make_unique<usb::TUsbProtocol>(
+            usb::TUsbProtocol::Ports{channel_, timers_, window_},
+            std::array<motion::TStepperMotor*, kMotors>{motors_[0].get(), motors_[1].get(),
+                                                        motors_[2].get(), motors_[3].get()});
+        module_.SetStepListener([this](const ModuleStep& s) { played_[s.motor - 1].push_back(s); });
+    }
+
+    // The module plugged in and the link opened as the program opens it.
+    void Open() {
+        module_.PowerUp(nowUs_);
+        protocol_->ReceiveThreadStarted();
+        protocol_->ResetUsbBuffers();
+        for (const usb::UsbReport& report : usb::StartupSequence())
+            channel_.SendReport(report);
+        Deliver();
+    }
+
+    void SetProgram(int motor, const std::vector<motion::TsmProgramStep>& steps) {
+        auto program = motors_[motor]->LockProgram();
+        program->Clear();
+        for (const auto& step : steps)
+            program->Add() = step;
+        program->Looping = false;
+        programs_[motor] = steps;
+    }
+
+    // The common start in "USB" mode, as the window's Start button does it.
+    void StartAll() {
+        protocol_->SetPortSetting(usb::TUsbProtocol::kPortUsb);
+        protocol_->StartAll();
+        Deliver();
+    }
+
+    // Moves time on by ms, 1 ms at a time.
+    void Run(uint64_t ms) {
+        for (uint64_t i = 0; i < ms; ++i) {
+            timers_.Advance(1);
+            nowUs_ += 1000;
+            module_.Advance(nowUs_, pending_);
+            Deliver();
+            WatchUnderruns();
+        }
+    }
+
+    // Runs until every motor is finished on the host and idle in the module, at most limitMs.
+    void RunToEnd(uint64_t limitMs) {
+        for (uint64_t t = 0; t < limitMs; t += 10) {
+            Run(10);
+            bool done = true;
+            for (int m = 0; m < kMotors; ++m)
+                done = done && motors_[m]->Finished() && !module_.Playing(m + 1);
+            if (done) return;
+        }
+    }
+
+    MotorFigures Figures(int motor) const {
+        MotorFigures f;
+        f.underruns = underruns_[motor];
+        const std::vector<ModuleStep>& steps = played_[motor];
+        f.played = static_cast<int>(steps.size());
+        // The ideal schedule: every programmed step's start, in seconds from the program's start.
+        std::vector<double> ideal;
+        std::vector<int> directions;
+        double t = 0;
+        for (const motion::TsmProgramStep& step : programs_[motor]) {
+            for (int32_t i = 0; i < step.Steps; ++i) {
+                if (step.Direction == motion::kDirLeft || step.Direction == motion::kDirRight) {
+                    ideal.push_back(t);
+                    directions.push_back(step.Direction);
+                }
+                t += motion::TStepperMotor::RampPeriod(step, i);
+            }
+        }
+        f.programmed = static_cast<int>(ideal.size());
+        const size_t n = std::min(ideal.size(), steps.size());
+        if (n == 0) return f;
+        const double anchor =
+            static_cast<double>(steps[0].elapsed) - ideal[0] * kModuleTicksPerSecond;
+        double sum = 0;
+        for (size_t k = 0; k < n; ++k) {
+            if (steps[k].direction != directions[k]) f.inOrder = false;
+            if (k > 0 && steps[k].elapsed <= steps[k - 1].elapsed) f.inOrder = false;
+            const double deviation = std::fabs(static_cast<double>(steps[k].elapsed) -
+                                               (anchor + ideal[k] * kModuleTicksPerSecond));
+            f.maxDeviation = std::max(f.maxDeviation, deviation);
+            sum += deviation;
+        }
+        f.meanDeviation = sum / static_cast<double>(n);
+        return f;
+    }
+
+    const std::vector<ModuleStep>& Played(int motor) const { return played_[motor]; }
+    VirtualModule& Module() { return module_; }
+    usb::TUsbProtocol& Protocol() { return *protocol_; }
+    motion::TStepperMotor& Motor(int motor) { return *motors_[motor]; }
+    uint64_t SentReports() const { return sent_; }
+
+  private:
+    // The link: what the host writes reaches the module at the rig's time.
+    struct ModuleChannel final : usb::ReportChannel {
+        explicit ModuleChannel(StreamingRig& rig) : rig_(rig) {}
+        void SendReport(const usb::UsbReport& report) override {
+            ++rig_.sent_;
+            rig_.module_.Receive(report.data(), report.size(), rig_.nowUs_, rig_.pending_);
+        }
+        bool Connected() const override { return true; }
+        StreamingRig& rig_;
+    };
+    struct NoWindow final : usb::UsbProtocolWindow {
+        void ShowResetCaption(int32_t) override {}
+        void SetResetIdle() override {}
+        void EnableRunInOrder(bool) override {}
+    };
+
+    // The receive thread's passes: one per report, answers included, in the order sent.
+    void Deliver() {
+        // A pass may send reports whose answers join the end of the queue.
+        for (size_t i = 0; i < pending_.size(); ++i) {
+            const Report report = pending_[i];
+            usb::UsbReport copy{};
+            std::copy(report.begin(), report.end(), copy.begin());
+            protocol_->BeginPass();
+            protocol_->DispatchReport(copy, static_cast<double>(timers_.TickCount()) * 0.001);
+        }
+        pending_.clear();
+    }
+
+    // An underrun: the module's list ran empty after the motor's first step and before its last.
+    void WatchUnderruns() {
+        for (int m = 0; m < kMotors; ++m) {
+            const int played = static_cast<int>(played_[m].size());
+            const bool starved =
+                played > 0 && played < ProgrammedSteps(m) && !module_.Playing(m + 1);
+            if (starved && !starved_[m]) ++underruns_[m];
+            starved_[m] = starved;
+        }
+    }
+    int ProgrammedSteps(int motor) const {
+        int count = 0;
+        for (const motion::TsmProgramStep& step : programs_[motor])
+            if (step.Direction == motion::kDirLeft || step.Direction == motion::kDirRight)
+                count += std::max(step.Steps, 0);
+        return count;
+    }
+
+    platform::VirtualTimerService timers_;
+    ModuleChannel channel_;
+    NoWindow window_;
+    std::array<std::unique_ptr<motion::TStepperMotor>, kMotors> motors_;
+    std::unique_ptr<usb::TUsbProtocol> protocol_;
+    VirtualModule module_;
+    std::vector<Report> pending_;  // the module's reports not yet dispatched
+    uint64_t nowUs_ = 0;
+    uint64_t sent_ = 0;
+    std::array<std::vector<motion::TsmProgramStep>, kMotors> programs_;
+    std::array<std::vector<ModuleStep>, kMotors> played_;
+    std::array<int, kMotors> underruns_{};
+    std::array<bool, kMotors> starved_{};
+};
+
+}  // namespace sim::testing
