@@ -16,6 +16,7 @@
 using motion::kDirLeft;
 using motion::kDirNone;
 using motion::kDirRight;
+using sim::testing::MotorFigures;
 using sim::testing::StreamingRig;
 
 int main() {
@@ -41,7 +42,7 @@ int main() {
     double devSum = 0;
     long devCount = 0;
     for (int m = 0; m < StreamingRig::kMotors; ++m) {
-        const StreamingRig::MotorFigures f = rig.Figures(m);
+        const MotorFigures f = rig.Figures(m);
         std::printf(
             "motor %d (%s): played %d of %d, %s, underruns %d, deviation mean %.2f max "
             "%.2f ticks\n",

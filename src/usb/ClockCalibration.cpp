@@ -55,4 +55,16 @@ int64_t ClockCalibration::SecondsToTicks(double seconds) const {
     return static_cast<int64_t>(ticks);
 }
 
+double ClockCalibration::ModuleTicksAt(double hostSeconds) const {
+    const double rate = TicksPerSecond();
+    std::lock_guard lock(mutex_);
+    double best = -1;
+    for (const Sample& sample : samples_) {
+        if (!sample.Filled) continue;
+        const double estimate = sample.ModuleTime + (hostSeconds - sample.HostTime) * rate;
+        if (estimate > best) best = estimate;
+    }
+    return best;
+}
+
 }  // namespace usb

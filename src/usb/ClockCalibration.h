@@ -36,6 +36,10 @@ class ClockCalibration {
 
     double TicksPerSecond() const { return ticksPerSecond_.load(); }
     int ClockSampleIndex() const;
+    // The module's clock at hostSeconds as the samples tell it, at the least: every sample was
+    // written before it arrived, so the latest estimate over the samples is the best and never
+    // runs ahead of the module. -1 while there is no sample.
+    double ModuleTicksAt(double hostSeconds) const;
     // TicksPerSecond x seconds, rounded to the nearest integer with halves to even. Values
     // beyond the 64-bit range are held at its ends, and NaN gives 0.
     int64_t SecondsToTicks(double seconds) const;

@@ -32,6 +32,7 @@ class SegmentRing {
     const TSegmentRecord& Record(int index) const { return records_[static_cast<uint8_t>(index)]; }
     TSegmentRecord& AtFill() { return Record(FillIndex); }
     TSegmentRecord& AtSend() { return Record(SendIndex); }
+    const TSegmentRecord& AtSend() const { return Record(SendIndex); }
 
     static int Next(int index) { return (index + 1) % kSize; }
     // Records between SendIndex and FillIndex: the closed ones that wait to be sent.

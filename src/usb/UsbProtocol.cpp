@@ -65,7 +65,13 @@ void TUsbProtocol::ClearCommandList(int32_t target) {
 }
 
 void TUsbProtocol::GetMotorStatus() {
-    if (UsbPort() && Connected()) ports_.channel.SendReport(GetMotorStatusReport());
+    if (!(UsbPort() && Connected())) return;
+    {
+        std::lock_guard lock(statusMutex_);
+        statusRequests_.push_back(sentSegments_.load());
+        if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
+    }
+    ports_.channel.SendReport(GetMotorStatusReport());
 }
 
 void TUsbProtocol::RequestStack(uint8_t kind) {
@@ -176,6 +182,8 @@ void TUsbProtocol::ResetUsbBuffers() {
     ClearSegmentRings();
     clock_.Clear();
     resetMask_.store(0);
+    std::lock_guard lock(statusMutex_);
+    statusRequests_.clear();  // a new opening: no answer to an old request will come
 }
 
 void TUsbProtocol::ReceiveThreadStarted() {
@@ -227,8 +235,25 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (pairs == 2) GetMotorStatus();
 
     const uint8_t levels = report[8];
-    for (int i = 0; i < kMotorCount; ++i)
-        SetFreePlaces(i, kLevelPlaces[levels >> (2 * i) & 3]);
+    bool askStatus = false;
+    for (int i = 0; i < kMotorCount; ++i) {
+        const double sent = channels_[i].sentModuleTicks.load();
+        if (sent >= 0 && static_cast<double>(moduleTicks) < sent + kStaleReportTicks) continue;
+        const int32_t places = kLevelPlaces[levels >> (2 * i) & 3];
+        SetFreePlaces(i, places);
+        // A streamed pass whose list the module shows empty is over; the status report that
+        // finishes the motor (and goes on with "Run in order") is asked for here, since the
+        // module sends status reports only when asked.
+        if (places == kModulePlaces && motors_[i]->PassCompleted() && NothingQueued(i)) {
+            askStatus = true;
+        }
+    }
+    if (askStatus) GetMotorStatus();
+}
+
+bool TUsbProtocol::NothingQueued(int motorIndex) const {
+    std::lock_guard lock(channels_[motorIndex].mutex);
+    return channels_[motorIndex].ring.AtSend().Empty();
 }
 
 void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
@@ -248,12 +273,22 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         }
     }
 
+    uint64_t answeredAt = UINT64_MAX;  // unrequested: counts everything sent
+    {
+        std::lock_guard lock(statusMutex_);
+        // Judged against the latest request: the answers to earlier ones are on their way too.
+        if (!statusRequests_.empty()) answeredAt = statusRequests_.back();
+        statusRequests_.clear();
+    }
     for (int i = 0; i < kMotorCount; ++i) {
+        if (channels_[i].lastSegment.load() > answeredAt)
+            continue;  // written before the last sends
         const int32_t places = report[4 + i];
         SetFreePlaces(i, places);
         motion::TStepperMotor& motor = *motors_[i];
-        if (motor.PassCompleted() && places == kModulePlaces) {
-            // The module has played everything of the pass.
+        if (motor.PassCompleted() && places == kModulePlaces && NothingQueued(i)) {
+            // The module has played everything of the pass, and the host has nothing of it
+            // left to send (an empty list with records still queued is only a gap).
             motor.SetPassCompleted(false);
             motor.SetFinished(true);
             if (StartNextInOrder()) sendFlag_ = true;
@@ -388,6 +423,8 @@ void TUsbProtocol::Send(int motorIndex) {
         motor.SetLastSentTime(record.RefTime);
         record = TSegmentRecord{};
         ports_.channel.SendReport(segment);
+        channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
+        channel.lastSegment.store(++sentSegments_);
         // Sending the open record closes it: the fill goes on in the next one. Otherwise
         // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
         if (ring.SendIndex == ring.FillIndex) ring.FillIndex = SegmentRing::Next(ring.FillIndex);

@@ -40,6 +40,8 @@
 //   at most; a chain in which no motor has a step ends. A chain that has passed motor 4 goes on
 //   with the first motor only when the run-in-order "Loop" is checked, whatever motor it goes
 //   on with, and a motor with an empty program is never started by the chain.
+// - The module sends status reports only when asked, so a clock report that shows the list of
+//   a motor with a completed pass empty brings a status request: its answer finishes the motor.
 // - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
 //   looping program of pauses only) cannot hold the receive thread.
 //
@@ -64,6 +66,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 #include "motion/StepperMotor.h"
@@ -91,6 +94,12 @@ class TUsbProtocol {
     static constexpr int kMaxStepsPerFill = 4096;
     // NextPeriod answers above this mean that no further step follows.
     static constexpr double kEndOfProgramLimit = 99999900000000.0;
+    // A clock report written less than this after the host's last segment to a motor (by the
+    // module's clock) may not count that segment yet: it waited in the input buffer while the
+    // host was sending. Its free places for that motor are passed over and the host keeps its
+    // own count, which already took the segment's places; otherwise the host would overfill
+    // the module's list (which drops what does not fit) or take a busy list for an empty one.
+    static constexpr double kStaleReportTicks = 16;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -169,14 +178,23 @@ class TUsbProtocol {
         // end is pulled while its last records still wait to be sent.
         double lastSentTime = 0;
         std::atomic<int32_t> freePlaces{0};
+        // The module's clock (as the host estimates it, never ahead) when the last segment was
+        // sent; -1: none since the ring was last emptied. See kStaleReportTicks.
+        std::atomic<double> sentModuleTicks{-1};
+        // The number of the last segment sent to this motor (sentSegments_ at that moment).
+        std::atomic<uint64_t> lastSegment{0};
 
         void Clear() {
             ring.Clear();
             lastSentTime = 0;
+            sentModuleTicks.store(-1);
+            lastSegment.store(0);
         }
         void Discard() {
             ring.Discard();
             lastSentTime = 0;
+            sentModuleTicks.store(-1);
+            lastSegment.store(0);
         }
     };
     using RingLocks = std::array<std::unique_lock<std::mutex>, kMotorCount>;
@@ -189,6 +207,8 @@ class TUsbProtocol {
     // Free places and the send flag's rule for one motor (receive thread, no ring lock held).
     void SetFreePlaces(int motorIndex, int32_t places);
 
+    // No record of the motor waits on the host (takes the ring lock).
+    bool NothingQueued(int motorIndex) const;
     void HandleClockReport(const UsbReport& report, double hostSeconds);
     void HandleStatusReport(const UsbReport& report);
     // Starts the motor at the in-order index after a finished one; false when none is started.
@@ -211,6 +231,12 @@ class TUsbProtocol {
     std::atomic<int32_t> inOrderIndex_{0};
     // The run-in-order search has passed from motor 4 to motor 1 since the chain last started.
     std::atomic<bool> inOrderWrapped_{false};
+    // Segments sent so far, and for each status request not yet answered that count when it
+    // went out: the module answers a request as it reads it, so its answer does not count the
+    // segments sent after it, and for their motors it is passed over like a late clock report.
+    std::atomic<uint64_t> sentSegments_{0};
+    std::mutex statusMutex_;
+    std::deque<uint64_t> statusRequests_;
     bool sendFlag_ = false;  // receive thread only
 };
 

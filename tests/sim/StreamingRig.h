@@ -22,6 +22,7 @@
 #include "motion/MotorProgram.h"
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
+#include "sim/ScheduleFigures.h"
 #include "sim/module/VirtualModule.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbReport.h"
@@ -31,16 +32,6 @@ namespace sim::testing {
 class StreamingRig {
   public:
     static constexpr int kMotors = 4;
-    static constexpr double kModuleTicksPerSecond = 7812.5;
-
-    struct MotorFigures {
-        int programmed = 0;        // steps with a direction in the program
-        int played = 0;            // steps the module played
-        bool inOrder = true;       // every played step had the programmed direction, in order
-        int underruns = 0;         // the list ran empty before the program was played
-        double maxDeviation = 0;   // ticks, |played - ideal|
-        double meanDeviation = 0;  // ticks
-    };
 
     StreamingRig() : channel_(*this) {
         timers_.SetNowMs(1000000);  // the host has been up for 1000 s
@@ -102,39 +93,7 @@ class StreamingRig {
     }
 
     MotorFigures Figures(int motor) const {
-        MotorFigures f;
-        f.underruns = underruns_[motor];
-        const std::vector<ModuleStep>& steps = played_[motor];
-        f.played = static_cast<int>(steps.size());
-        // The ideal schedule: every programmed step's start, in seconds from the program's start.
-        std::vector<double> ideal;
-        std::vector<int> directions;
-        double t = 0;
-        for (const motion::TsmProgramStep& step : programs_[motor]) {
-            for (int32_t i = 0; i < step.Steps; ++i) {
-                if (step.Direction == motion::kDirLeft || step.Direction == motion::kDirRight) {
-                    ideal.push_back(t);
-                    directions.push_back(step.Direction);
-                }
-                t += motion::TStepperMotor::RampPeriod(step, i);
-            }
-        }
-        f.programmed = static_cast<int>(ideal.size());
-        const size_t n = std::min(ideal.size(), steps.size());
-        if (n == 0) return f;
-        const double anchor =
-            static_cast<double>(steps[0].elapsed) - ideal[0] * kModuleTicksPerSecond;
-        double sum = 0;
-        for (size_t k = 0; k < n; ++k) {
-            if (steps[k].direction != directions[k]) f.inOrder = false;
-            if (k > 0 && steps[k].elapsed <= steps[k - 1].elapsed) f.inOrder = false;
-            const double deviation = std::fabs(static_cast<double>(steps[k].elapsed) -
-                                               (anchor + ideal[k] * kModuleTicksPerSecond));
-            f.maxDeviation = std::max(f.maxDeviation, deviation);
-            sum += deviation;
-        }
-        f.meanDeviation = sum / static_cast<double>(n);
-        return f;
+        return ScheduleFigures(programs_[motor], played_[motor], underruns_[motor]);
     }
 
     const std::vector<ModuleStep>& Played(int motor) const { return played_[motor]; }

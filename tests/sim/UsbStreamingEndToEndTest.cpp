@@ -34,7 +34,7 @@ TEST(UsbStreamingEndToEndTest, RampedProgramsLandEveryStepOnTime) {
     rig.RunToEnd(20000);
 
     for (int m = 0; m < StreamingRig::kMotors; ++m) {
-        const StreamingRig::MotorFigures f = rig.Figures(m);
+        const MotorFigures f = rig.Figures(m);
         EXPECT_EQ(f.played, f.programmed) << "motor " << m + 1;
         EXPECT_TRUE(f.inOrder) << "motor " << m + 1;
         EXPECT_EQ(f.underruns, 0) << "motor " << m + 1;

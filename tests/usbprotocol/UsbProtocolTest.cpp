@@ -693,3 +693,79 @@ TEST_F(ProtocolTest, OtherReportTypesAreIgnored) {
 
 }  // namespace
 }  // namespace usb
+
+namespace usb {
+namespace {
+
+// ---- Reports read late ------------------------------------------------------------------------
+
+class LateReportTest : public ::testing::Test, public ProtocolBench {
+  protected:
+    // A long constant run on motor 1, calibrated clock reports every 8 ms up to moduleTicks.
+    void StartLongRun() {
+        for (uint64_t k = 0; k < 25; ++k) {
+            timers.SetNowMs(timers.NowMs() + 8);
+            Dispatch(Clock(k * 62, 0xFF));
+        }
+        SetProgram(0, {{5000, 1000, 0, kDirRight}});
+        protocol->StartMotor(0);
+        channel.Take();
+        Dispatch(Status({12, 12, 12, 12}));  // the answer to the start's request
+        sentFirst = Segments(channel.Take()).size();
+    }
+    size_t sentFirst = 0;
+};
+
+TEST_F(LateReportTest, AClockReportWrittenBeforeTheLastSegmentsDoesNotRefillTheList) {
+    StartLongRun();
+    ASSERT_EQ(sentFirst, 4u);  // 12 places: four counted segments
+    // A report the module wrote before those segments arrived, read only now: "12 free".
+    Dispatch(Clock(24 * 62 + 5, 0xFF));
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    EXPECT_EQ(protocol->FreePlaces(0), 0);
+    // One written well after them (8 ms later) tells the truth again.
+    timers.SetNowMs(timers.NowMs() + 300);
+    Dispatch(Clock(25 * 62 + 300 * 7.812, 0b11));
+    EXPECT_EQ(Segments(channel.Take()).size(), 4u);
+}
+
+TEST_F(LateReportTest, AStatusAnswerToARequestOlderThanTheLastSegmentsIsPassedOver) {
+    StartLongRun();
+    protocol->GetMotorStatus();  // asked before ...
+    channel.Take();
+    timers.SetNowMs(timers.NowMs() + 300);
+    Dispatch(Clock(25 * 62 + 300 * 7.812, 0b11));  // ... these segments went out
+    ASSERT_EQ(Segments(channel.Take()).size(), 4u);
+    Dispatch(Status({12, 12, 12, 12}));  // the answer: written before them
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    // An answer to a request made after them counts.
+    protocol->GetMotorStatus();
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_EQ(Segments(channel.Take()).size(), 4u);
+}
+
+TEST_F(LateReportTest, AnEmptyListAfterTheLastStepsBringsTheStatusThatFinishesTheMotor) {
+    for (uint64_t k = 0; k < 25; ++k) {
+        timers.SetNowMs(timers.NowMs() + 8);
+        Dispatch(Clock(k * 62, 0xFF));
+    }
+    SetProgram(0, {{3, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    ASSERT_EQ(Segments(channel.Take()).size(), 1u);  // the whole program in one segment
+    EXPECT_TRUE(motors[0]->PassCompleted());
+    EXPECT_FALSE(motors[0]->Finished());
+    // The module has played it: its clock report shows the list empty.
+    timers.SetNowMs(timers.NowMs() + 500);
+    Dispatch(Clock(25 * 62 + 500 * 7.812, 0xFF));
+    const auto sent = channel.Take();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][1], 0x04);  // GetMotorStatus
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_TRUE(motors[0]->Finished());
+}
+
+}  // namespace
+}  // namespace usb
