@@ -1,0 +1,112 @@
+#include "ui/AnimatedMotorIcon.h"
+
+namespace ui {
+
+bool TAnimatedMotorIcon::Register(HINSTANCE instance) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = nullptr;  // everything is painted in WM_PAINT
+    wc.lpszClassName = kClassName;
+    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+TAnimatedMotorIcon* TAnimatedMotorIcon::Create(HWND parent, int id) {
+    auto* icon = new TAnimatedMotorIcon();
+    HWND handle = CreateWindowExA(
+        0, kClassName, "", WS_CHILD | WS_VISIBLE, kLeft, kTop, kSize, kSize, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), icon);
+    if (handle == nullptr) {
+        delete icon;  // WM_NCCREATE never took it over
+        return nullptr;
+    }
+    return icon;
+}
+
+LRESULT CALLBACK TAnimatedMotorIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam) {
+    TAnimatedMotorIcon* self;
+    if (message == WM_NCCREATE) {
+        self = static_cast<TAnimatedMotorIcon*>(
+            reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->handle_ = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->SetAngle(0.0f);
+    } else {
+        self = reinterpret_cast<TAnimatedMotorIcon*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    }
+    if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        delete self;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may leave a window procedure; a failed paint is redone with the next one.
+        return 0;
+    }
+}
+
+LRESULT TAnimatedMotorIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ERASEBKGND:
+            return 1;  // the paint covers every pixel
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(handle_, &ps);
+            RECT client;
+            GetClientRect(handle_, &client);
+            Paint(dc, client);
+            EndPaint(handle_, &ps);
+            return 0;
+        }
+        default:
+            return DefWindowProcA(handle_, message, wParam, lParam);
+    }
+}
+
+void TAnimatedMotorIcon::SetAngle(float degrees) {
+    angle_ = NormaliseIconAngle(degrees);
+    RECT client;
+    GetClientRect(handle_, &client);
+    const int width = client.right > 0 ? client.right : kSize;
+    points_ = IconTriangle(angle_, width);
+    InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void TAnimatedMotorIcon::Paint(HDC dc, const RECT& client) {
+    // Draw into a bitmap first and copy it at once: no half-drawn symbol is ever visible.
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ oldBitmap = SelectObject(buffer, bitmap);
+
+    FillRect(buffer, &client, GetSysColorBrush(COLOR_BTNFACE));
+    HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    HBRUSH grey = CreateSolidBrush(RGB(128, 128, 128));
+    HGDIOBJ oldPen = SelectObject(buffer, pen);
+    HGDIOBJ oldBrush = SelectObject(buffer, grey);
+    Ellipse(buffer, client.left, client.top, client.right, client.bottom);
+
+    SelectObject(buffer, GetSysColorBrush(COLOR_INFOBK));
+    POINT corners[3];
+    for (int i = 0; i < 3; ++i)
+        corners[i] = {points_[static_cast<size_t>(i)].X, points_[static_cast<size_t>(i)].Y};
+    Polygon(buffer, corners, 3);
+
+    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+
+    SelectObject(buffer, oldBrush);
+    SelectObject(buffer, oldPen);
+    DeleteObject(grey);
+    DeleteObject(pen);
+    SelectObject(buffer, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
+}
+
+}  // namespace ui

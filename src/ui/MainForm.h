@@ -1,0 +1,237 @@
+// TMainForm: the main window, the whole operator surface. It owns the four motors with their
+// symbols and program editors, the port setting, the jog tallies, the USB link (with its receive
+// thread) and protocol, and the parallel-port drive; it lays out the four motor panels and the
+// window-wide controls, loads "default.smp" at start-up and runs the File menu.
+//
+// Threads: every method runs on the window's thread, except the motor callbacks (StepEvent,
+// MotorStepChanged), the output update and the UsbProtocolWindow calls, which arrive on timer
+// threads or the USB receive thread. Those never touch a window: they keep what changed in a
+// guarded snapshot (angle, jog tally) or in the editor, and post one notification per motor
+// until the window thread has taken it. Closing the window stops the motors first (each stop
+// waits for the motor's timer event in progress, which never waits for the window), ends the
+// receive thread, then frees the motors.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "motion/ParallelPort.h"
+#include "motion/StepperMotor.h"
+#include "platform/Desktop.h"
+#include "platform/DeviceFile.h"
+#include "platform/FileStore.h"
+#include "platform/LibraryLoader.h"
+#include "platform/TimerService.h"
+#include "project/EditedStepperMotor.h"
+#include "project/ProgramEditor.h"
+#include "project/ProjectSession.h"
+#include "project/ProjectTarget.h"
+#include "ui/AnimatedMotorIcon.h"
+#include "ui/FormDialogs.h"
+#include "ui/MainFormLayout.h"
+#include "ui/PostedTextDisplay.h"
+#include "usb/UsbLink.h"
+#include "usb/UsbProtocol.h"
+#include "usb/UsbProtocolWindow.h"
+
+namespace ui {
+
+class TMainForm final : public project::ProjectTarget,
+                        public usb::UsbLinkClient,
+                        public usb::UsbProtocolWindow {
+  public:
+    static constexpr const char* kClassName = "TMainForm";
+    // The caption stored with the form; FormCreate replaces it with "Stepper".
+    static constexpr const char* kDesignCaption = "Q417-Stepper";
+
+    // Notifications the window posts to itself from other threads.
+    enum : UINT {
+        kMsgMotorView = WM_APP + 1,  // wParam motor: angle / jog tally changed
+        kMsgTextDisplay,             // wParam display: 0-3 position, 4 port status
+        kMsgShowCurrentStep,         // wParam motor
+        kMsgResetCaption,            // wParam Reset button 0-4
+        kMsgResetIdle,               //
+        kMsgEnableRunInOrder,        // wParam 0 or 1
+    };
+    static constexpr WPARAM kPortStatusDisplay = 4;
+
+    struct Ports {
+        platform::TimerService& timers;
+        platform::LibraryLoader& loader;
+        platform::Desktop& desktop;
+        platform::DeviceFiles& deviceFiles;
+        platform::FileStore& files;
+        FormDialogs& dialogs;
+    };
+
+    // Registers the window classes of the form, its panels and motor symbols.
+    static bool Register(HINSTANCE instance);
+    // Creates the window (not shown yet) and runs FormCreate. The form belongs to its window and
+    // is deleted when the window is destroyed. Null when the window cannot be created.
+    static TMainForm* Create(HINSTANCE instance, const Ports& ports);
+
+    HWND Handle() const { return handle_; }
+    // The control with the given form name ("Button2", "Edit4", "ListView3", ...), or null.
+    HWND Control(std::string_view name) const;
+    // The window's state, for its tests.
+    motion::TStepperMotor& Motor(int motor) { return *motors_[static_cast<size_t>(motor)]; }
+    TAnimatedMotorIcon& Icon(int motor) { return *icons_[static_cast<size_t>(motor)]; }
+    int32_t JogTally(int motor) const;
+    const std::string& FileName() const { return session_.FileName(); }
+    const std::string& ProgramDirectory() const { return programDirectory_; }
+    project::ProgramEditor& Editor(int motor) { return *editors_[static_cast<size_t>(motor)]; }
+
+    // ProjectTarget (window thread).
+    int16_t PortSetting() const override { return portSetting_.load(); }
+    void SetPortSetting(int16_t value) override;
+    void OpenOutputPort() override;
+    double ControlFrequency(int motor) const override;
+    void SetControlFrequency(int motor, double value) override;
+    double MaxFrequency(int motor) const override;
+    void SetMaxFrequency(int motor, double value) override;
+    uint8_t ResetDirection(int motor) const override;
+    void SetResetDirection(int motor, uint8_t value) override;
+    bool Looping(int motor) const override;
+    void SetLooping(int motor, bool value) override;
+    void GetProgram(int motor, std::vector<motion::TsmProgramStep>& steps) const override;
+    void AppendStep(int motor, const motion::TsmProgramStep& step) override;
+    void ClearProgram(int motor) override;
+    void SetLoopCheckBox(int motor, bool checked) override;
+    void RenumberProgramList(int motor) override;
+
+    // UsbLinkClient: the parallel port for itself, the rest for the protocol.
+    void ReleaseParallelPort() override;
+    void ClearSegmentRings() override;
+    void ResetUsbBuffers() override;
+    void ReceiveThreadStarted() override;
+    void BeginPass() override;
+    void DispatchReport(const usb::UsbReport& report, double hostSeconds) override;
+
+    // UsbProtocolWindow (receive thread): posted to the window's thread.
+    void ShowResetCaption(int32_t button) override;
+    void SetResetIdle() override;
+    void EnableRunInOrder(bool enabled) override;
+
+    // The motors' callbacks (timer thread, receive thread or window thread).
+    // Step event: the symbol turns 6 degrees (right -6, left +6), the jog tally counts while the
+    // motor is not running, and the output is updated. Any other direction does nothing at all.
+    void StepEvent(int32_t motor, uint8_t direction);
+    // OnStepChanged: ShowCurrentStep on the window's thread.
+    void MotorStepChanged(int32_t motor);
+
+    // The output update: the output byte packed from the four motors' phases goes to the module
+    // as a direct-output report in both USB modes while the module is open, else to the parallel
+    // port while inpout32 is bound, else nowhere. Any thread.
+    void OutputUpdate();
+    uint8_t OutputByte() const { return outputByte_.load(); }
+
+  private:
+    struct ControlEntry {
+        const char* Name = nullptr;
+        int Tag = 0;
+        int Motor = -1;  // the panel's motor index; -1 for window-wide controls
+        Handler EventHandler = Handler::kNone;
+        HWND Window = nullptr;
+    };
+    // What the timer threads leave for the window: the symbol's angle and the jog tally.
+    struct MotorView {
+        float Angle = 0.0f;
+        int32_t Tally = 0;
+        bool TallyChanged = false;  // the Steps field and direction button are to be rewritten
+        bool Posted = false;        // a kMsgMotorView is on its way
+    };
+
+    explicit TMainForm(const Ports& ports);
+    // True from FormCreate's creation of the protocol (the last object it needs) until
+    // FormDestroy: handlers of window messages do nothing outside that time.
+    bool Ready() const { return protocol_ != nullptr; }
+    ~TMainForm();
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR form);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Construction and destruction.
+    void CreateControls();
+    HWND CreateControl(HWND parent, ControlKind kind, int id, int left, int top, int width,
+                       int height, const char* caption, DWORD extraStyle);
+    void RegisterControl(int id, const char* name, int tag, int motor, Handler handler, HWND hwnd);
+    void FormCreate();
+    void FormDestroy();
+    void RestyleStepsField(int motor);
+
+    // Message handlers.
+    void OnCommand(int id, int code, HWND sender);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnMenu(int id);
+    void OnMotorView(int motor);
+    void OnTextDisplay(WPARAM display);
+    void OnActivate(bool active);
+    void OnSetFocus();
+
+    // Control handlers (window thread).
+    void SpeedButton1Click(const ControlEntry& sender);
+    void Button12Click(const ControlEntry& sender);
+    void Button3Click(const ControlEntry& sender);
+    void Button4Click(const ControlEntry& sender);
+    void Button5Click(const ControlEntry& sender);
+    void Button8Click(const ControlEntry& sender);
+    void ListView1SelectItem(int motor, int32_t row, bool selected);
+    void ShowCurrentStep(int motor);
+
+    // Menu handlers.
+    void NewProject1Click();
+    void OpenProject1Click();
+    void Save1Click();
+    void SaveAs1Click();
+    void Exit1Click();
+
+    project::ProgramEditor::EntryFields ReadEntryFields(int motor) const;
+    void ApplyEditorUpdate(int motor, const project::ProgramEditor::Update& update);
+    void ShowJogTally(int motor, int32_t tally);
+    void ShowError(const std::string& text);
+    void UpdateCaption();
+    HWND PanelControl(int motor, int row) const;
+    std::array<const motion::TStepperMotor*, 4> MotorPointers() const;
+
+    Ports ports_;
+    HWND handle_ = nullptr;
+    bool* destroyedFlag_ = nullptr;  // Create's, while it waits for CreateWindowExA
+    HFONT font_ = nullptr;
+    HFONT boldFont_ = nullptr;
+    std::array<HWND, kMotorCount> panels_{};
+    std::unordered_map<int, ControlEntry> controls_;
+    HWND lastFocus_ = nullptr;
+
+    std::string programDirectory_;
+    bool resetIdle_ = true;
+    std::atomic<int16_t> portSetting_{0};
+    std::atomic<uint8_t> outputByte_{0};
+
+    TPostedTextDisplay portStatus_;
+    std::array<TPostedTextDisplay, kMotorCount> positionDisplays_;
+    mutable std::mutex viewMutex_;  // guards views_
+    std::array<MotorView, kMotorCount> views_{};
+    std::array<TAnimatedMotorIcon*, kMotorCount> icons_{};  // owned by their windows
+    std::string displayText_;  // the list views' text requests point into it
+
+    motion::TParallelPort parallel_;
+    project::ProjectSession session_;
+    // Created in FormCreate in this order, released in FormDestroy: the link (with its suspended
+    // receive thread) exists before the motors; the motors outlive everything that calls them.
+    std::unique_ptr<usb::TUsbLink> link_;
+    std::array<std::unique_ptr<motion::TStepperMotor>, kMotorCount> motors_;
+    std::array<std::unique_ptr<project::EditedStepperMotor>, kMotorCount> edited_;
+    std::array<std::unique_ptr<project::ProgramEditor>, kMotorCount> editors_;
+    std::unique_ptr<usb::TUsbProtocol> protocol_;
+};
+
+}  // namespace ui

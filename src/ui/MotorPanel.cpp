@@ -1,0 +1,54 @@
+#include "ui/MotorPanel.h"
+
+#include "ui/MainFormLayout.h"
+
+namespace ui {
+
+namespace {
+
+void Paint(HWND panel) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(panel, &ps);
+    RECT client;
+    GetClientRect(panel, &client);
+    DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
+    RECT frame{kBevelLeft, kBevelTop, kBevelLeft + kBevelWidth, kBevelTop + kBevelHeight};
+    DrawEdge(dc, &frame, BDR_SUNKENOUTER, BF_RECT);
+    EndPaint(panel, &ps);
+}
+
+LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            Paint(panel);
+            return 0;
+        case WM_COMMAND:
+        case WM_NOTIFY:
+            // The main window's handlers serve all four panels.
+            return SendMessageA(GetParent(panel), message, wParam, lParam);
+        default:
+            return DefWindowProcA(panel, message, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+bool RegisterMotorPanel(HINSTANCE instance) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = PanelProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kMotorPanelClass;
+    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND CreateMotorPanel(HWND parent, int left, int top, int id) {
+    return CreateWindowExA(
+        WS_EX_CONTROLPARENT, kMotorPanelClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, left,
+        top, kPanelWidth, kPanelHeight, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), nullptr);
+}
+
+}  // namespace ui

@@ -1,0 +1,742 @@
+// The real main window, created in the test process on a virtual display and driven through its
+// messages: layout against the design tables, tab order and focus, step events and the jog
+// tally, the position display, the direction button, the program editor's wiring, the start-up
+// project and the File menu, the port status label and closing while motors run.
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/DeviceFile.h"
+#include "platform/LibraryLoader.h"
+#include "platform/TimerService.h"
+#include "platform/virtual/MemoryFileStore.h"
+#include "platform/virtual/VirtualDesktop.h"
+#include "ui/MainForm.h"
+#include "ui/resource.h"
+
+namespace ui {
+namespace {
+
+using ::testing::ElementsAre;
+
+// The File menu's dialogs, answered by the test.
+class FakeDialogs final : public FormDialogs {
+  public:
+    bool ChooseOpenPath(HWND, std::string& path) override {
+        ++OpenAsked;
+        if (OpenAnswer.empty()) return false;
+        path = OpenAnswer;
+        return true;
+    }
+    bool ChooseSavePath(HWND, std::string& path) override {
+        ++SaveAsked;
+        if (SaveAnswer.empty()) return false;
+        path = SaveAnswer;
+        return true;
+    }
+    void ShowError(HWND, const std::string& text) override { Errors.push_back(text); }
+
+    std::string OpenAnswer, SaveAnswer;  // empty: the operator cancels
+    int OpenAsked = 0, SaveAsked = 0;
+    std::vector<std::string> Errors;
+};
+
+std::string Text(HWND window) {
+    char buffer[512] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+std::string ExeDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string full(path);
+    return full.substr(0, full.find_last_of("\\/") + 1);
+}
+
+std::string ItemText(HWND list, int row, int column) {
+    char buffer[256] = {};
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = sizeof buffer;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+std::vector<std::string> Row(HWND list, int row) {
+    std::vector<std::string> texts;
+    for (int column = 0; column < 5; ++column)
+        texts.push_back(ItemText(list, row, column));
+    return texts;
+}
+
+class MainFormTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
+    }
+
+    void SetUp() override {
+        if (!StartupProject.empty()) files_.Files[ExeDirectory() + "default.smp"] = StartupProject;
+        form_ = TMainForm::Create(GetModuleHandleA(nullptr), Ports());
+        ASSERT_NE(form_, nullptr);
+        window_ = form_->Handle();
+        // Not shown: on a virtual display without a window manager every hidden or destroyed
+        // top-level window costs Wine two seconds. The focus test shows it.
+        Pump();
+    }
+
+    void TearDown() override {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        Pump();
+    }
+
+    TMainForm::Ports Ports() {
+        return {platform::SystemTimerService(),
+                platform::SystemLibraryLoader(),
+                desktop_,
+                platform::SystemDeviceFiles(),
+                files_,
+                dialogs_};
+    }
+
+    static void Pump() {
+        MSG message;
+        for (int round = 0; round < 3; ++round) {
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            Sleep(1);
+        }
+    }
+
+    HWND Control(const char* name) const {
+        HWND control = form_->Control(name);
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    void Click(const char* name) {
+        HWND control = Control(name);
+        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control));
+        Pump();
+    }
+    void Steps(int motor, uint8_t direction, int count) {
+        for (int i = 0; i < count; ++i)
+            form_->Motor(motor).Step(direction);
+        Pump();
+    }
+    void Menu(int id) {
+        SendMessageA(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+        Pump();
+    }
+    void Type(const char* name, const char* keys) {
+        for (const char* k = keys; *k != '\0'; ++k)
+            SendMessageA(Control(name), WM_CHAR,
+                         static_cast<WPARAM>(static_cast<unsigned char>(*k)), 1);
+    }
+    void SetText(const char* name, const char* text) { SetWindowTextA(Control(name), text); }
+    void Select(const char* list, int row) {
+        LVITEMA item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = row >= 0 ? LVIS_SELECTED | LVIS_FOCUSED : 0;
+        SendMessageA(Control(list), LVM_SETITEMSTATE, static_cast<WPARAM>(row >= 0 ? row : -1),
+                     reinterpret_cast<LPARAM>(&item));
+        Pump();
+    }
+    int Selected(const char* list) {
+        return static_cast<int>(
+            SendMessageA(Control(list), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    }
+    int Rows(const char* list) {
+        return static_cast<int>(SendMessageA(Control(list), LVM_GETITEMCOUNT, 0, 0));
+    }
+
+    std::string StartupProject;  // set before SetUp runs to put a "default.smp" in place
+    platform::VirtualDesktop desktop_;
+    platform::MemoryFileStore files_;
+    FakeDialogs dialogs_;
+    TMainForm* form_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+// One row of the design's layout tables. Size 0 x 0: sized to its text (labels); height -1: the
+// height is not part of the design (edit fields).
+struct Expected {
+    const char* Names[4];
+    int Left, Top, Width, Height;
+    const char* Caption;
+};
+
+const Expected kPanel[] = {
+    {{"Label5", "Label10", "Label15", "Label20"}, 9, 10, 0, 0, nullptr},
+    {{"MotorIcon1", "MotorIcon2", "MotorIcon3", "MotorIcon4"}, 100, 4, 23, 23, ""},
+    {{"Button7", "Button18", "Button27", "Button36"}, 136, 8, 41, 17, "<<"},
+    {{"Button6", "Button17", "Button26", "Button35"}, 184, 8, 41, 17, ">>"},
+    {{"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"}, 252, 9, 56, 15, "0"},
+    {{"ListView1", "ListView2", "ListView3", "ListView4"}, 8, 32, 305, 105, ""},
+    {{"Edit1", "Edit4", "Edit7", "Edit10"}, 16, 160, 73, -1, "0"},
+    {{"Edit2", "Edit5", "Edit8", "Edit11"}, 96, 160, 73, -1, "0"},
+    {{"Button12", "Button20", "Button29", "Button38"}, 176, 160, 48, 20, "Right"},
+    {{"Edit3", "Edit6", "Edit9", "Edit12"}, 232, 160, 73, -1, "0"},
+    {{"Button8", "Button19", "Button28", "Button37"}, 21, 188, 64, 21, "Delete"},
+    {{"Button5", "Button16", "Button25", "Button34"}, 93, 188, 64, 21, "Change"},
+    {{"Button4", "Button15", "Button24", "Button33"}, 165, 188, 64, 21, "Insert"},
+    {{"Button3", "Button14", "Button23", "Button32"}, 237, 188, 64, 21, "Add"},
+    {{"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4"}, 8, 230, 65, 17, "Loop"},
+    {{"bStop1", "Button45", "Button46", "Button47"}, 104, 228, 65, 21, "Reset"},
+    {{"Button1", "Button11", "Button21", "Button30"}, 176, 228, 65, 21, "Stop"},
+    {{"Button2", "Button13", "Button22", "Button31"}, 248, 228, 65, 21, "Start"},
+};
+
+const Expected kWindow[] = {
+    {{"GroupBox1"}, 328, 0, 97, 77, "Synchronous"},
+    {{"CheckBox5"}, 336, 88, 89, 17, "Run in order"},
+    {{"CheckBox6"}, 336, 112, 81, 17, "Loop"},
+    {{"Button39"}, 336, 152, 80, 20, "Reset"},
+    {{"Button41"}, 324, 360, 105, 25, "ClearCommandList"},
+    {{"Button42"}, 324, 388, 105, 25, "GetMotorStatus"},
+    {{"Button43"}, 324, 416, 105, 25, "GetDataStack"},
+    {{"Button44"}, 324, 444, 105, 25, "GetProgramStack"},
+    {{"Label22"}, 328, 488, 0, 0, "Port:"},
+};
+
+const Expected kInGroup[] = {
+    {{"Button9"}, 8, 19, 80, 25, "Start"},
+    {{"Button10"}, 8, 43, 80, 25, "Stop"},
+};
+
+// The control's rectangle in the client coordinates of reference.
+RECT PlaceIn(HWND control, HWND reference) {
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, reference, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+void ExpectPlace(HWND control, HWND reference, const Expected& e, const char* name) {
+    const RECT r = PlaceIn(control, reference);
+    EXPECT_EQ(r.left, e.Left) << name;
+    EXPECT_EQ(r.top, e.Top) << name;
+    if (e.Width > 0) {
+        EXPECT_EQ(r.right - r.left, e.Width) << name;
+    } else {
+        EXPECT_GT(r.right - r.left, 0) << name << " shows its text";
+    }
+    if (e.Height > 0) {
+        EXPECT_EQ(r.bottom - r.top, e.Height) << name;
+    }
+}
+
+TEST_F(MainFormTest, WindowIsFixedWithItsCaptionAndClientArea) {
+    EXPECT_EQ(Text(window_), "Stepper");
+    RECT client;
+    GetClientRect(window_, &client);
+    EXPECT_EQ(client.right, 753);
+    EXPECT_EQ(client.bottom, 519);
+    const LONG style = GetWindowLongA(window_, GWL_STYLE);
+    EXPECT_NE(style & WS_SYSMENU, 0);
+    EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+    EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+    EXPECT_EQ(style & WS_THICKFRAME, 0);
+
+    const auto fontOf = [](HWND control) {
+        LOGFONTA font{};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        return font;
+    };
+    const LOGFONTA normal = fontOf(Control("Edit2"));
+    EXPECT_EQ(normal.lfHeight, -11);
+    EXPECT_STREQ(normal.lfFaceName, "MS Sans Serif");
+    const LOGFONTA heading = fontOf(Control("Label5"));
+    EXPECT_EQ(heading.lfHeight, -12);
+    EXPECT_GE(heading.lfWeight, FW_BOLD);
+}
+
+TEST_F(MainFormTest, PanelsAndTheirControlsSitWhereTheTablesSay) {
+    const int panelLeft[] = {0, 432, 0, 432}, panelTop[] = {0, 0, 264, 264};
+    for (int m = 0; m < 4; ++m) {
+        HWND panel = GetParent(Control(kPanel[0].Names[m]));
+        const RECT r = PlaceIn(panel, window_);
+        EXPECT_EQ(r.left, panelLeft[m]);
+        EXPECT_EQ(r.top, panelTop[m]);
+        EXPECT_EQ(r.right - r.left, 321);
+        EXPECT_EQ(r.bottom - r.top, 255);
+        for (const Expected& e : kPanel) {
+            HWND control = Control(e.Names[m]);
+            ASSERT_NE(control, nullptr) << e.Names[m];
+            EXPECT_EQ(GetParent(control), panel) << e.Names[m];
+            ExpectPlace(control, panel, e, e.Names[m]);
+            const std::string caption =
+                e.Caption != nullptr ? e.Caption : "Motor " + std::to_string(m + 1);
+            EXPECT_EQ(Text(control), caption) << e.Names[m];
+        }
+    }
+}
+
+TEST_F(MainFormTest, WindowWideControlsSitWhereTheTableSays) {
+    for (const Expected& e : kWindow) {
+        HWND control = Control(e.Names[0]);
+        ASSERT_NE(control, nullptr) << e.Names[0];
+        ExpectPlace(control, window_, e, e.Names[0]);
+        EXPECT_EQ(Text(control), e.Caption) << e.Names[0];
+    }
+    for (const Expected& e : kInGroup) {
+        HWND control = Control(e.Names[0]);
+        ExpectPlace(control, Control("GroupBox1"), e, e.Names[0]);
+        EXPECT_EQ(Text(control), e.Caption) << e.Names[0];
+    }
+    EXPECT_FALSE(IsWindowEnabled(Control("CheckBox6")));
+    EXPECT_TRUE(IsWindowEnabled(Control("CheckBox5")));
+    const RECT status = PlaceIn(Control("Label21"), window_);
+    EXPECT_EQ(status.left, 328);
+    EXPECT_EQ(status.top, 500);
+}
+
+TEST_F(MainFormTest, ProgramListsAreReadOnlyReportsWithTheFiveColumns) {
+    struct Column {
+        const char* caption;
+        int width;
+    };
+    const Column columns[] = {
+        {"#", 36}, {"Steps", 52}, {"Freq. [Hz]", 64}, {"Direction", 64}, {"Start/Stop", 64}};
+    for (const char* name : {"ListView1", "ListView2", "ListView3", "ListView4"}) {
+        HWND list = Control(name);
+        const LONG style = GetWindowLongA(list, GWL_STYLE);
+        EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT) << name;
+        EXPECT_NE(style & LVS_SINGLESEL, 0) << name;
+        EXPECT_NE(style & LVS_SHOWSELALWAYS, 0) << name;
+        EXPECT_NE(style & LVS_OWNERDATA, 0) << name;
+        EXPECT_EQ(style & LVS_EDITLABELS, 0) << name;
+        EXPECT_NE(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT, 0);
+        for (int i = 0; i < 5; ++i) {
+            char caption[64] = {};
+            LVCOLUMNA column{};
+            column.mask = LVCF_TEXT | LVCF_WIDTH;
+            column.pszText = caption;
+            column.cchTextMax = sizeof caption;
+            ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(i),
+                                     reinterpret_cast<LPARAM>(&column)));
+            EXPECT_STREQ(caption, columns[i].caption);
+            EXPECT_EQ(column.cx, columns[i].width);
+        }
+    }
+}
+
+TEST_F(MainFormTest, StepsFieldsTakeDigitsOnlyRightAligned) {
+    for (const char* name : {"Edit1", "Edit4", "Edit7", "Edit10"})
+        EXPECT_EQ(GetWindowLongA(Control(name), GWL_STYLE) & 0x2006, 0x2006) << name;
+    SetText("Edit1", "");
+    Type("Edit1", "1x2-.3\r");
+    EXPECT_EQ(Text(Control("Edit1")), "123");
+}
+
+TEST_F(MainFormTest, MenuHasTheDesignedCommands) {
+    HMENU bar = GetMenu(window_);
+    ASSERT_NE(bar, nullptr);
+    const auto caption = [](HMENU menu, UINT position) {
+        char text[64] = {};
+        GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+        return std::string(text);
+    };
+    ASSERT_EQ(GetMenuItemCount(bar), 3);
+    EXPECT_EQ(caption(bar, 0), "&File");
+    EXPECT_EQ(caption(bar, 1), "&Options");
+    EXPECT_EQ(caption(bar, 2), "Help");
+    HMENU file = GetSubMenu(bar, 0);
+    std::vector<std::string> items;
+    for (int i = 0; i < GetMenuItemCount(file); ++i)
+        items.push_back(caption(file, static_cast<UINT>(i)));
+    EXPECT_THAT(items, ElementsAre("&New Project", "&Open Project", "&Save", "Save &As", "E&xit"));
+    EXPECT_EQ(caption(GetSubMenu(bar, 1), 0), "&Configuration");
+    HMENU help = GetSubMenu(bar, 2);
+    ASSERT_EQ(GetMenuItemCount(help), 5);
+    EXPECT_EQ(caption(help, 0), "About");
+    EXPECT_EQ(caption(help, 1), "Readme");
+    EXPECT_NE(GetMenuState(help, 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+    EXPECT_EQ(caption(help, 3), "Help (English)");
+    EXPECT_EQ(caption(help, 4), "Hilfe (Deutsch)");
+}
+
+TEST_F(MainFormTest, TabOrderFollowsThePanelsThenTheWindowControls) {
+    std::vector<std::string> names;
+    const auto panel = [&](std::vector<std::string> p) {
+        names.insert(names.end(), p.begin(), p.end());
+    };
+    panel({"Button7", "Button6", "ListView1", "Edit1", "Edit2", "Button12", "Edit3", "Button8",
+           "Button5", "Button4", "Button3", "CheckBox1", "bStop1", "Button1", "Button2"});
+    panel({"Button18", "Button17", "ListView2", "Edit4", "Edit5", "Button20", "Edit6", "Button19",
+           "Button16", "Button15", "Button14", "CheckBox2", "Button11", "Button13", "Button45"});
+    panel({"Button27", "Button26", "ListView3", "Edit7", "Edit8", "Button29", "Edit9", "Button28",
+           "Button25", "Button24", "Button23", "CheckBox3", "Button21", "Button22", "Button46"});
+    panel({"Button36", "Button35", "ListView4", "Edit10", "Edit11", "Button38", "Edit12",
+           "Button37", "Button34", "Button33", "Button32", "CheckBox4", "Button30", "Button31",
+           "Button47"});
+    // CheckBox6 ("Loop" of the run in order) is disabled at start and so skipped.
+    panel({"Button9", "Button10", "CheckBox5", "Button39", "Button41", "Button42", "Button43",
+           "Button44"});
+
+    HWND current = Control("Button7");
+    for (size_t i = 1; i <= names.size(); ++i) {
+        current = GetNextDlgTabItem(window_, current, FALSE);
+        const std::string& expected = names[i % names.size()];  // wraps round to the first
+        ASSERT_EQ(current, Control(expected.c_str()))
+            << "after " << names[i - 1] << " comes " << expected;
+    }
+}
+
+TEST_F(MainFormTest, FocusStartsOnMotorOnesJogLeftButton) {
+    ShowWindow(window_, SW_SHOW);  // activates it
+    Pump();
+    EXPECT_EQ(GetFocus(), Control("Button7"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Step events and the jog tally
+
+TEST_F(MainFormTest, TenStepsRightCountTenAndTurnTheSymbol) {
+    Steps(0, motion::kDirRight, 10);
+    EXPECT_EQ(form_->JogTally(0), 10);
+    EXPECT_EQ(Text(Control("Edit1")), "10");
+    EXPECT_EQ(Text(Control("Button12")), "Right");
+    EXPECT_EQ(form_->Icon(0).Angle(), 300.0f);
+    EXPECT_EQ(Text(Control("SpeedButton1")), "10");  // the motor's position display
+}
+
+TEST_F(MainFormTest, ThreeStepsLeftFromTwoShowOneLeft) {
+    Steps(1, motion::kDirRight, 2);
+    Steps(1, motion::kDirLeft, 3);
+    EXPECT_EQ(form_->JogTally(1), -1);
+    EXPECT_EQ(Text(Control("Edit4")), "1");
+    EXPECT_EQ(Text(Control("Button20")), "Left");
+    EXPECT_EQ(Text(Control("SpeedButton2")), "-1");
+}
+
+TEST_F(MainFormTest, StepWhileRunningTurnsTheSymbolButLeavesTheFields) {
+    SetText("Edit1", "77");
+    SetText("Button12", "Pause");
+    form_->Motor(0).SetRunning(true);
+    Steps(0, motion::kDirRight, 1);
+    form_->Motor(0).SetRunning(false);
+    EXPECT_EQ(form_->JogTally(0), 0);
+    EXPECT_EQ(Text(Control("Edit1")), "77");
+    EXPECT_EQ(Text(Control("Button12")), "Pause");
+    EXPECT_EQ(form_->Icon(0).Angle(), 354.0f);
+    EXPECT_EQ(form_->OutputByte(), form_->Motor(0).Phase());  // the output was updated
+}
+
+TEST_F(MainFormTest, OutputByteCarriesEveryMotorsPhase) {
+    Steps(1, motion::kDirRight, 1);
+    Steps(3, motion::kDirLeft, 1);
+    const uint8_t expected =
+        static_cast<uint8_t>(form_->Motor(1).Phase() << 2 | form_->Motor(3).Phase() << 6);
+    EXPECT_NE(expected, 0);
+    EXPECT_EQ(form_->OutputByte(), expected);
+}
+
+TEST_F(MainFormTest, StepEventWithoutDirectionChangesNothing) {
+    form_->Motor(2).SetPhase(3);
+    form_->StepEvent(2, motion::kDirNone);
+    form_->StepEvent(2, 7);
+    Pump();
+    EXPECT_EQ(form_->OutputByte(), 0);  // no output update
+    EXPECT_EQ(form_->JogTally(2), 0);
+    EXPECT_EQ(form_->Icon(2).Angle(), 0.0f);
+    EXPECT_EQ(Text(Control("Edit7")), "0");
+}
+
+TEST_F(MainFormTest, SymbolAngleWrapsAsDesigned) {
+    Steps(0, motion::kDirRight, 1);
+    EXPECT_EQ(form_->Icon(0).Angle(), 354.0f);
+    Steps(0, motion::kDirLeft, 1);
+    EXPECT_EQ(form_->Icon(0).Angle(), 360.0f);
+    Steps(0, motion::kDirLeft, 1);
+    EXPECT_EQ(form_->Icon(0).Angle(), 6.0f);
+    EXPECT_THAT(form_->Icon(0).Points(),
+                ElementsAre(IconPoint{21, 16}, IconPoint{10, 1}, IconPoint{3, 18}));
+}
+
+TEST_F(MainFormTest, PositionClickZeroesThatMotorAndShowsEveryTallySigned) {
+    Steps(1, motion::kDirRight, 3);
+    Steps(2, motion::kDirLeft, 4);
+    ASSERT_EQ(Text(Control("SpeedButton2")), "3");
+    ASSERT_EQ(Text(Control("Button29")), "Left");
+    Click("SpeedButton2");
+    EXPECT_EQ(Text(Control("SpeedButton2")), "0");
+    EXPECT_EQ(form_->Motor(1).Position(), 0);
+    EXPECT_EQ(form_->Icon(1).Angle(), 0.0f);
+    EXPECT_EQ(form_->JogTally(1), 0);
+    EXPECT_EQ(Text(Control("Edit4")), "0");
+    EXPECT_EQ(Text(Control("Edit7")), "-4");       // signed, as the click writes every field
+    EXPECT_EQ(Text(Control("Button29")), "Left");  // no direction button changes
+    EXPECT_EQ(form_->JogTally(2), -4);
+    EXPECT_EQ(form_->Motor(2).Position(), -4);
+}
+
+TEST_F(MainFormTest, DirectionButtonCycles) {
+    const char* expected[] = {"Left", "Pause", "Right", "Left"};
+    for (const char* caption : expected) {
+        Click("Button20");
+        EXPECT_EQ(Text(Control("Button20")), caption);
+    }
+    SetText("Button20", "None");  // from a row read from a file
+    Click("Button20");
+    EXPECT_EQ(Text(Control("Button20")), "Right");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Program editor wiring
+
+TEST_F(MainFormTest, AddWithDefaultFieldsAppendsARowAndAStep) {
+    Steps(0, motion::kDirLeft, 2);  // Add also zeroes the jog tally
+    SetText("Edit1", "0");
+    SetText("Button12", "Right");
+    Click("Button3");
+    ASSERT_EQ(Rows("ListView1"), 1);
+    EXPECT_THAT(Row(Control("ListView1"), 0), ElementsAre("1", "0", "0", "Right", "0"));
+    std::vector<motion::TsmProgramStep> steps;
+    form_->GetProgram(0, steps);
+    ASSERT_EQ(steps.size(), 1u);
+    EXPECT_EQ(steps[0].Steps, 0);
+    EXPECT_EQ(steps[0].Frequency, 0.0);
+    EXPECT_EQ(steps[0].Direction, motion::kDirRight);
+    EXPECT_EQ(form_->JogTally(0), 0);
+    Steps(0, motion::kDirRight, 1);
+    EXPECT_EQ(Text(Control("Edit1")), "1");  // the next jog counts from 0
+}
+
+TEST_F(MainFormTest, KeyFilterOfTheFrequencyAndRampFields) {
+    for (const char* name : {"Edit2", "Edit3", "Edit11"}) {
+        SetText(name, "");
+        // Letters are discarded; Backspace (a control character) passes and takes the '-' back.
+        Type(name, "1a2.-x\b-5");
+        EXPECT_EQ(Text(Control(name)), "12.-5") << name;
+    }
+}
+
+TEST_F(MainFormTest, InsertAboveTheSelectedRowKeepsItSelected) {
+    for (const char* steps : {"1", "2", "3"}) {
+        SetText("Edit4", steps);
+        Click("Button14");
+    }
+    ASSERT_EQ(Rows("ListView2"), 3);
+    Select("ListView2", 1);
+    EXPECT_EQ(Text(Control("Edit4")), "2");  // the selection fills the fields
+    SetText("Edit4", "9");
+    SetText("Edit5", "12..5");
+    Click("Button15");
+    ASSERT_EQ(Rows("ListView2"), 4);
+    EXPECT_EQ(Selected("ListView2"), 2);
+    EXPECT_THAT(Row(Control("ListView2"), 1), ElementsAre("2", "9", "12..5", "Right", "0"));
+    EXPECT_EQ(ItemText(Control("ListView2"), 2, 1), "2");
+    std::vector<motion::TsmProgramStep> steps;
+    form_->GetProgram(1, steps);
+    ASSERT_EQ(steps.size(), 4u);
+    EXPECT_EQ(steps[1].Steps, 9);
+    EXPECT_EQ(steps[1].Frequency, 0.0);  // "12..5" is no number
+}
+
+TEST_F(MainFormTest, DeleteWithoutSelectionDoesNothingAndDeletingTheLastRowClearsIt) {
+    SetText("Edit7", "5");
+    Click("Button23");
+    Click("Button28");  // nothing selected
+    ASSERT_EQ(Rows("ListView3"), 1);
+    Select("ListView3", 0);
+    Click("Button28");
+    EXPECT_EQ(Rows("ListView3"), 0);
+    EXPECT_EQ(Selected("ListView3"), -1);
+    std::vector<motion::TsmProgramStep> steps;
+    form_->GetProgram(2, steps);
+    EXPECT_TRUE(steps.empty());
+}
+
+TEST_F(MainFormTest, ChangeReplacesTheSelectedRowAndSelectionFillsTheFields) {
+    SetText("Edit10", "7");
+    Click("Button32");
+    SetText("Edit10", "8");
+    Click("Button32");
+    Select("ListView4", 0);
+    EXPECT_EQ(Text(Control("Edit10")), "7");
+    SetText("Edit10", "70");
+    SetText("Button38", "Pause");
+    Click("Button34");
+    EXPECT_THAT(Row(Control("ListView4"), 0), ElementsAre("1", "70", "0", "Pause", "0"));
+    EXPECT_EQ(Selected("ListView4"), 0);
+    std::vector<motion::TsmProgramStep> steps;
+    form_->GetProgram(3, steps);
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].Steps, 70);
+    EXPECT_EQ(steps[0].Direction, motion::kDirNone);
+    Select("ListView4", 1);
+    EXPECT_EQ(Text(Control("Edit10")), "8");
+    EXPECT_EQ(Text(Control("Button38")), "Right");
+}
+
+TEST_F(MainFormTest, RunningMotorSelectsItsCurrentStepAndSurvivesNewProject) {
+    form_->AppendStep(0, motion::TsmProgramStep{2, 1000.0, 0.0, motion::kDirRight});
+    form_->AppendStep(0, motion::TsmProgramStep{1000000, 100.0, 0.0, motion::kDirRight});
+    form_->RenumberProgramList(0);
+    form_->Motor(0).StartProgram();
+    const DWORD start = GetTickCount();
+    while (form_->Motor(0).StepIndex() != 1 && GetTickCount() - start < 5000)
+        Pump();
+    Pump();
+    EXPECT_EQ(Selected("ListView1"), 1);
+    EXPECT_EQ(Text(Control("Edit1")), "1000000");  // the row's texts in the entry fields
+    EXPECT_EQ(Text(Control("Edit2")), "100.00");
+
+    // The programs are emptied under the motors' locks while the motor runs on.
+    Menu(IDM_NEWPROJECT);
+    EXPECT_EQ(Rows("ListView1"), 0);
+    std::vector<motion::TsmProgramStep> steps;
+    form_->GetProgram(0, steps);
+    EXPECT_TRUE(steps.empty());
+    for (int i = 0; i < 20; ++i)
+        Pump();
+    form_->Motor(0).Stop();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up project and the File menu
+
+class StartupProjectTest : public MainFormTest {
+  protected:
+    StartupProjectTest() {
+        StartupProject =
+            "Port = 1\r\n[Motor_program_2]\r\nlooping = 1\r\nSteps = 400 250.00 0.50 left\r\n"
+            "Steps = 5 10 0\r\n[Motor_program_4]\r\n";
+        // A long program: the list shows its rows without holding a text per cell.
+        for (int i = 1; i <= 100000; ++i)
+            StartupProject += "Steps = " + std::to_string(i) + " 100 0 right\r\n";
+    }
+};
+
+TEST_F(StartupProjectTest, DefaultProjectIsLoadedAndNoFileNameKept) {
+    EXPECT_EQ(form_->FileName(), "");
+    EXPECT_EQ(Text(window_), "Stepper");
+    EXPECT_EQ(form_->PortSetting(), 1);
+    ASSERT_EQ(Rows("ListView2"), 2);
+    EXPECT_THAT(Row(Control("ListView2"), 0), ElementsAre("1", "400", "250.00", "Left", "0.50"));
+    EXPECT_THAT(Row(Control("ListView2"), 1), ElementsAre("2", "5", "10.00", "None", "0.00"));
+    EXPECT_EQ(SendMessageA(Control("CheckBox2"), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageA(Control("CheckBox1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(Text(Control("Label21")), "USB (no Device)");
+    EXPECT_TRUE(dialogs_.Errors.empty());
+    ASSERT_EQ(Rows("ListView4"), 100000);
+    EXPECT_THAT(Row(Control("ListView4"), 99999),
+                ElementsAre("100000", "100000", "100.00", "Right", "0.00"));
+
+    // "&Save" without a file name asks for one; cancelled, nothing is written.
+    Menu(IDM_SAVE);
+    EXPECT_EQ(dialogs_.SaveAsked, 1);
+    EXPECT_EQ(files_.Writes, 0);
+    EXPECT_EQ(Text(window_), "Stepper");
+}
+
+TEST_F(MainFormTest, SaveAsOpenAndNewProjectKeepFileNameAndCaption) {
+    SetText("Edit1", "400");
+    Click("Button3");
+    dialogs_.SaveAnswer = "C:\\work\\one.smp";
+    Menu(IDM_SAVEAS);
+    EXPECT_EQ(form_->FileName(), "C:\\work\\one.smp");
+    EXPECT_EQ(Text(window_), "Stepper - C:\\work\\one.smp");
+    ASSERT_EQ(files_.Files.count("C:\\work\\one.smp"), 1u);
+    EXPECT_EQ(files_.Files["C:\\work\\one.smp"].rfind("Port = 0\r\n[Motor_program_1]\r\n", 0), 0u);
+
+    Menu(IDM_NEWPROJECT);
+    EXPECT_EQ(form_->FileName(), "");
+    EXPECT_EQ(Text(window_), "Stepper");
+    EXPECT_EQ(Rows("ListView1"), 0);
+
+    dialogs_.OpenAnswer = "C:\\work\\one.smp";
+    Menu(IDM_OPENPROJECT);
+    EXPECT_EQ(Text(window_), "Stepper - C:\\work\\one.smp");
+    ASSERT_EQ(Rows("ListView1"), 1);
+    EXPECT_EQ(ItemText(Control("ListView1"), 0, 1), "400");
+
+    dialogs_.OpenAnswer = "C:\\work\\absent.smp";
+    Menu(IDM_OPENPROJECT);
+    EXPECT_EQ(form_->FileName(), "");
+    EXPECT_EQ(Text(window_), "Stepper");
+    EXPECT_EQ(Rows("ListView1"), 1);  // nothing changed
+    EXPECT_TRUE(dialogs_.Errors.empty());
+}
+
+TEST_F(MainFormTest, FileErrorsShowTheErrorBox) {
+    files_.Unwritable.insert("C:\\locked.smp");
+    dialogs_.SaveAnswer = "C:\\locked.smp";
+    Menu(IDM_SAVE);
+    EXPECT_EQ(Text(window_), "Stepper - C:\\locked.smp");  // the new name all the same
+    files_.Files["C:\\unreadable.smp"] = "Port = 378\r\n";
+    files_.Unreadable.insert("C:\\unreadable.smp");
+    dialogs_.OpenAnswer = "C:\\unreadable.smp";
+    Menu(IDM_OPENPROJECT);
+    EXPECT_THAT(dialogs_.Errors, ElementsAre("Cannot create file C:\\locked.smp.",
+                                             "Cannot open file C:\\unreadable.smp."));
+    EXPECT_EQ(form_->PortSetting(), 0);  // nothing of it was loaded
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output opening, device change, closing
+
+TEST_F(MainFormTest, ParallelPortWithoutInpout32StillSteps) {
+    form_->SetPortSetting(888);
+    form_->OpenOutputPort();
+    Pump();
+    EXPECT_EQ(Text(Control("Label21")), "LPT1 (0378)");
+    ASSERT_EQ(desktop_.Messages().size(), 1u);
+    EXPECT_EQ(desktop_.Messages()[0].caption, "Error");
+    Steps(3, motion::kDirRight, 2);
+    EXPECT_EQ(form_->Icon(3).Angle(), 348.0f);
+    EXPECT_EQ(form_->JogTally(3), 2);
+
+    // A device change with a parallel port selected runs the output selection again.
+    EXPECT_EQ(SendMessageA(window_, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0), TRUE);
+    Pump();
+    EXPECT_EQ(Text(Control("Label21")), "LPT1 (0378)");
+    EXPECT_EQ(desktop_.Messages().size(), 2u);  // the load was tried again
+
+    form_->SetPortSetting(0);
+    SendMessageA(window_, WM_DEVICECHANGE, 0x0007, 0);
+    Pump();
+    EXPECT_EQ(Text(Control("Label21")), "USB (no Device)");
+}
+
+TEST_F(MainFormTest, ClosingWhileFourMotorsRunEndsCleanly) {
+    for (int m = 0; m < 4; ++m) {
+        form_->AppendStep(m, motion::TsmProgramStep{1000000, 500.0, 0.0, motion::kDirRight});
+        form_->Motor(m).StartProgram();
+    }
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 300)
+        Pump();
+    for (int m = 0; m < 4; ++m) {
+        EXPECT_TRUE(form_->Motor(m).Running());
+        EXPECT_GT(form_->Motor(m).Position(), 0);
+    }
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    Pump();  // notifications still queued for the closed window go nowhere
+}
+
+TEST_F(MainFormTest, FileExitClosesTheWindow) {
+    Menu(IDM_EXIT);
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+}  // namespace
+}  // namespace ui
