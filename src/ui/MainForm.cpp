@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "ui/ConfigDialog.h"
+#include "ui/HelpMenu.h"
 #include "ui/MotorIconGeometry.h"
 #include "ui/MotorPanel.h"
 #include "ui/resource.h"
@@ -586,10 +588,41 @@ void TMainForm::OnMenu(int id) {
         case IDM_EXIT:
             Exit1Click();
             break;
-        default:
-            // Options > Configuration and the Help menu come with the configuration dialog and
-            // the help documents.
+        case IDM_CONFIGURATION:
+            Parallelportsettings1Click();
             break;
+        case IDM_ABOUT:
+            HelpMenu(ports_.desktop, programDirectory_).About1Click();
+            break;
+        case IDM_README:
+            HelpMenu(ports_.desktop, programDirectory_).Readme1Click();
+            break;
+        case IDM_HELPENGLISH:
+            HelpMenu(ports_.desktop, programDirectory_).Help2Click();
+            break;
+        case IDM_HILFEDEUTSCH:
+            HelpMenu(ports_.desktop, programDirectory_).HilfeDeutsch1Click();
+            break;
+        default:
+            break;
+    }
+}
+
+void TMainForm::Parallelportsettings1Click() {
+    ConfigValues values;
+    values.PortSetting = PortSetting();
+    for (int m = 0; m < kMotorCount; ++m) {
+        values.Motors[static_cast<size_t>(m)] = {MaxFrequency(m), ControlFrequency(m),
+                                                 ResetDirection(m)};
+    }
+    if (!TsConfigDlg::ShowModal(handle_, values)) return;  // Cancel, Escape, close box
+    SetPortSetting(values.PortSetting);
+    OpenOutputPort();  // also when nothing changed
+    for (int m = 0; m < kMotorCount; ++m) {
+        const auto& motor = values.Motors[static_cast<size_t>(m)];
+        SetMaxFrequency(m, motor.MaxFrequency);
+        SetControlFrequency(m, motor.ControlFrequency);
+        SetResetDirection(m, motor.ResetDirection);
     }
 }
 

@@ -190,6 +190,7 @@ class TMainForm final : public project::ProjectTarget,
     // Menu handlers.
     void NewProject1Click();
     void OpenProject1Click();
+    void Parallelportsettings1Click();  // Options > Configuration
     void Save1Click();
     void SaveAs1Click();
     void Exit1Click();

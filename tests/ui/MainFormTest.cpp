@@ -740,3 +740,47 @@ TEST_F(MainFormTest, FileExitClosesTheWindow) {
 
 }  // namespace
 }  // namespace ui
+
+namespace ui {
+namespace {
+
+// The Help menu opens the documents from the program directory, with the designed fallbacks,
+// and About shows its box; Options > Configuration opens a fresh dialog (closed with Escape,
+// nothing taken).
+TEST_F(MainFormTest, HelpMenuOpensDocumentsFromTheProgramDirectory) {
+    desktop_.MakeOpenable("help.html");
+    Menu(IDM_HELPENGLISH);
+    Menu(IDM_README);  // readme.html cannot be opened: readme.txt is tried once
+    const auto documents = desktop_.Documents();
+    ASSERT_EQ(documents.size(), 3u);
+    EXPECT_EQ(documents[0].file, "help.html");
+    EXPECT_EQ(documents[1].file, "readme.html");
+    EXPECT_EQ(documents[2].file, "readme.txt");
+    for (const auto& d : documents)
+        EXPECT_EQ(d.directory, form_->ProgramDirectory());
+
+    Menu(IDM_ABOUT);
+    ASSERT_FALSE(desktop_.Messages().empty());
+    EXPECT_EQ(desktop_.Messages().back().caption, "About");
+}
+
+void CALLBACK CancelConfiguration(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (HWND dialog = FindWindowA(nullptr, "Configuration")) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
+TEST_F(MainFormTest, ConfigurationCancelledTakesNothingAndDoesNotReopen) {
+    const int16_t port = form_->PortSetting();
+    const double maxFrequency = form_->MaxFrequency(0);
+    // The modal dialog is cancelled from a timer while it runs.
+    SetTimer(nullptr, 0, 300, CancelConfiguration);
+    Menu(IDM_CONFIGURATION);
+    EXPECT_EQ(FindWindowA(nullptr, "Configuration"), nullptr);
+    EXPECT_EQ(form_->PortSetting(), port);
+    EXPECT_EQ(form_->MaxFrequency(0), maxFrequency);
+}
+
+}  // namespace
+}  // namespace ui
