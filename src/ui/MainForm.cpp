@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "motion/RoundHalfEven.h"
 #include "ui/ConfigDialog.h"
 #include "ui/HelpMenu.h"
 #include "ui/MotorIconGeometry.h"
 #include "ui/MotorPanel.h"
 #include "ui/resource.h"
+#include "usb/UsbReport.h"
 
 namespace ui {
 
@@ -25,6 +28,9 @@ static_assert(kStepsFieldStyles == 0x2006);
 // Subclass ids of the edit fields' key filters.
 constexpr UINT_PTR kKeyFilterSubclass = 1;
 constexpr UINT_PTR kStepsFieldSubclass = 2;
+// Subclass id of the jog buttons' mouse and key handling.
+constexpr UINT_PTR kJogButtonSubclass = 3;
+constexpr WPARAM kSpaceKey = 32;
 
 std::string WindowText(HWND window) {
     const int length = GetWindowTextLengthA(window);
@@ -121,7 +127,11 @@ LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam,
     if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        delete self;
+        // A reset drive further down this thread's stack still holds the form: it frees it.
+        if (self->resetDrives_ > 0)
+            self->deleteAfterResetDrive_ = true;
+        else
+            delete self;
         return DefWindowProcA(window, message, wParam, lParam);
     }
     try {
@@ -186,6 +196,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kMsgEnableRunInOrder:
             EnableWindow(Control("CheckBox5"), wParam != 0);
+            return 0;
+        case kMsgProgramFinished:
+            OnProgramFinished(static_cast<int>(wParam), static_cast<uint32_t>(lParam));
             return 0;
         default:
             return DefWindowProcA(handle_, message, wParam, lParam);
@@ -302,6 +315,9 @@ void TMainForm::CreateControls() {
             RegisterControl(id, c.Names[motor], tag, motor, c.EventHandler, hwnd);
             if (c.EventHandler == Handler::kEdit2KeyPress)
                 SetWindowSubclass(hwnd, EditProc, kKeyFilterSubclass,
+                                  reinterpret_cast<DWORD_PTR>(this));
+            else if (c.EventHandler == Handler::kButton6 || c.EventHandler == Handler::kButton7)
+                SetWindowSubclass(hwnd, JogButtonProc, kJogButtonSubclass,
                                   reinterpret_cast<DWORD_PTR>(this));
         }
     }
@@ -426,6 +442,8 @@ void TMainForm::FormCreate() {
         motors_[i]->SetOnStep(motion::TStepperMotor::StepEvent::Bind<&TMainForm::StepEvent>(this));
         motors_[i]->SetOnStepChanged(
             motion::TStepperMotor::MotorEvent::Bind<&TMainForm::MotorStepChanged>(this));
+        motors_[i]->SetOnFinished(
+            motion::TStepperMotor::MotorEvent::Bind<&TMainForm::ProgramFinished>(this));
         edited_[i] = std::make_unique<project::EditedStepperMotor>(*motors_[i]);
         editors_[i] = std::make_unique<project::ProgramEditor>(*edited_[i]);
         // 7. The symbol lives in the motor's panel.
@@ -531,9 +549,44 @@ void TMainForm::OnCommand(int id, int code, HWND) {
         case Handler::kButton8Click:
             Button8Click(sender);
             break;
+        case Handler::kButton2Click:
+            Button2Click(sender);
+            break;
+        case Handler::kButton1Click:
+            Button1Click(sender);
+            break;
+        case Handler::kCheckBox1Click:
+            CheckBox1Click(sender);
+            break;
+        case Handler::kButton9Click:
+            Button9Click();
+            break;
+        case Handler::kButton10Click:
+            Button10Click();
+            break;
+        case Handler::kCheckBox5Click:
+            CheckBox5Click();
+            break;
+        case Handler::kCheckBox6:
+            CheckBox6Click();
+            break;
+        case Handler::kButton41Click:
+            Button41Click();
+            break;
+        case Handler::kButton42Click:
+            Button42Click();
+            break;
+        case Handler::kButton43Click:
+            Button43Click();
+            break;
+        case Handler::kButton44Click:
+            Button44Click();
+            break;
+        case Handler::kbResetClick:
+            bResetClick(sender);
+            break;
         default:
-            // Start, Stop, Loop, the jog buttons, Reset, the synchronous group, "Run in order"
-            // and the diagnostic buttons belong to run control, which is not built yet.
+            // The jog buttons act on mouse and key events (JogButtonProc), not on clicks.
             break;
     }
 }
@@ -743,6 +796,297 @@ void TMainForm::Button12Click(const ControlEntry& sender) {
 
 void TMainForm::Exit1Click() {
     PostMessageA(handle_, WM_CLOSE, 0, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Run control
+
+bool TMainForm::IsChecked(const char* name) const {
+    return SendMessageA(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TMainForm::StopMotor(int motor) {
+    // Stop returns after the motor's timer event in progress: a finish it posted carries the
+    // count from before.
+    motors_[static_cast<size_t>(motor)]->Stop();
+    ++stopCount_[static_cast<size_t>(motor)];
+}
+
+void TMainForm::EnableRunInOrderIfIdle() {
+    bool anyRunning = false;
+    for (const auto& motor : motors_)
+        anyRunning = anyRunning || motor->Running();
+    EnableWindow(Control("CheckBox5"), !anyRunning);
+}
+
+void TMainForm::StartMotor(int motor) {
+    if (motor < 0 || motor >= kMotorCount) return;
+    if (portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
+        // The module runs it: queue discarded, Stop, Running set, status asked (nothing for an
+        // empty program); the receive thread streams the program.
+        protocol_->StartMotor(motor);
+    } else {
+        // Host-timed: the first step at once, the motor's timer paces the rest. An empty program
+        // finishes at once.
+        motors_[static_cast<size_t>(motor)]->StartProgram();
+    }
+}
+
+void TMainForm::Button2Click(const ControlEntry& sender) {
+    const int m = sender.Tag;
+    if (motors_[static_cast<size_t>(m)]->LockProgram()->Count() == 0) return;
+    EnableWindow(Control("CheckBox5"), FALSE);
+    StartMotor(m);
+}
+
+void TMainForm::Button1Click(const ControlEntry& sender) {
+    const int m = sender.Tag;
+    // The motor first: a running motor would otherwise refill its ring right after the clear.
+    StopMotor(m);
+    protocol_->ClearCommandList(m + 1);
+    EnableRunInOrderIfIdle();
+}
+
+void TMainForm::CheckBox1Click(const ControlEntry& sender) {
+    // Takes effect at the program's end, also during a run.
+    SetLooping(sender.Tag, SendMessageA(sender.Window, BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+void TMainForm::CheckBox5Click() {
+    const bool checked = IsChecked("CheckBox5");
+    // A disabled "Loop" keeps its check mark, for the next time "Run in order" is checked.
+    EnableWindow(Control("CheckBox6"), checked);
+    protocol_->SetRunInOrder(checked);
+}
+
+void TMainForm::CheckBox6Click() {
+    protocol_->SetRunInOrderLoop(IsChecked("CheckBox6"));
+}
+
+void TMainForm::Button9Click() {
+    EnableWindow(Control("CheckBox5"), FALSE);
+    if (portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
+        protocol_->StartAll();
+        return;
+    }
+    // Motor 1 alone heads a chain; otherwise all four start together, in this order.
+    const int last = IsChecked("CheckBox5") ? 0 : kMotorCount - 1;
+    for (int m = 0; m <= last; ++m)
+        motors_[static_cast<size_t>(m)]->StartProgram();
+}
+
+void TMainForm::Button10Click() {
+    for (int m = 0; m < kMotorCount; ++m)
+        StopMotor(m);
+    EnableWindow(Control("CheckBox5"), TRUE);
+    protocol_->ClearCommandList(0);
+}
+
+void TMainForm::ProgramFinished(int32_t motor) {
+    if (motor < 0 || motor >= kMotorCount) return;
+    PostMessageA(handle_, kMsgProgramFinished, static_cast<WPARAM>(motor),
+                 static_cast<LPARAM>(stopCount_[static_cast<size_t>(motor)].load()));
+}
+
+void TMainForm::OnProgramFinished(int motor, uint32_t stopCount) {
+    if (!Ready() || motor < 0 || motor >= kMotorCount) return;
+    if (stopCount != stopCount_[static_cast<size_t>(motor)].load()) {
+        EnableRunInOrderIfIdle();  // stopped since: the chain ends there
+        return;
+    }
+    // In "USB" the receive thread carries "Run in order" on; a finish reported here belongs to a
+    // host-timed run only.
+    if (portSetting_.load() != usb::TUsbProtocol::kPortUsb && IsChecked("CheckBox5")) {
+        int next = motor + 1;
+        if (next == kMotorCount) next = IsChecked("CheckBox6") ? 0 : -1;
+        // A chain in which no motor holds a program step would pass empty programs on for ever
+        // (each finishes at once): it ends instead.
+        bool anySteps = false;
+        for (const auto& m : motors_)
+            anySteps = anySteps || m->LockProgram()->Count() > 0;
+        if (next >= 0 && anySteps) StartMotor(next);
+    }
+    EnableRunInOrderIfIdle();
+}
+
+void TMainForm::Button41Click() {
+    protocol_->ClearCommandList(0);
+}
+void TMainForm::Button42Click() {
+    protocol_->GetMotorStatus();
+}
+void TMainForm::Button43Click() {
+    protocol_->RequestStack(usb::kDataStack);
+}
+void TMainForm::Button44Click() {
+    protocol_->RequestStack(usb::kProgramStack);
+}
+
+void TMainForm::bResetClick(const ControlEntry& sender) {
+    const int t = sender.Tag;  // 0: all motors, 1-4: one motor
+    resetIdle_ = !resetIdle_;
+    if (resetIdle_) {
+        // Cancelling the reset in progress. The caption goes back to "Reset" also when no
+        // module took the reset (neither port nor module available), so that the button never
+        // keeps offering a "Cancel" of nothing.
+        if (link_->Connected()) protocol_->CancelReset(t);
+        SetWindowTextA(sender.Window, "Reset");
+        return;
+    }
+    SetWindowTextA(sender.Window, "Cancel");
+    if (motion::TParallelPort::IsParallelPort(portSetting_.load()) && parallel_.Bound() &&
+        !ResetDrive(t, sender.Window))
+        return;  // the window was closed during the drive
+    // The module drives the motors to their reference positions; the receive thread ends it.
+    if (link_->Connected()) protocol_->StartReset(t);
+    // Every position is unknown until the motor's next step.
+    for (int m = 0; m < kMotorCount; ++m) {
+        const size_t i = static_cast<size_t>(m);
+        motors_[i]->SetPosition(0);
+        positionDisplays_[i].SetText("X");
+        {
+            std::lock_guard lock(viewMutex_);
+            views_[i].Angle = 0.0f;
+        }
+        if (TAnimatedMotorIcon* icon = icons_[i]) icon->SetAngle(0.0f);
+    }
+    EnableWindow(Control("CheckBox5"), TRUE);
+}
+
+bool TMainForm::ResetDrive(int t, HWND button) {
+    // Every motor stops; the slowest positive maximum frequency below 1000 Hz paces all.
+    float limit = 1000.0f;
+    std::array<bool, kMotorCount> taking{};
+    for (int i = 0; i < kMotorCount; ++i) {
+        StopMotor(i);
+        const double maxFrequency = motors_[static_cast<size_t>(i)]->MaxFrequency();
+        if (maxFrequency > 0 && maxFrequency < limit) limit = static_cast<float>(maxFrequency);
+        taking[static_cast<size_t>(i)] = t == 0 || t == i + 1;
+    }
+    const uint32_t pause = static_cast<uint32_t>(motion::RoundHalfEven(800.0 / limit));
+    const uint32_t start = ports_.timers.TickCount();
+    const uint32_t number = ++resetDriveNumber_;
+    ++resetDrives_;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    for (;;) {
+        if (std::none_of(taking.begin(), taking.end(), [](bool b) { return b; })) break;
+        const std::optional<uint8_t> status = parallel_.ReadStatus();
+        if (!status) break;  // the port was released (another port setting): nothing to read
+        // A switch once reached ends that motor's part for good.
+        for (int i = 0; i < kMotorCount; ++i)
+            if (motion::TParallelPort::AtResetPosition(*status, i))
+                taking[static_cast<size_t>(i)] = false;
+        for (int i = 0; i < kMotorCount; ++i) {
+            if (!taking[static_cast<size_t>(i)]) continue;
+            motion::TStepperMotor& motor = *motors_[static_cast<size_t>(i)];
+            motor.Step(motor.ResetDirection());
+        }
+        if (ports_.timers.TickCount() - start > 10000) {
+            ports_.desktop.ShowMessage("Reset time exceeded (10 seconds)", "Warning");
+            break;
+        }
+        // Other controls stay usable; a Reset click here cancels the drive.
+        MSG message;
+        while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;  // handed on to the message loop that waits for it
+                quitCode = message.wParam;
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (quit || deleteAfterResetDrive_ || !Ready() || resetIdle_ || number != resetDriveNumber_)
+            break;
+        ports_.timers.Sleep(pause);
+    }
+    --resetDrives_;
+    if (quit) PostQuitMessage(static_cast<int>(quitCode));
+    if (deleteAfterResetDrive_) {
+        if (resetDrives_ == 0) delete this;
+        return false;
+    }
+    if (!Ready()) return false;
+    // A newer drive (started by a click during this one) owns the reset state now.
+    if (number == resetDriveNumber_) resetIdle_ = true;
+    if (IsWindow(button)) SetWindowTextA(button, "Reset");
+    return true;
+}
+
+void TMainForm::JogMouseDown(int motor, uint8_t direction) {
+    motion::TStepperMotor& m = *motors_[static_cast<size_t>(motor)];
+    m.Step(direction);
+    m.StartJog(direction);
+}
+
+void TMainForm::JogMouseUp(int motor) {
+    // Also ends a program the motor was running.
+    StopMotor(motor);
+}
+
+void TMainForm::JogKeyDown(int motor, uint8_t direction, WPARAM key) {
+    // One step per key-down, the keyboard's auto-repeat included; no jog.
+    if (key == kSpaceKey) motors_[static_cast<size_t>(motor)]->Step(direction);
+}
+
+LRESULT CALLBACK TMainForm::JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR data) {
+    try {
+        auto* self = reinterpret_cast<TMainForm*>(data);
+        if (message == WM_NCDESTROY) {
+            RemoveWindowSubclass(button, JogButtonProc, id);
+            if (self->jogPressed_ == button) self->jogPressed_ = nullptr;
+        } else if (self->Ready()) {
+            const auto found = self->controls_.find(GetDlgCtrlID(button));
+            if (found != self->controls_.end()) {
+                const int motor = found->second.Motor;
+                const uint8_t direction = found->second.EventHandler == Handler::kButton6
+                                              ? motion::kDirRight
+                                              : motion::kDirLeft;
+                switch (message) {
+                    case WM_LBUTTONDOWN:
+                    case WM_RBUTTONDOWN:
+                    case WM_MBUTTONDOWN:
+                    case WM_LBUTTONDBLCLK:
+                    case WM_RBUTTONDBLCLK:
+                    case WM_MBUTTONDBLCLK: {
+                        self->jogPressed_ = button;
+                        self->JogMouseDown(motor, direction);
+                        // Any button: the release is to come here, also off the button.
+                        const LRESULT result = DefSubclassProc(button, message, wParam, lParam);
+                        if (GetCapture() != button) SetCapture(button);
+                        return result;
+                    }
+                    case WM_LBUTTONUP:
+                    case WM_RBUTTONUP:
+                    case WM_MBUTTONUP:
+                        if (self->jogPressed_ == button) {
+                            self->jogPressed_ = nullptr;
+                            self->JogMouseUp(motor);
+                            if (GetCapture() == button && message != WM_LBUTTONUP) ReleaseCapture();
+                        }
+                        break;
+                    case WM_CAPTURECHANGED:
+                        // The release can no longer arrive (another window took the mouse): a
+                        // jog must not run on unattended.
+                        if (self->jogPressed_ == button) {
+                            self->jogPressed_ = nullptr;
+                            self->JogMouseUp(motor);
+                        }
+                        break;
+                    case WM_KEYDOWN:
+                        self->JogKeyDown(motor, direction, wParam);
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+    } catch (...) {
+        return 0;
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------------------------

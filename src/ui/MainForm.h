@@ -59,6 +59,7 @@ class TMainForm final : public project::ProjectTarget,
         kMsgResetCaption,            // wParam Reset button 0-4
         kMsgResetIdle,               //
         kMsgEnableRunInOrder,        // wParam 0 or 1
+        kMsgProgramFinished,         // wParam motor: its host-timed program ended or wrapped
     };
     static constexpr WPARAM kPortStatusDisplay = 4;
 
@@ -125,6 +126,9 @@ class TMainForm final : public project::ProjectTarget,
     void StepEvent(int32_t motor, uint8_t direction);
     // OnStepChanged: ShowCurrentStep on the window's thread.
     void MotorStepChanged(int32_t motor);
+    // OnFinished (a motor's timer thread, or the thread that started an empty program): the
+    // program-finished handler runs on the window's thread, where the check boxes live.
+    void ProgramFinished(int32_t motor);
 
     // The output update: the output byte packed from the four motors' phases goes to the module
     // as a direct-output report in both USB modes while the module is open, else to the parallel
@@ -187,6 +191,39 @@ class TMainForm final : public project::ProjectTarget,
     void ListView1SelectItem(int motor, int32_t row, bool selected);
     void ShowCurrentStep(int motor);
 
+    // Run control (window thread).
+    void Button2Click(const ControlEntry& sender);  // panel "Start"
+    void Button1Click(const ControlEntry& sender);  // panel "Stop"
+    void CheckBox1Click(const ControlEntry& sender);
+    void Button9Click();   // synchronous "Start"
+    void Button10Click();  // synchronous "Stop"
+    void CheckBox5Click();
+    void CheckBox6Click();
+    void Button41Click();
+    void Button42Click();
+    void Button43Click();
+    void Button44Click();
+    void bResetClick(const ControlEntry& sender);
+    // The parallel-port reset drive for target t (0: all motors). It handles window messages
+    // between its passes; false when the window was destroyed meanwhile (the form is then gone
+    // or about to go: the caller touches nothing more).
+    bool ResetDrive(int t, HWND button);
+    // Jog on ">>" (right) and "<<" (left): one step at once and the jog on a mouse press, Stop
+    // on its release, one step per space key-down.
+    void JogMouseDown(int motor, uint8_t direction);
+    void JogMouseUp(int motor);
+    void JogKeyDown(int motor, uint8_t direction, WPARAM key);
+    static LRESULT CALLBACK JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR form);
+    // The common start of one motor in the current port setting.
+    void StartMotor(int motor);
+    // The program-finished handler: "Run in order" goes on with the next motor.
+    void OnProgramFinished(int motor, uint32_t stopCount);
+    // "Run in order" is enabled exactly when no motor runs.
+    void EnableRunInOrderIfIdle();
+    bool IsChecked(const char* name) const;
+    void StopMotor(int motor);
+
     // Menu handlers.
     void NewProject1Click();
     void OpenProject1Click();
@@ -211,6 +248,16 @@ class TMainForm final : public project::ProjectTarget,
     std::array<HWND, kMotorCount> panels_{};
     std::unordered_map<int, ControlEntry> controls_;
     HWND lastFocus_ = nullptr;
+    HWND jogPressed_ = nullptr;  // the jog button a mouse press started a jog on
+    // Reset drives running on the window thread (a Reset click during one may start another
+    // inside its message handling); the newest drive's number ends every older one.
+    int resetDrives_ = 0;
+    uint32_t resetDriveNumber_ = 0;
+    // The window was destroyed while a reset drive ran: the last drive to return frees the form.
+    bool deleteAfterResetDrive_ = false;
+    // Counted up by every Stop from the window: a finish posted before it (still queued when the
+    // operator stopped the motor) carries the old count and starts no further motor.
+    std::array<std::atomic<uint32_t>, kMotorCount> stopCount_{};
 
     std::string programDirectory_;
     bool resetIdle_ = true;

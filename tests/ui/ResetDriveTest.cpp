@@ -1,0 +1,180 @@
+// The parallel-port reset drive of the real main window, against the stand-in port library
+// (inpout32.dll beside this test): which motors step, the status bits that end a motor's part,
+// the cancelling click, the time-out warning and closing the window while the drive runs.
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/DeviceFile.h"
+#include "platform/LibraryLoader.h"
+#include "platform/TimerService.h"
+#include "platform/virtual/MemoryFileStore.h"
+#include "platform/virtual/VirtualDesktop.h"
+#include "ui/MainForm.h"
+
+namespace ui {
+namespace {
+
+class NoDialogs final : public FormDialogs {
+  public:
+    bool ChooseOpenPath(HWND, std::string&) override { return false; }
+    bool ChooseSavePath(HWND, std::string&) override { return false; }
+    void ShowError(HWND, const std::string&) override {}
+};
+
+using FakePortResetFn = void(__stdcall*)(int16_t);
+
+// What the timer callbacks do while the drive runs (they run inside its message handling).
+int16_t gLaterStatus = 0;
+HWND gClickTarget = nullptr;  // the Reset button to click again
+HWND gCloseTarget = nullptr;  // the window to close
+
+void SetFakeStatus(int16_t status) {
+    HMODULE library = GetModuleHandleA("inpout32.dll");
+    ASSERT_NE(library, nullptr);
+    auto reset = reinterpret_cast<FakePortResetFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "FakePortReset")));
+    ASSERT_NE(reset, nullptr);
+    reset(status);
+}
+
+void CALLBACK ReachSwitch(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    SetFakeStatus(gLaterStatus);
+}
+void CALLBACK ClickAgain(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    SendMessageA(GetParent(gClickTarget), WM_COMMAND,
+                 MAKEWPARAM(GetDlgCtrlID(gClickTarget), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(gClickTarget));
+}
+void CALLBACK CloseWindow(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    SendMessageA(gCloseTarget, WM_CLOSE, 0, 0);
+}
+
+std::string Text(HWND window) {
+    char buffer[256] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+class ResetDriveTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
+    }
+    void SetUp() override {
+        form_ = TMainForm::Create(GetModuleHandleA(nullptr),
+                                  {platform::SystemTimerService(), platform::SystemLibraryLoader(),
+                                   desktop_, platform::SystemDeviceFiles(), files_, dialogs_});
+        ASSERT_NE(form_, nullptr);
+        window_ = form_->Handle();
+        form_->SetPortSetting(0x378);
+        form_->OpenOutputPort();
+        Pump();
+        ASSERT_TRUE(desktop_.Messages().empty()) << "the stand-in inpout32.dll was not loaded";
+        SetFakeStatus(0);
+    }
+    void TearDown() override {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        Pump();
+    }
+    static void Pump() {
+        MSG message;
+        for (int round = 0; round < 3; ++round) {
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            Sleep(1);
+        }
+    }
+    void Click(const char* name) {
+        HWND control = form_->Control(name);
+        ASSERT_NE(control, nullptr) << name;
+        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control));
+        if (IsWindow(window_)) Pump();
+    }
+
+    platform::VirtualDesktop desktop_;
+    platform::MemoryFileStore files_;
+    NoDialogs dialogs_;
+    TMainForm* form_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST_F(ResetDriveTest, ResetOfMotorTwoStopsAllStepsOnlyItAndShowsX) {
+    form_->AppendStep(0, motion::TsmProgramStep{1000000, 100.0, 0.0, motion::kDirRight});
+    form_->Motor(0).StartProgram();
+    const int32_t tallies[] = {form_->JogTally(0), form_->JogTally(1), form_->JogTally(2),
+                               form_->JogTally(3)};
+    gLaterStatus = 0x20;  // motor 2's switch closes after 150 ms
+    SetTimer(nullptr, 0, 150, ReachSwitch);
+    Click("Button45");  // returns when the drive has ended
+    EXPECT_FALSE(form_->Motor(0).Running());
+    EXPECT_GT(form_->JogTally(1), tallies[1] + 5);  // ResetDirection right: counted up
+    EXPECT_EQ(form_->JogTally(0), tallies[0]);
+    EXPECT_EQ(form_->JogTally(2), tallies[2]);
+    EXPECT_EQ(form_->JogTally(3), tallies[3]);
+    for (const char* display : {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"})
+        EXPECT_EQ(Text(form_->Control(display)), "X") << display;
+    EXPECT_EQ(form_->Motor(1).Position(), 0);
+    EXPECT_EQ(Text(form_->Control("Button45")), "Reset");
+    EXPECT_TRUE(desktop_.Messages().empty());
+    EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+}
+
+TEST_F(ResetDriveTest, SwitchAlreadyClosedMeansNoStep) {
+    // Motors 1 and 4 at their switches (0x40, 0x08); the others' switches close later.
+    SetFakeStatus(0x48);
+    gLaterStatus = 0x78;
+    SetTimer(nullptr, 0, 100, ReachSwitch);
+    Click("Button39");
+    EXPECT_EQ(form_->JogTally(0), 0);
+    EXPECT_EQ(form_->JogTally(3), 0);
+    EXPECT_GT(form_->JogTally(1), 0);
+    EXPECT_GT(form_->JogTally(2), 0);
+    EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+}
+
+TEST_F(ResetDriveTest, SecondClickEndsTheDrive) {
+    gClickTarget = form_->Control("Button39");  // any Reset button cancels
+    SetTimer(nullptr, 0, 100, ClickAgain);
+    const DWORD start = GetTickCount();
+    Click("Button47");
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_TRUE(desktop_.Messages().empty());  // ended by the click, not by the time-out
+    EXPECT_EQ(Text(form_->Control("Button47")), "Reset");
+    // The reset state is idle again: the next click starts a new reset.
+    SetTimer(nullptr, 0, 100, ClickAgain);
+    Click("Button47");
+    EXPECT_EQ(Text(form_->Control("Button47")), "Reset");
+}
+
+TEST_F(ResetDriveTest, NoSwitchWithinTenSecondsWarnsOnce) {
+    form_->SetMaxFrequency(0, 200.0);  // a slower pace, fewer passes
+    Click("Button39");
+    ASSERT_EQ(desktop_.Messages().size(), 1u);
+    EXPECT_EQ(desktop_.Messages()[0].text, "Reset time exceeded (10 seconds)");
+    EXPECT_EQ(desktop_.Messages()[0].caption, "Warning");
+    EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+}
+
+TEST_F(ResetDriveTest, ClosingTheWindowDuringTheDriveEndsIt) {
+    gCloseTarget = window_;
+    SetTimer(nullptr, 0, 100, CloseWindow);
+    Click("Button39");
+    EXPECT_FALSE(IsWindow(window_));
+    Pump();
+}
+
+}  // namespace
+}  // namespace ui
