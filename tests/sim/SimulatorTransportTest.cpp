@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/client/SimulatorClient.h"
 #include "sim/common/SimulatorNames.h"
 #include "vrexusbdrv/vrexusbdrv.h"
 
@@ -32,16 +33,6 @@ const Report kGetMotorStatus = {0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF};
 const Report kProbe = {0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF};
 const Report kStatusAnswer = {0, 5, 0, 0, 12, 12, 12, 12};
 const char* const kStatusLine = "00 04 05 00 00 00 00 ff ff 00 00 00 00 00 00 00";
-
-// The build's Unix paths, as the Wine process sees them (drive Z: is the Unix root).
-std::string WindowsPath(const char* path) {
-    std::string result(path);
-    if (!result.empty() && result[0] == '/') {
-        std::replace(result.begin(), result.end(), '/', '\\');
-        result = "Z:" + result;
-    }
-    return result;
-}
 
 uint64_t ClockTicks(const Report& report) {
     uint64_t ticks = 0;
@@ -84,7 +75,7 @@ class SimulatorProcess {
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
     bool Start(const std::string& arguments) {
-        const std::string exe = WindowsPath(Q417_SIM_EXE);
+        const std::string exe = sim::WindowsPath(Q417_SIM_EXE);
         std::string commandLine = "\"" + exe + "\" " + arguments;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -226,9 +217,9 @@ class SimulatorTransportTest : public ::testing::Test {
         window_ = CreateWindowExA(0, windowClass.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10,
                                   nullptr, nullptr, windowClass.hInstance, nullptr);
 
-        library_ = LoadLibraryA(WindowsPath(Q417_SIM_DLL).c_str());
+        library_ = LoadLibraryA(sim::WindowsPath(Q417_SIM_DLL).c_str());
         if (library_ == nullptr) {
-            setupError_ = "cannot load " + WindowsPath(Q417_SIM_DLL);
+            setupError_ = "cannot load " + sim::WindowsPath(Q417_SIM_DLL);
             return;
         }
         find_ = reinterpret_cast<VrexusbFindDeviceProc>(
@@ -240,7 +231,7 @@ class SimulatorTransportTest : public ::testing::Test {
 
         simulator_ = new SimulatorProcess;
         if (!simulator_->Start("--pipe " + name_ + " --trace \"" + trace_ + "\" --unplugged")) {
-            setupError_ = "cannot start " + WindowsPath(Q417_SIM_EXE);
+            setupError_ = "cannot start " + sim::WindowsPath(Q417_SIM_EXE);
             return;
         }
         // Ready once the control pipe answers ("hear" changes nothing here).
