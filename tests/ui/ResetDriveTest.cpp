@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/DeviceFile.h"
 #include "platform/LibraryLoader.h"
@@ -57,6 +58,30 @@ void CALLBACK CloseWindow(HWND, UINT, UINT_PTR id, DWORD) {
     SendMessageA(gCloseTarget, WM_CLOSE, 0, 0);
 }
 
+// The system's timers, with every pause the window takes recorded (Sleep runs on the window
+// thread only, so no lock is needed).
+class PauseRecordingTimers final : public platform::TimerService {
+  public:
+    bool GetDevCaps(platform::TimerCaps& caps) override { return system_.GetDevCaps(caps); }
+    void BeginPeriod(uint32_t periodMs) override { system_.BeginPeriod(periodMs); }
+    void EndPeriod(uint32_t periodMs) override { system_.EndPeriod(periodMs); }
+    uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
+                      platform::TimerEventSink* sink) override {
+        return system_.SetEvent(delayMs, resolutionMs, sink);
+    }
+    void KillEvent(uint32_t timerId) override { system_.KillEvent(timerId); }
+    uint32_t TickCount() override { return system_.TickCount(); }
+    void Sleep(uint32_t periodMs) override {
+        pauses.push_back(periodMs);
+        system_.Sleep(periodMs);
+    }
+
+    std::vector<uint32_t> pauses;
+
+  private:
+    platform::TimerService& system_ = platform::SystemTimerService();
+};
+
 std::string Text(HWND window) {
     char buffer[256] = {};
     GetWindowTextA(window, buffer, sizeof buffer);
@@ -72,8 +97,8 @@ class ResetDriveTest : public ::testing::Test {
     }
     void SetUp() override {
         form_ = TMainForm::Create(GetModuleHandleA(nullptr),
-                                  {platform::SystemTimerService(), platform::SystemLibraryLoader(),
-                                   desktop_, platform::SystemDeviceFiles(), files_, dialogs_});
+                                  {timers_, platform::SystemLibraryLoader(), desktop_,
+                                   platform::SystemDeviceFiles(), files_, dialogs_});
         ASSERT_NE(form_, nullptr);
         window_ = form_->Handle();
         form_->SetPortSetting(0x378);
@@ -104,6 +129,7 @@ class ResetDriveTest : public ::testing::Test {
         if (IsWindow(window_)) Pump();
     }
 
+    PauseRecordingTimers timers_;
     platform::VirtualDesktop desktop_;
     platform::MemoryFileStore files_;
     NoDialogs dialogs_;
@@ -130,6 +156,32 @@ TEST_F(ResetDriveTest, ResetOfMotorTwoStopsAllStepsOnlyItAndShowsX) {
     EXPECT_EQ(Text(form_->Control("Button45")), "Reset");
     EXPECT_TRUE(desktop_.Messages().empty());
     EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+}
+
+TEST_F(ResetDriveTest, SlowestPositiveMaximumFrequencyBelow1000PacesEveryPass) {
+    struct Case {
+        double maxFrequencies[4];
+        uint32_t pauseMs;
+    };
+    // 800 / f ms rounded: 0 Hz is left out, 1000 Hz and above do not slow the drive down.
+    const Case cases[] = {{{1000, 250, 0, 2000}, 3},
+                          {{0, 0, 0, 0}, 1},
+                          {{1000, 1000, 1000, 1000}, 1},
+                          {{320, 1000, 1000, 1000}, 2},  // 2.5 rounds to even
+                          {{1000, 1000, 1000, 160}, 5}};
+    for (const Case& c : cases) {
+        for (int m = 0; m < 4; ++m)
+            form_->SetMaxFrequency(m, c.maxFrequencies[m]);
+        timers_.pauses.clear();
+        gLaterStatus = 0x78;  // every switch closes after 60 ms
+        SetFakeStatus(0);
+        SetTimer(nullptr, 0, 60, ReachSwitch);
+        Click("Button39");
+        ASSERT_FALSE(timers_.pauses.empty()) << c.pauseMs;
+        for (uint32_t pause : timers_.pauses)
+            EXPECT_EQ(pause, c.pauseMs);
+        EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+    }
 }
 
 TEST_F(ResetDriveTest, SwitchAlreadyClosedMeansNoStep) {
