@@ -248,6 +248,12 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
             askStatus = true;
         }
     }
+    // Without a request the end of a module reset would never be learnt, and the Reset buttons
+    // would go on offering "Cancel".
+    if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
+        lastResetPoll_ = hostSeconds;
+        askStatus = true;
+    }
     if (askStatus) GetMotorStatus();
 }
 

@@ -100,6 +100,9 @@ class TUsbProtocol {
     // own count, which already took the segment's places; otherwise the host would overfill
     // the module's list (which drops what does not fit) or take a busy list for an empty one.
     static constexpr double kStaleReportTicks = 16;
+    // While a module reset goes on, a status request at most this often: the module tells the end
+    // of a reset only in status reports, and sends those only when asked.
+    static constexpr double kResetPollSeconds = 0.05;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -237,7 +240,8 @@ class TUsbProtocol {
     std::atomic<uint64_t> sentSegments_{0};
     std::mutex statusMutex_;
     std::deque<uint64_t> statusRequests_;
-    bool sendFlag_ = false;  // receive thread only
+    bool sendFlag_ = false;          // receive thread only
+    double lastResetPoll_ = -1e300;  // host seconds; receive thread only
 };
 
 }  // namespace usb

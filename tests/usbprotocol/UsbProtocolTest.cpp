@@ -627,6 +627,41 @@ TEST_F(ProtocolTest, StatusReportsEndTheResetMotorByMotor) {
     EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
 }
 
+TEST_F(ProtocolTest, ClockReportsAskForTheStatusWhileAResetGoesOn) {
+    // Past the calibration's start-up request.
+    for (uint64_t k = 0; k < 3; ++k) {
+        Dispatch(Clock(k * 62, 0xFF));
+        timers.Advance(8);
+    }
+    channel.Take();
+    // Without a reset, clock reports of an idle module ask nothing.
+    for (uint64_t k = 3; k < 20; ++k) {
+        Dispatch(Clock(k * 62, 0xFF));
+        timers.Advance(8);
+    }
+    EXPECT_TRUE(channel.Take().empty());
+
+    protocol->StartReset(0);
+    channel.Take();
+    int asked = 0;
+    for (uint64_t k = 20; k < 45; ++k) {  // 200 ms of clock reports
+        Dispatch(Clock(k * 62, 0xAA));
+        for (const UsbReport& report : channel.Take())
+            if (report == GetMotorStatusReport()) ++asked;
+        timers.Advance(8);
+    }
+    EXPECT_GE(asked, 3);  // every 50 ms
+    EXPECT_LE(asked, 5);
+
+    Dispatch(Status({12, 12, 12, 12}, 0x00));  // the reset is over: no more requests
+    for (uint64_t k = 45; k < 70; ++k) {
+        Dispatch(Clock(k * 62, 0xFF));
+        timers.Advance(8);
+    }
+    for (const UsbReport& report : channel.Take())
+        EXPECT_NE(report, GetMotorStatusReport());
+}
+
 TEST_F(ProtocolTest, StatusReportSetsThePhases) {
     Dispatch(Status({12, 12, 12, 12}, 0, 0b10'01'11'00));
     EXPECT_EQ(motors[0]->Phase(), 0);
