@@ -13,7 +13,9 @@ void ModuleTrace::Received(uint64_t tick, uint64_t nowUs, const uint8_t* report,
 
 void ModuleTrace::Step(uint64_t tick, uint64_t nowUs, int motor, int direction, int phase,
                        int32_t position) {
-    out_ << StepLine(tick, nowUs, motor, direction, phase, position) << '\n';
+    // Flushed at once, so that a tool or test reading the trace while the module plays sees
+    // every step already played.
+    out_ << StepLine(tick, nowUs, motor, direction, phase, position) << '\n' << std::flush;
 }
 
 std::string ModuleTrace::StepLine(uint64_t tick, uint64_t nowUs, int motor, int direction,
