@@ -1,0 +1,246 @@
+// Run control of the real main window in the module's mode ("USB"), against q417-sim.exe's
+// virtual module: the window's Start streams the program and ends when the module has played it,
+// "Run in order" chains in the module, Stop clears the motor's list there, the diagnostic buttons
+// send their requests and a module reset ends with the captions back on "Reset". What the module
+// did is read from the simulator's trace. The test runs in the kit's folder, so that the window's
+// LoadLibraryA("vrexusbdrv.dll") finds the simulator's locator.
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceFile.h"
+#include "platform/LibraryLoader.h"
+#include "platform/TimerService.h"
+#include "platform/virtual/MemoryFileStore.h"
+#include "platform/virtual/VirtualDesktop.h"
+#include "sim/client/SimulatorClient.h"
+#include "ui/MainForm.h"
+
+namespace ui {
+namespace {
+
+class NoDialogs final : public FormDialogs {
+  public:
+    bool ChooseOpenPath(HWND, std::string&) override { return false; }
+    bool ChooseSavePath(HWND, std::string&) override { return false; }
+    void ShowError(HWND, const std::string&) override {}
+};
+
+std::string Text(HWND window) {
+    char buffer[256] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+// One line of the module's trace: a step (motor 1 to 4) or a received report (motor empty).
+struct TraceLine {
+    uint64_t tick = 0;
+    int motor = 0;
+    int position = 0;
+    std::string report;
+};
+
+std::vector<TraceLine> ReadTrace(const std::string& path) {
+    std::vector<TraceLine> lines;
+    std::ifstream trace(path);
+    std::string line;
+    std::getline(trace, line);  // header
+    while (std::getline(trace, line)) {
+        std::istringstream fields(line);
+        std::string tick, seconds, motor, direction, phase, position, report;
+        std::getline(fields, tick, ',');
+        std::getline(fields, seconds, ',');
+        std::getline(fields, motor, ',');
+        std::getline(fields, direction, ',');
+        std::getline(fields, phase, ',');
+        std::getline(fields, position, ',');
+        std::getline(fields, report);
+        TraceLine entry;
+        entry.tick = std::stoull(tick);
+        if (!motor.empty()) entry.motor = std::stoi(motor);
+        if (!position.empty()) entry.position = std::stoi(position);
+        entry.report = report;
+        lines.push_back(entry);
+    }
+    return lines;
+}
+
+class UsbRunControlTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
+    }
+    void SetUp() override {
+        ASSERT_TRUE(simulator_.Start(Q417_SIM_EXE)) << simulator_.Error();
+        form_ = TMainForm::Create(GetModuleHandleA(nullptr),
+                                  {platform::SystemTimerService(), platform::SystemLibraryLoader(),
+                                   desktop_, platform::SystemDeviceFiles(), files_, dialogs_});
+        ASSERT_NE(form_, nullptr);
+        window_ = form_->Handle();
+        form_->SetPortSetting(0);  // "USB": the module times the steps
+        form_->OpenOutputPort();
+        ASSERT_TRUE(
+            WaitFor([&] { return Text(form_->Control("Label21")) == "USB (connected)"; }, 5000))
+            << Text(form_->Control("Label21"));
+        PumpFor(400);  // the clock calibration has its 20 pairs
+    }
+    void TearDown() override {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        Pump();
+    }
+
+    static void Pump() {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    static void PumpFor(DWORD ms) {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            Pump();
+            Sleep(5);
+        }
+    }
+    static bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            Pump();
+            if (done()) return true;
+            if (GetTickCount() - start > timeoutMs) return false;
+            Sleep(10);
+        }
+    }
+    void Click(const char* name) {
+        HWND control = form_->Control(name);
+        ASSERT_NE(control, nullptr) << name;
+        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control));
+        Pump();
+    }
+    void Check(const char* name) {
+        SendMessageA(form_->Control(name), BM_SETCHECK, BST_CHECKED, 0);
+        Click(name);
+    }
+    void Program(int motor, int32_t steps, double frequency) {
+        form_->AppendStep(motor, motion::TsmProgramStep{steps, frequency, 0.0, motion::kDirRight});
+        form_->RenumberProgramList(motor);
+    }
+    bool AnyRunning() {
+        for (int m = 0; m < 4; ++m)
+            if (form_->Motor(m).Running()) return true;
+        return false;
+    }
+    std::vector<TraceLine> Steps(int motor) {
+        std::vector<TraceLine> steps;
+        for (const TraceLine& line : ReadTrace(simulator_.TracePath()))
+            if (line.motor == motor) steps.push_back(line);
+        return steps;
+    }
+    // Reports received by the module whose bytes start with `prefix` ("00 07" ...).
+    size_t Received(const std::string& prefix) {
+        size_t count = 0;
+        for (const TraceLine& line : ReadTrace(simulator_.TracePath()))
+            if (line.motor == 0 && line.report.rfind(prefix, 0) == 0) ++count;
+        return count;
+    }
+
+    sim::SimulatorClient simulator_;
+    platform::VirtualDesktop desktop_;
+    platform::MemoryFileStore files_;
+    NoDialogs dialogs_;
+    TMainForm* form_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST_F(UsbRunControlTest, StartStreamsTheProgramAndEndsWhenTheModuleHasPlayedIt) {
+    Program(0, 40, 400.0);
+    Click("Button2");
+    EXPECT_FALSE(IsWindowEnabled(form_->Control("CheckBox5")));
+    ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 40 && !AnyRunning(); }, 5000));
+    const std::vector<TraceLine> steps = Steps(1);
+    ASSERT_EQ(steps.size(), 40u);
+    EXPECT_EQ(steps.back().position, 40);
+    // 400 Hz: 19.53 ticks apart, never faster; how much later a busy host streams is the
+    // streaming tests' and benchmark's concern.
+    EXPECT_GE(static_cast<double>(steps.back().tick - steps.front().tick), 39 * 19.53 - 39);
+    PumpFor(100);
+    EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+    EXPECT_TRUE(Steps(2).empty());
+}
+
+TEST_F(UsbRunControlTest, RunInOrderChainsThroughTheModule) {
+    Program(0, 10, 200.0);
+    Program(1, 10, 200.0);
+    Program(3, 5, 200.0);
+    Check("CheckBox5");
+    Click("Button9");
+    ASSERT_TRUE(WaitFor([&] { return Steps(4).size() == 5 && !AnyRunning(); }, 8000));
+    const std::vector<TraceLine> one = Steps(1), two = Steps(2), four = Steps(4);
+    ASSERT_EQ(one.size(), 10u);
+    ASSERT_EQ(two.size(), 10u);
+    EXPECT_GT(two.front().tick, one.back().tick);
+    EXPECT_GT(four.front().tick, two.back().tick);
+    EXPECT_TRUE(Steps(3).empty());
+    // Without "Loop" the chain ends after motor 4.
+    PumpFor(500);
+    EXPECT_EQ(Steps(1).size(), 10u);
+}
+
+TEST_F(UsbRunControlTest, StopClearsTheMotorsListInTheModule) {
+    Program(0, 2000, 200.0);  // ten seconds
+    Click("Button2");
+    ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 20; }, 5000));
+    Click("Button1");
+    EXPECT_FALSE(form_->Motor(0).Running());
+    EXPECT_GE(Received("00 17"), 1u);  // ClearCommandList of motor 1
+    PumpFor(200);
+    const size_t played = Steps(1).size();
+    PumpFor(300);
+    EXPECT_EQ(Steps(1).size(), played);
+    EXPECT_LT(played, 400u);
+}
+
+TEST_F(UsbRunControlTest, DiagnosticButtonsSendTheirRequests) {
+    struct Case {
+        const char* button;
+        const char* report;
+    };
+    const Case cases[] = {{"Button41", "00 07"},
+                          {"Button42", "00 04 05"},
+                          {"Button43", "00 04 03 0a"},
+                          {"Button44", "00 04 03 05"}};
+    for (const Case& c : cases) {
+        const size_t before = Received(c.report);
+        Click(c.button);
+        EXPECT_TRUE(WaitFor([&] { return Received(c.report) > before; }, 2000)) << c.button;
+    }
+}
+
+TEST_F(UsbRunControlTest, ModuleResetEndsAtTheSwitchesAndTheCaptionsReturn) {
+    Program(1, 30, 500.0);
+    Click("Button13");
+    ASSERT_TRUE(WaitFor([&] { return Steps(2).size() == 30 && !AnyRunning(); }, 5000));
+    form_->SetResetDirection(1, motion::kDirLeft);  // back toward the switch at 0
+    Click("Button45");
+    EXPECT_EQ(Text(form_->Control("Button45")), "Cancel");
+    EXPECT_EQ(Text(form_->Control("SpeedButton2")), "X");
+    ASSERT_TRUE(WaitFor([&] { return Text(form_->Control("Button45")) == "Reset"; }, 5000));
+    EXPECT_EQ(Steps(2).back().position, 0);
+    EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+    EXPECT_TRUE(desktop_.Messages().empty());
+}
+
+}  // namespace
+}  // namespace ui
