@@ -32,4 +32,21 @@ std::string RunningObjectName(const std::string& modulePipePath) {
     return ObjectName("q417-sim-running:", modulePipePath);
 }
 
+std::string PipeNameProblem(const std::string& name) {
+    static const std::string kLocalPrefix = "\\\\.\\pipe\\";
+    const std::string path = ModulePipePath(name);
+    std::string prefix = path.substr(0, kLocalPrefix.size());
+    for (char& c : prefix)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (prefix != kLocalPrefix) {
+        return "a pipe path must begin with " + kLocalPrefix;
+    }
+    const std::string bare = path.substr(kLocalPrefix.size());
+    if (bare.empty()) return "the pipe path has no name after " + kLocalPrefix;
+    if (path.size() > kMaxPipePathLength) {
+        return "the pipe path is longer than " + std::to_string(kMaxPipePathLength) + " characters";
+    }
+    return {};
+}
+
 }  // namespace sim

@@ -16,6 +16,7 @@
 // same variable.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace sim {
@@ -29,5 +30,14 @@ std::string ModulePipePath(const std::string& name);
 std::string ControlPipePath(const std::string& modulePipePath);
 std::string PluggedObjectName(const std::string& modulePipePath);
 std::string RunningObjectName(const std::string& modulePipePath);
+
+// Longest module pipe path the kit uses: the derived object names (prefix + path) must stay
+// within the system's MAX_PATH, and the control pipe's within the 256 of a pipe name.
+constexpr size_t kMaxPipePathLength = 240;
+
+// Why a pipe name (as given to ModulePipePath) cannot serve the module, or empty when it can: a
+// full path must name a pipe on this machine ("\\.\pipe\" and a name; the simulator can create
+// no other), and the whole path may have at most kMaxPipePathLength characters.
+std::string PipeNameProblem(const std::string& name);
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "sim/common/MotorTable.h"
 #include "sim/common/SimulatorNames.h"
 
 namespace sim {
@@ -24,8 +25,6 @@ ModuleServer::ModuleServer(std::string pipePath)
     }
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
-    DWORD mode = 0;
-    console_ = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 ModuleServer::~ModuleServer() {
@@ -50,13 +49,18 @@ bool ModuleServer::Claim(std::string& error) {
     return control_.Open(error);
 }
 
-bool ModuleServer::Start(std::ostream& trace, bool unplugged, std::string& error) {
+bool ModuleServer::Start(std::ostream& trace, const std::string& traceName, bool unplugged,
+                         std::string& error) {
+    traceName_ = traceName;
     trace_ = std::make_unique<ModuleTrace>(trace);
+    trace_->Flush();
     if (!trace_->Good()) {
-        error = "cannot write the trace";
+        error = "the trace file " + traceName_ + " is not writable";
         return false;
     }
     module_ = std::make_unique<VirtualModule>(trace_.get());
+    module_->SetStepListener(
+        [this](const ModuleStep& step) { meter_.Step(step.motor, step.timeUs, step.direction); });
     if (keys_.Start()) Say("keys: p = plug in / pull out, d = deaf / hearing, q = quit");
     return unplugged || Plug(error);
 }
@@ -83,6 +87,10 @@ int ModuleServer::Run() {
             const uint64_t next = module_->NextEventUs();
             timeoutMs = next > now ? static_cast<DWORD>((next - now + 999) / 1000) : 0;
         }
+        if (view_.Active()) {
+            const uint64_t untilShowMs = nextShowUs_ > now ? (nextShowUs_ - now + 999) / 1000 : 0;
+            if (untilShowMs < timeoutMs) timeoutMs = static_cast<DWORD>(untilShowMs);
+        }
         if (quit_) timeoutMs = 10;
         WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeoutMs);
 
@@ -94,10 +102,15 @@ int ModuleServer::Run() {
         control_.Service([this](ControlCommand command) { return Execute(command); });
         HandleKeys();
         AdvanceModule();
+        if (view_.Active() && NowUs() >= nextShowUs_) {
+            nextShowUs_ = NowUs() + kShowPeriodUs;
+            ShowMotors();
+        }
     }
     timeEndPeriod(1);
     Say("quit");
     Pull();  // the module goes with the simulator, and the program hears of it
+    if (view_.Active()) ShowMotors();  // the last picture says so
     return 0;
 }
 
@@ -172,6 +185,7 @@ bool ModuleServer::Plug(std::string& error) {
         Listen(in);
     }
     module_->PowerUp(NowUs());
+    meter_.Clear();
     // Announced only now that every instance listens: a locator that sees the object finds a
     // pipe that opens.
     plugged_ = CreateEventA(nullptr, TRUE, FALSE, PluggedObjectName(pipePath_).c_str());
@@ -307,7 +321,8 @@ void ModuleServer::Deliver(const uint8_t* report, size_t length) {
     module_->Receive(report, length, NowUs(), answers);
     if (!trace_->Good() && !traceFailed_) {
         traceFailed_ = true;
-        Say("warning: writing the trace failed; later reports are not traced");
+        Say("warning: writing the trace file " + traceName_ +
+            " failed; later events are not traced");
     }
     for (const Report& answer : answers)
         Broadcast(answer);
@@ -343,26 +358,23 @@ void ModuleServer::AdvanceModule() {
     module_->Advance(now, reports);
     for (const Report& report : reports)
         Broadcast(report);
-    if (console_ && now >= nextShowUs_) {
-        nextShowUs_ = now + kShowPeriodUs;
-        ShowMotors();
-    }
 }
 
 void ModuleServer::ShowMotors() {
-    std::string line = "\r";
+    std::array<MotorRow, VirtualModule::kMotors> rows{};
+    const uint64_t now = NowUs();
     for (int m = 1; m <= VirtualModule::kMotors; ++m) {
-        char part[48];
-        const bool resetting = (module_->ResetMask() & (1u << (m - 1))) != 0;
-        std::snprintf(part, sizeof part, "M%d %+7ld p%u f%2d%s ", m,
-                      static_cast<long>(module_->Position(m)),
-                      static_cast<unsigned>(module_->Phase(m)), module_->FreePlaces(m),
-                      resetting ? " R" : "  ");
-        line += part;
+        MotorRow& row = rows[static_cast<size_t>(m - 1)];
+        row.position = module_->Position(m);
+        row.stepsPerSecond = plugged_ != nullptr ? meter_.StepsPerSecond(m, now) : 0.0;
+        row.phase = module_->Phase(m);
+        row.freePlaces = module_->FreePlaces(m);
+        row.resetting = (module_->ResetMask() & (1u << (m - 1))) != 0;
     }
-    std::fputs(line.c_str(), stdout);
-    std::fflush(stdout);
-    lineShown_ = true;
+    const std::string status =
+        std::string("q417-sim  ") + (plugged_ != nullptr ? "plugged in" : "pulled out") + ", " +
+        (deaf_ ? "deaf" : "hearing") + "      keys: p plug/pull, d deaf/hearing, q quit";
+    view_.Draw(MotorTableLines(status, rows));
 }
 
 uint64_t ModuleServer::NowUs() const {
@@ -374,10 +386,7 @@ uint64_t ModuleServer::NowUs() const {
 }
 
 void ModuleServer::Say(const std::string& text) {
-    if (lineShown_) std::fputs("\n", stdout);  // the live line stays above the message
-    lineShown_ = false;
-    std::printf("q417-sim: %s\n", text.c_str());
-    std::fflush(stdout);
+    view_.Message(text);
 }
 
 }  // namespace sim

@@ -23,8 +23,11 @@
 //   out: the object is gone first, then every instance is closed, so open handles fail and new
 //   opens find nothing. Each change broadcasts WM_DEVICECHANGE; quitting pulls it out first.
 //
-// - On a console, one line shows the four motors live: position, phase, free places of the
-//   command list, and "R" while a reset goes on.
+// - On a console, a block of lines redrawn in place a few times a second (ConsoleView) shows
+//   whether the module is plugged in and hearing, and the four motors live: position, speed
+//   measured from the steps played over the last half second (SpeedMeter), phase, free places
+//   of the command list (12 = empty) and whether a reset goes on. Messages appear above it.
+//   Without a console (output to a file or pipe) there is no live view, only the messages.
 //
 // Everything runs on the one thread that calls Run, which owns all pipe operations (CancelIo
 // cancels only the calling thread's operations); console keys and broadcasts have threads of
@@ -42,9 +45,11 @@
 #include <vector>
 
 #include "ConsoleKeys.h"
+#include "ConsoleView.h"
 #include "ControlChannel.h"
 #include "DeviceChangeBroadcaster.h"
 #include "sim/common/ControlCommand.h"
+#include "sim/common/SpeedMeter.h"
 #include "sim/module/ModuleTrace.h"
 #include "sim/module/VirtualModule.h"
 
@@ -53,7 +58,7 @@ namespace sim {
 class ModuleServer {
   public:
     static constexpr int kInstances = 8;
-    static constexpr uint64_t kShowPeriodUs = 250000;  // refresh of the live motor line
+    static constexpr uint64_t kShowPeriodUs = 250000;  // refresh of the live view
     static constexpr DWORD kInputBufferReports = 32;
 
     explicit ModuleServer(std::string pipePath);
@@ -67,9 +72,11 @@ class ModuleServer {
     // else is written (the trace file of the other simulator may be the same file).
     bool Claim(std::string& error);
 
-    // Starts the module with its trace (must outlive the server), plugged in unless unplugged.
-    // False, with the reason in error, when the module's pipe cannot be created.
-    bool Start(std::ostream& trace, bool unplugged, std::string& error);
+    // Starts the module with its trace (must outlive the server; traceName names it in
+    // messages), plugged in unless unplugged. False, with the reason in error, when the trace
+    // cannot be written or the module's pipe cannot be created.
+    bool Start(std::ostream& trace, const std::string& traceName, bool unplugged,
+               std::string& error);
 
     // Serves until told to quit (key 'q' or the "quit" command). Returns the exit code.
     int Run();
@@ -111,6 +118,7 @@ class ModuleServer {
     void Say(const std::string& text);
 
     std::string pipePath_;
+    std::string traceName_;
     HANDLE running_ = nullptr;  // held for the whole life: the pipe name is ours
     HANDLE plugged_ = nullptr;  // held while plugged in
     ControlChannel control_;
@@ -122,8 +130,8 @@ class ModuleServer {
     bool deaf_ = false;
     bool quit_ = false;
     bool traceFailed_ = false;
-    bool console_ = false;    // stdout is a console: the live motor line is shown
-    bool lineShown_ = false;  // the live line is on screen (a message starts a new line)
+    ConsoleView view_;
+    SpeedMeter meter_;  // fed by the module's step listener
     uint64_t nextShowUs_ = 0;
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};

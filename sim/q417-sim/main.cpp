@@ -1,7 +1,8 @@
 // q417-sim.exe: the virtual USB motor controller module, served over a named pipe.
 //
 // Exit codes: 0 after "quit"; 1 when it cannot start (pipe name in use, trace file not
-// writable); 2 for a wrong command line.
+// writable, Q417_SIM_PIPE not a usable pipe name), with one line on stderr that names the pipe
+// or the file; 2 for a wrong command line (a --pipe that is no usable pipe name included).
 #include <windows.h>
 
 #include <cstdio>
@@ -47,6 +48,15 @@ int main(int argc, char** argv) {
         const char* fromEnvironment = std::getenv(sim::kPipeNameVariable);
         if (fromEnvironment != nullptr) name = fromEnvironment;
     }
+    const std::string nameProblem = sim::PipeNameProblem(name);
+    if (!nameProblem.empty()) {
+        if (!options.pipeName.empty()) {
+            std::fprintf(stderr, "q417-sim: --pipe %s: %s\n", name.c_str(), nameProblem.c_str());
+            std::fputs(sim::SimulatorOptions::Usage(), stderr);
+            return 2;
+        }
+        return Fail(std::string(sim::kPipeNameVariable) + "=" + name + ": " + nameProblem);
+    }
     const std::string pipePath = sim::ModulePipePath(name);
     const std::string tracePath =
         options.tracePath.empty() ? DefaultTracePath() : options.tracePath;
@@ -57,7 +67,7 @@ int main(int argc, char** argv) {
     if (!server.Claim(error)) return Fail(error);
     std::ofstream trace(tracePath, std::ios::out | std::ios::trunc);
     if (!trace) return Fail("the trace file " + tracePath + " is not writable");
-    if (!server.Start(trace, options.unplugged, error)) return Fail(error);
+    if (!server.Start(trace, tracePath, options.unplugged, error)) return Fail(error);
 
     std::printf("q417-sim: module pipe %s, control pipe %s\nq417-sim: trace %s\n", pipePath.c_str(),
                 sim::ControlPipePath(pipePath).c_str(), tracePath.c_str());
