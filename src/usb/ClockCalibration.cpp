@@ -18,19 +18,34 @@ int ClockCalibration::AddSample(double hostSeconds, double moduleTicks) {
     int oldest = (clockSampleIndex_ + 1) % kSampleCount;
     while (oldest != clockSampleIndex_ && !samples_[oldest].Filled)
         oldest = (oldest + 1) % kSampleCount;
-    double sum = 0;
+    // The pairs with host time passing between them are counted; the rate is the least-squares
+    // slope of module ticks over host time through every sample. For evenly read reports that is
+    // the mean of the pairs' rates, but a report read late (a busy receive thread, the host
+    // clock's millisecond steps) leaves its pair almost no host time and a huge rate: a burst of
+    // late reads once made that mean several times too high. The fitted line spreads each late
+    // read over all samples.
     int count = 0;
-    for (int older = oldest; older != clockSampleIndex_;) {
-        const int newer = (older + 1) % kSampleCount;
-        if (newer == clockSampleIndex_) break;
-        const double dt = samples_[newer].HostTime - samples_[older].HostTime;
-        if (dt > 0) {
-            sum += (samples_[newer].ModuleTime - samples_[older].ModuleTime) / dt;
+    int filled = 0;
+    double hostSum = 0, moduleSum = 0;
+    for (int i = oldest; i != clockSampleIndex_; i = (i + 1) % kSampleCount) {
+        const int next = (i + 1) % kSampleCount;
+        if (next != clockSampleIndex_ && samples_[next].HostTime - samples_[i].HostTime > 0)
             ++count;
-        }
-        older = newer;
+        hostSum += samples_[i].HostTime;
+        moduleSum += samples_[i].ModuleTime;
+        ++filled;
     }
-    ticksPerSecond_.store(count >= kPairsNeeded ? sum / count : kDefaultTicksPerSecond);
+    double covariance = 0, variance = 0;
+    if (filled > 0) {
+        const double hostMean = hostSum / filled, moduleMean = moduleSum / filled;
+        for (int i = oldest; i != clockSampleIndex_; i = (i + 1) % kSampleCount) {
+            const double dt = samples_[i].HostTime - hostMean;
+            covariance += dt * (samples_[i].ModuleTime - moduleMean);
+            variance += dt * dt;
+        }
+    }
+    ticksPerSecond_.store(count >= kPairsNeeded && variance > 0 ? covariance / variance
+                                                                : kDefaultTicksPerSecond);
     return count;
 }
 

@@ -2,9 +2,10 @@
 //
 // Each clock report gives one sample (host time of its arrival in seconds, module time in
 // ticks). The samples sit in a ring of 32 of which one slot is always empty, so the ring tells
-// its oldest sample without a count. The rate is the mean, over neighbouring pairs of samples,
-// of (module ticks between them) / (host seconds between them); with fewer than 20 such pairs it
-// is the nominal 7812 ticks per second, so the rate starts afresh with every emptying. An empty
+// its oldest sample without a count. Once 20 neighbouring pairs of samples have host time
+// passing between them, the rate is the least-squares slope of module ticks over host seconds
+// through the samples; before, it is the nominal 7812 ticks per second, so the rate starts
+// afresh with every emptying. An empty
 // slot is marked by a flag rather than by a host time of 0, so that a sample taken when the
 // host clock reads 0 still counts.
 //
