@@ -70,6 +70,7 @@ void TUsbProtocol::GetMotorStatus() {
         std::lock_guard lock(statusMutex_);
         statusRequests_.push_back(sentSegments_.load());
         if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
+        ++statusRequestsSent_;
     }
     ports_.channel.SendReport(GetMotorStatusReport());
 }
@@ -130,14 +131,23 @@ void TUsbProtocol::StartReset(int32_t target) {
     UsbReport buffer{};
     ClearCommandList(target);
 
+    // Until the start-reset request has gone out, no status report may narrow the mask: one
+    // answering an earlier request would end the new reset before the module has begun it.
+    {
+        std::lock_guard lock(statusMutex_);
+        resetAnswersFrom_ = UINT64_MAX;
+    }
     int first = 0;
     int last = kMotorCount - 1;
+    uint8_t mask = 0x0F;
     if (target >= 1 && target <= kMotorCount) {
         first = last = target - 1;
-        if (motors_[first]->ResetDirection() != motion::kDirNone)
-            resetMask_.fetch_or(static_cast<uint8_t>(1u << first));
+        const uint8_t bit = static_cast<uint8_t>(1u << first);
+        mask = motors_[first]->ResetDirection() != motion::kDirNone
+                   ? static_cast<uint8_t>(resetMask_.fetch_or(bit) | bit)
+                   : resetMask_.load();
     } else {
-        resetMask_.store(0x0F);
+        resetMask_.store(mask);
     }
 
     for (int i = first; i <= last; ++i) {
@@ -157,8 +167,12 @@ void TUsbProtocol::StartReset(int32_t target) {
     }
     // The start-reset request keeps bytes 3 to 6 of the last reset segment.
     buffer[1] = 0x09;
-    buffer[2] = resetMask_.load();
+    buffer[2] = mask;
     ports_.channel.SendReport(buffer);
+    // The module answers requests in order: only answers to requests sent from now on tell
+    // about this reset.
+    std::lock_guard lock(statusMutex_);
+    resetAnswersFrom_ = statusRequestsSent_;
 }
 
 void TUsbProtocol::CancelReset(int32_t target) {
@@ -184,6 +198,8 @@ void TUsbProtocol::ResetUsbBuffers() {
     resetMask_.store(0);
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
+    statusAnswers_ = statusRequestsSent_;
+    resetAnswersFrom_ = statusRequestsSent_;
 }
 
 void TUsbProtocol::ReceiveThreadStarted() {
@@ -267,7 +283,13 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     for (int i = 0; i < kMotorCount; ++i)
         motors_[i]->SetPhase(static_cast<uint8_t>(report[3] >> (2 * i) & 3));
 
-    if (resetMask_.load() != 0) {
+    bool aboutTheReset = false;
+    {
+        std::lock_guard lock(statusMutex_);
+        statusAnswers_ = std::min(statusAnswers_ + 1, statusRequestsSent_);
+        aboutTheReset = statusAnswers_ > resetAnswersFrom_;
+    }
+    if (resetMask_.load() != 0 && aboutTheReset) {
         const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
         const uint8_t mask = static_cast<uint8_t>(resetMask_.fetch_and(still) & still);
         for (int i = 0; i < kMotorCount; ++i) {

@@ -240,6 +240,12 @@ class TUsbProtocol {
     std::atomic<uint64_t> sentSegments_{0};
     std::mutex statusMutex_;
     std::deque<uint64_t> statusRequests_;
+    // Status requests sent and answers received so far (the module answers in order), and the
+    // count of requests sent when the latest start-reset request went out: only answers beyond
+    // it may narrow the reset mask. UINT64_MAX while a reset is being started. Under statusMutex_.
+    uint64_t statusRequestsSent_ = 0;
+    uint64_t statusAnswers_ = 0;
+    uint64_t resetAnswersFrom_ = 0;
     bool sendFlag_ = false;          // receive thread only
     double lastResetPoll_ = -1e300;  // host seconds; receive thread only
 };

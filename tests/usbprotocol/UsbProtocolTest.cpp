@@ -611,6 +611,9 @@ TEST_F(ProtocolTest, CancelSendsTheCancelRequestThenClears) {
 TEST_F(ProtocolTest, StatusReportsEndTheResetMotorByMotor) {
     protocol->StartReset(0);
     window.Take();
+    protocol->GetMotorStatus();
+    protocol->GetMotorStatus();
+    protocol->GetMotorStatus();
     Dispatch(Status({12, 12, 12, 12}, 0x05));
     EXPECT_EQ(protocol->ResetMask(), 0x05);
     EXPECT_EQ(window.Take(),
@@ -627,12 +630,29 @@ TEST_F(ProtocolTest, StatusReportsEndTheResetMotorByMotor) {
     EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
 }
 
+TEST_F(ProtocolTest, AnAnswerToARequestSentBeforeTheResetDoesNotEndIt) {
+    protocol->GetMotorStatus();  // its answer, from before the reset, is still on its way
+    protocol->StartReset(0);
+    const UsbReport request = channel.Take().back();  // the start-reset request
+    EXPECT_EQ(request[1], 0x09);
+    EXPECT_EQ(request[2], 0x0F);
+    window.Take();
+    Dispatch(Status({12, 12, 12, 12}, 0x00));
+    EXPECT_EQ(protocol->ResetMask(), 0x0F);
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
+    protocol->GetMotorStatus();  // asked after the reset: its answer counts
+    Dispatch(Status({12, 12, 12, 12}, 0x0E));
+    EXPECT_EQ(protocol->ResetMask(), 0x0E);
+    EXPECT_EQ(window.Take(), (std::vector<std::string>{"caption 1", "run in order on"}));
+}
+
 TEST_F(ProtocolTest, ClockReportsAskForTheStatusWhileAResetGoesOn) {
-    // Past the calibration's start-up request.
+    // Past the calibration's start-up request and its answer.
     for (uint64_t k = 0; k < 3; ++k) {
         Dispatch(Clock(k * 62, 0xFF));
         timers.Advance(8);
     }
+    Dispatch(Status({12, 12, 12, 12}));
     channel.Take();
     // Without a reset, clock reports of an idle module ask nothing.
     for (uint64_t k = 3; k < 20; ++k) {
