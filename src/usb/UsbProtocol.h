@@ -99,7 +99,9 @@ class TUsbProtocol {
     // host was sending. Its free places for that motor are passed over and the host keeps its
     // own count, which already took the segment's places; otherwise the host would overfill
     // the module's list (which drops what does not fit) or take a busy list for an empty one.
-    static constexpr double kStaleReportTicks = 16;
+    // The host's idea of the module's clock at the send lags the truth by the delay with which
+    // the receive thread read its freshest clock report: 5 ms (40 ticks) covers a busy host.
+    static constexpr double kStaleReportTicks = 40;
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
