@@ -1,0 +1,216 @@
+// Step timing of the real Q417_Stepper.exe through the simulator kit (Windows, run under Wine
+// with a display: xvfb-run). Each half lays out a folder of its own with a copy of the program
+// and the kit's DLLs, starts the program, types the programs into its panels and presses the
+// "Synchronous" group's Start, as an operator does; the figures come from the kit's traces only.
+//
+//   1. Parallel port (LPT1 through "default.smp", the kit's inpout32.dll): four motors, 10000
+//      steps at 1000 Hz without ramps each, all together. Missed steps (programmed against
+//      traced, per motor, summed as magnitudes) and the 99th percentile of |interval - 1 ms| over
+//      every pair of consecutive steps of all four motors.
+//   2. USB (q417-sim.exe's virtual module): the four ramped programs of the usb_streaming
+//      benchmark. Lost steps (programmed against played, summed as magnitudes), underruns (see
+//      TimingFigures.h) and the largest deviation from the ramp schedule in module ticks (the
+//      schedule converted at the module's true rate, anchored at each motor's first step, as
+//      usb_streaming reports it).
+//
+// Last line:
+// RESULT lpt_missed=<n> lpt_p99_ms=<x> usb_lost=<n> usb_underruns=<n> usb_max_dev_ticks=<x>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../usb_streaming/StreamingBench.h"
+#include "TimingFigures.h"
+#include "e2e/driver/ModulePlayback.h"
+#include "e2e/driver/RampSchedule.h"
+#include "e2e/driver/RemoteControls.h"
+#include "e2e/driver/StepperSession.h"
+#include "e2e/driver/TraceFile.h"
+#include "e2e/driver/Wait.h"
+
+namespace {
+
+constexpr const char* kPortTrace = "q417-sim-lpt-trace.csv";
+constexpr int kPortSteps = 10000;
+constexpr double kPortPeriodMs = 1.0;
+// Time for a run to end beyond its own length, on a busy machine.
+constexpr DWORD kSlackMs = 30000;
+
+struct PortResult {
+    long Missed = 0;
+    double P99Ms = 0;
+};
+
+struct ModuleResult {
+    long Lost = 0;
+    int Underruns = 0;
+    double MaxDeviationTicks = 0;
+};
+
+const char* DirectionCaption(uint8_t direction) {
+    return direction == motion::kDirRight  ? "Right"
+           : direction == motion::kDirLeft ? "Left"
+                                           : "Pause";
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// Types the program into the motor's panel and checks that the list holds it as typed.
+std::string TypeProgram(e2e::MainWindow& window, int motor,
+                        const std::vector<motion::TsmProgramStep>& program) {
+    for (const motion::TsmProgramStep& step : program) {
+        const e2e::TypedStep typed{std::to_string(step.Steps), Number(step.Frequency),
+                                   DirectionCaption(step.Direction), Number(step.RampTime)};
+        if (!window.AddProgramStep(motor, typed))
+            return "cannot type a program step into motor " + std::to_string(motor + 1);
+    }
+    const auto rows = window.ProgramRows(motor);
+    if (rows.size() != program.size())
+        return "motor " + std::to_string(motor + 1) + "'s list holds " +
+               std::to_string(rows.size()) + " rows, typed " + std::to_string(program.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].size() < 2 || rows[i][1] != std::to_string(program[i].Steps))
+            return "motor " + std::to_string(motor + 1) + "'s row " + std::to_string(i + 1) +
+                   " does not show the typed steps";
+    }
+    return "";
+}
+
+// Presses the "Synchronous" Start and waits until every motor has finished: the handler takes
+// "Run in order" away, the program gives it back once no motor runs. Polls only that control's
+// state, so the wait costs the program nothing while it times its steps.
+bool RunSynchronously(e2e::MainWindow& window, DWORD timeoutMs, double& elapsedMs) {
+    if (!e2e::Click(window.SynchronousStart())) return false;
+    e2e::Stopwatch watch;
+    const bool ended =
+        e2e::WaitUntil([&] { return IsWindowEnabled(window.RunInOrder()) != 0; }, timeoutMs);
+    elapsedMs = watch.ElapsedMs();
+    return ended;
+}
+
+std::string RunParallelPort(PortResult& result) {
+    e2e::StepperSession session;
+    if (std::string e = session.LayOut("bench-e2e_timing-lpt", e2e::TestFolder::kPortLibrary);
+        !e.empty())
+        return e;
+    if (!session.Folder().Write("default.smp", "Port = 378\r\n")) return "cannot write default.smp";
+    if (std::string e = session.StartProgram(); !e.empty()) return e;
+    e2e::MainWindow& window = session.Window();
+    if (!e2e::WaitText(window.PortStatus(), "LPT1 (0378)", e2e::kWindowTimeoutMs))
+        return "the port status shows \"" + window.PortStatusText() + "\", not LPT1";
+    for (int m = 0; m < 4; ++m) {
+        const uint8_t direction = m % 2 == 0 ? motion::kDirRight : motion::kDirLeft;
+        if (std::string e = TypeProgram(window, m, {{kPortSteps, 1000.0, 0.0, direction}});
+            !e.empty())
+            return e;
+    }
+
+    std::printf("parallel port: 4 x %d steps at 1000 Hz, synchronous start\n", kPortSteps);
+    double elapsedMs = 0;
+    const bool ended = RunSynchronously(
+        window, static_cast<DWORD>(kPortSteps * kPortPeriodMs) + kSlackMs, elapsedMs);
+    std::printf("  %s after %.0f ms\n", ended ? "ended" : "NOT ENDED", elapsedMs);
+    const std::vector<e2e::TraceLine> trace = e2e::ReadTrace(session.Folder().FilePath(kPortTrace));
+
+    std::vector<double> all;
+    for (int motor = 1; motor <= 4; ++motor) {
+        const bench::PortMotorTiming t = bench::PortTiming(trace, motor, kPortPeriodMs);
+        const long missed = kPortSteps - t.Traced;
+        result.Missed += std::labs(missed);
+        all.insert(all.end(), t.DeviationsMs.begin(), t.DeviationsMs.end());
+        std::printf(
+            "  motor %d: traced %d of %d (missed %ld), faults %d, interval median %.3f ms, "
+            "|interval - 1 ms| p50 %.3f p99 %.3f max %.3f ms\n",
+            motor, t.Traced, kPortSteps, missed, t.Faults, t.MedianIntervalMs,
+            bench::Percentile(t.DeviationsMs, 0.5), bench::Percentile(t.DeviationsMs, 0.99),
+            bench::Percentile(t.DeviationsMs, 1.0));
+    }
+    result.P99Ms = bench::Percentile(all, 0.99);
+    return "";
+}
+
+e2e::ProgramStepValues Values(const motion::TsmProgramStep& step) {
+    return {step.Steps, step.Frequency, step.RampTime, step.Direction};
+}
+
+std::string RunModule(ModuleResult& result) {
+    e2e::StepperSession session;
+    if (std::string e = session.LayOut("bench-e2e_timing-usb", e2e::TestFolder::kModuleLocator);
+        !e.empty())
+        return e;
+    if (std::string e = session.StartSimulator(); !e.empty()) return e;
+    if (std::string e = session.StartProgram(); !e.empty()) return e;
+    e2e::MainWindow& window = session.Window();
+    if (!e2e::WaitText(window.PortStatus(), "USB (connected)", e2e::kWindowTimeoutMs))
+        return "the port status shows \"" + window.PortStatusText() + "\", not the module";
+    for (int m = 0; m < 4; ++m) {
+        if (std::string e = TypeProgram(window, m, bench::kPrograms[m].steps); !e.empty()) return e;
+    }
+
+    const std::string& tracePath = session.Simulator().TracePath();
+    const size_t from = e2e::ReadTrace(tracePath).size();
+    std::printf("USB: the four ramped programs of usb_streaming, synchronous start\n");
+    double elapsedMs = 0;
+    const bool ended = RunSynchronously(window, 60000, elapsedMs);
+    std::printf("  %s after %.0f ms\n", ended ? "ended" : "NOT ENDED", elapsedMs);
+    Sleep(300);  // the trace's last lines
+    std::vector<e2e::TraceLine> trace = e2e::ReadTrace(tracePath);
+    trace.erase(trace.begin(),
+                trace.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace.size())));
+
+    for (int m = 0; m < 4; ++m) {
+        const int motor = m + 1;
+        const std::vector<motion::TsmProgramStep>& program = bench::kPrograms[m].steps;
+        std::vector<e2e::ProgramStepValues> values;
+        for (const motion::TsmProgramStep& step : program)
+            values.push_back(Values(step));
+        const std::vector<e2e::ScheduledStep> schedule = e2e::RampSchedule(values);
+
+        const bench::ModuleStalls stalls = bench::CountStalls(trace, motor, schedule);
+        const sim::testing::MotorFigures f =
+            sim::testing::ScheduleFigures(program, bench::PlayedSteps(trace, motor), 0);
+        const e2e::PlaybackFigures p = e2e::ComparePlayback(trace, motor, schedule);
+        const int sent = e2e::SegmentSteps(trace, motor);
+
+        result.Lost += std::labs(static_cast<long>(f.programmed) - f.played);
+        result.Underruns += stalls.Underruns;
+        if (f.maxDeviation > result.MaxDeviationTicks) result.MaxDeviationTicks = f.maxDeviation;
+        std::printf(
+            "  motor %d (%s): played %d of %d (sent %d in %d segments), %s, underruns %d "
+            "(segments meeting an idle motor %d), deviation mean %.2f max %.2f ticks; "
+            "%d stretches, scale %.3f..%.3f, residual to the scaled schedule max %.1f ticks\n",
+            motor, bench::kPrograms[m].name, f.played, f.programmed, sent, p.Segments,
+            f.inOrder && p.InOrder ? "in order" : "OUT OF ORDER", stalls.Underruns,
+            stalls.IdleArrivals, f.meanDeviation, f.maxDeviation, p.Stretches, p.MinScale,
+            p.MaxScale, p.MaxResidual);
+    }
+    return "";
+}
+
+}  // namespace
+
+int main() {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    PortResult port;
+    if (const std::string e = RunParallelPort(port); !e.empty()) {
+        std::fprintf(stderr, "e2e_timing: parallel port: %s\n", e.c_str());
+        return 1;
+    }
+    ModuleResult module;
+    if (const std::string e = RunModule(module); !e.empty()) {
+        std::fprintf(stderr, "e2e_timing: USB: %s\n", e.c_str());
+        return 1;
+    }
+    std::printf(
+        "RESULT lpt_missed=%ld lpt_p99_ms=%.3f usb_lost=%ld usb_underruns=%d "
+        "usb_max_dev_ticks=%.2f\n",
+        port.Missed, port.P99Ms, module.Lost, module.Underruns, module.MaxDeviationTicks);
+    return 0;
+}

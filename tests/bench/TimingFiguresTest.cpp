@@ -1,0 +1,219 @@
+// The benchmark's figures from hand-made trace lines: the percentile at its rank boundaries, the
+// parallel port's intervals with other motors' lines and faults mixed in, and the module's idle
+// arrivals told apart from underruns (a pause, a one-step start and periods the host's
+// calibration made long are no underruns; a list that ran dry with steps still due is one).
+#include "bench/e2e_timing/TimingFigures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sim/ScheduleFigures.h"
+
+namespace bench {
+namespace {
+
+using e2e::ScheduledStep;
+using e2e::TraceLine;
+
+TraceLine Step(uint64_t tick, int motor, int direction = 2, int position = 0) {
+    TraceLine line;
+    line.Tick = tick;
+    line.Seconds = static_cast<double>(tick) / 1e6;
+    line.Motor = motor;
+    line.Direction = direction;
+    line.Position = position;
+    return line;
+}
+
+TraceLine PortWrite(uint64_t tick) {
+    TraceLine line = Step(tick, 0, 0);
+    line.Last = "out 0378 01";
+    return line;
+}
+
+TraceLine Fault(uint64_t tick, int motor) {
+    TraceLine line = Step(tick, motor, 0);
+    line.Last = "fault";
+    return line;
+}
+
+// A received segment for motor (1 to 4) of `steps` steps (1 = without a count) at 100 ticks.
+TraceLine Segment(uint64_t tick, int motor, int steps) {
+    TraceLine line;
+    line.Tick = tick;
+    line.Motor = -1;
+    const int bytes[16] = {0, motor * 16, 100, steps > 1 ? 0x80 : 0, steps > 1 ? steps : 0, 1, 0};
+    for (int i = 0; i < 16; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02x" : " %02x", bytes[i]);
+        line.Last += hex;
+    }
+    return line;
+}
+
+struct PercentileCase {
+    const char* name;
+    std::vector<double> values;
+    double share;
+    double expected;
+};
+
+std::vector<double> Repeated(std::vector<double> values, int count, double value) {
+    values.insert(values.end(), static_cast<size_t>(count), value);
+    return values;
+}
+
+std::vector<double> OneToHundred() {
+    std::vector<double> values;
+    for (int i = 100; i >= 1; --i)
+        values.push_back(i);
+    return values;
+}
+
+TEST(Percentile, NearestRankOverUnsortedValues) {
+    const PercentileCase cases[] = {
+        {"p99 of 1..100", OneToHundred(), 0.99, 99},
+        {"median of 1..100", OneToHundred(), 0.5, 50},
+        {"the whole share is the largest", {5, 1, 3}, 1.0, 5},
+        {"median of three", {5, 1, 3}, 0.5, 3},
+        {"a single value", {7}, 0.99, 7},
+        {"no values", {}, 0.99, 0},
+        // 1000 intervals: ten outliers stay above the 99th percentile, eleven reach it.
+        {"ten outliers in a thousand", Repeated(Repeated({}, 990, 0), 10, 10), 0.99, 0},
+        {"eleven outliers in a thousand", Repeated(Repeated({}, 989, 0), 11, 10), 0.99, 10},
+    };
+    for (const PercentileCase& c : cases)
+        EXPECT_DOUBLE_EQ(Percentile(c.values, c.share), c.expected) << c.name;
+}
+
+TEST(PortTiming, IntervalsOfOneMotorAmongWritesFaultsAndOtherMotors) {
+    // Motor 1's fault at 2500 is a jump, no step: its interval runs on to the next step.
+    const std::vector<TraceLine> trace = {
+        PortWrite(0),    Step(0, 1),    Step(0, 2),    PortWrite(1000), Step(1000, 1),
+        PortWrite(1100), Step(1100, 2), Step(2000, 1), Fault(2500, 1),  Step(3500, 1),
+    };
+    const PortMotorTiming one = PortTiming(trace, 1, 1.0);
+    EXPECT_EQ(one.Traced, 4);
+    EXPECT_EQ(one.Faults, 1);
+    ASSERT_EQ(one.DeviationsMs.size(), 3u);
+    EXPECT_DOUBLE_EQ(one.DeviationsMs[0], 0.0);
+    EXPECT_DOUBLE_EQ(one.DeviationsMs[1], 0.0);
+    EXPECT_DOUBLE_EQ(one.DeviationsMs[2], 0.5);
+    EXPECT_DOUBLE_EQ(one.MedianIntervalMs, 1.0);
+
+    const PortMotorTiming two = PortTiming(trace, 2, 1.0);
+    EXPECT_EQ(two.Traced, 2);
+    ASSERT_EQ(two.DeviationsMs.size(), 1u);
+    EXPECT_NEAR(two.DeviationsMs[0], 0.1, 1e-9);
+
+    const PortMotorTiming three = PortTiming(trace, 3, 1.0);
+    EXPECT_EQ(three.Traced, 0);
+    EXPECT_TRUE(three.DeviationsMs.empty());
+}
+
+// Every step 100 ticks (12.8 ms) after the one before; pauseAfter lengthens one period.
+std::vector<ScheduledStep> Schedule(int steps, int pauseAfter = -1, double pauseTicks = 0) {
+    std::vector<ScheduledStep> schedule;
+    double t = 0;
+    for (int i = 0; i < steps; ++i) {
+        const double period = (100 + (i == pauseAfter ? pauseTicks : 0)) / 7812.5;
+        schedule.push_back({t, period, 2});
+        t += period;
+    }
+    return schedule;
+}
+
+struct StallCase {
+    const char* name;
+    std::vector<TraceLine> trace;
+    std::vector<ScheduledStep> schedule;
+    int idle;
+    int underruns;
+};
+
+TEST(CountStalls, TellsUnderrunsFromHarmlessIdleArrivals) {
+    const StallCase cases[] = {
+        {"the list never ran empty",
+         {Segment(0, 1, 3), Step(10, 1), Step(110, 1), Segment(150, 1, 3), Step(210, 1),
+          Step(310, 1), Step(410, 1)},
+         Schedule(6),
+         0,
+         0},
+        {"a one-step first segment played before the second arrived",
+         {Segment(0, 1, 1), Step(1, 1), Segment(5, 1, 5), Step(101, 1)},
+         Schedule(6),
+         1,
+         0},
+        {"the list ran dry with the next step due",
+         {Segment(0, 1, 2), Step(10, 1), Step(110, 1), Segment(400, 1, 2), Step(401, 1)},
+         Schedule(4),
+         1,
+         1},
+        {"just within the period, stretched as played",
+         {Segment(0, 1, 2), Step(10, 1), Step(120, 1), Segment(231, 1, 2)},
+         Schedule(4),
+         1,
+         0},
+        {"just beyond the period, stretched as played",
+         {Segment(0, 1, 2), Step(10, 1), Step(120, 1), Segment(233, 1, 2)},
+         Schedule(4),
+         1,
+         1},
+        {"behind a pause, before the next step is due",
+         {Segment(0, 1, 2), Step(10, 1), Step(110, 1), Segment(500, 1, 2)},
+         Schedule(4, 1, 540),
+         1,
+         0},
+        {"behind a pause, after the next step was due",
+         {Segment(0, 1, 2), Step(10, 1), Step(110, 1), Segment(800, 1, 2)},
+         Schedule(4, 1, 540),
+         1,
+         1},
+        {"another motor's segments and a segment's step count",
+         {Segment(0, 1, 3), Step(10, 1), Segment(20, 2, 1), Step(25, 2), Segment(900, 2, 1),
+          Step(110, 1), Segment(900, 1, 1), Step(210, 1)},
+         Schedule(6),
+         0,
+         0},
+        {"played beyond the schedule is not judged",
+         {Segment(0, 1, 2), Step(10, 1), Step(110, 1), Segment(900, 1, 1)},
+         Schedule(1),
+         1,
+         0},
+    };
+    for (const StallCase& c : cases) {
+        const ModuleStalls s = CountStalls(c.trace, 1, c.schedule);
+        EXPECT_EQ(s.IdleArrivals, c.idle) << c.name;
+        EXPECT_EQ(s.Underruns, c.underruns) << c.name;
+    }
+}
+
+TEST(PlayedSteps, FeedTheScheduleComparisonWithTheModulesTicks) {
+    // 78.125 Hz is 100 module ticks per period.
+    const std::vector<motion::TsmProgramStep> program = {{3, 78.125, 0.0, motion::kDirLeft}};
+    std::vector<TraceLine> trace = {Segment(0, 1, 3), Step(500, 1, 1, -1), Step(500, 2),
+                                    Step(600, 1, 1, -2), Step(700, 1, 1, -3)};
+    std::vector<sim::ModuleStep> steps = PlayedSteps(trace, 1);
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps[2].elapsed, 700u);
+    EXPECT_EQ(steps[2].position, -3);
+    EXPECT_EQ(steps[2].motor, 1);
+    sim::testing::MotorFigures f = sim::testing::ScheduleFigures(program, steps, 0);
+    EXPECT_EQ(f.played, 3);
+    EXPECT_TRUE(f.inOrder);
+    EXPECT_NEAR(f.maxDeviation, 0.0, 1e-9);
+
+    trace[4].Tick = 705;  // the last step 5 ticks late
+    trace[2].Direction = 2;
+    f = sim::testing::ScheduleFigures(program, PlayedSteps(trace, 1), 0);
+    EXPECT_NEAR(f.maxDeviation, 5.0, 1e-9);
+    EXPECT_TRUE(f.inOrder) << "motor 2's step is not motor 1's";
+    trace[1].Direction = 2;
+    EXPECT_FALSE(sim::testing::ScheduleFigures(program, PlayedSteps(trace, 1), 0).inOrder);
+}
+
+}  // namespace
+}  // namespace bench
