@@ -17,11 +17,14 @@
 #include "platform/TimerService.h"
 #include "platform/virtual/MemoryFileStore.h"
 #include "platform/virtual/VirtualDesktop.h"
+#include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
 #include "ui/resource.h"
 
 namespace ui {
 namespace {
+
+using testing::Text;
 
 using ::testing::ElementsAre;
 
@@ -46,12 +49,6 @@ class FakeDialogs final : public FormDialogs {
     int OpenAsked = 0, SaveAsked = 0;
     std::vector<std::string> Errors;
 };
-
-std::string Text(HWND window) {
-    char buffer[512] = {};
-    GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
-}
 
 std::string ExeDirectory() {
     char path[MAX_PATH] = {};
@@ -79,11 +76,7 @@ std::vector<std::string> Row(HWND list, int row) {
 
 class MainFormTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&controls);
-        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(testing::RegisterMainForm()); }
 
     void SetUp() override {
         if (!StartupProject.empty()) files_.Files[ExeDirectory() + "default.smp"] = StartupProject;
@@ -109,16 +102,7 @@ class MainFormTest : public ::testing::Test {
                 dialogs_};
     }
 
-    static void Pump() {
-        MSG message;
-        for (int round = 0; round < 3; ++round) {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-            Sleep(1);
-        }
-    }
+    static void Pump() { testing::Pump(); }
 
     HWND Control(const char* name) const {
         HWND control = form_->Control(name);
@@ -127,8 +111,7 @@ class MainFormTest : public ::testing::Test {
     }
     void Click(const char* name) {
         HWND control = Control(name);
-        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-                     reinterpret_cast<LPARAM>(control));
+        testing::SendClick(control);
         Pump();
     }
     void Steps(int motor, uint8_t direction, int count) {

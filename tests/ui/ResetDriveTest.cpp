@@ -15,17 +15,14 @@
 #include "platform/TimerService.h"
 #include "platform/virtual/MemoryFileStore.h"
 #include "platform/virtual/VirtualDesktop.h"
+#include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
 
 namespace ui {
 namespace {
 
-class NoDialogs final : public FormDialogs {
-  public:
-    bool ChooseOpenPath(HWND, std::string&) override { return false; }
-    bool ChooseSavePath(HWND, std::string&) override { return false; }
-    void ShowError(HWND, const std::string&) override {}
-};
+using testing::Pump;
+using testing::Text;
 
 using FakePortResetFn = void(__stdcall*)(int16_t);
 
@@ -49,9 +46,7 @@ void CALLBACK ReachSwitch(HWND, UINT, UINT_PTR id, DWORD) {
 }
 void CALLBACK ClickAgain(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    SendMessageA(GetParent(gClickTarget), WM_COMMAND,
-                 MAKEWPARAM(GetDlgCtrlID(gClickTarget), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(gClickTarget));
+    testing::SendClick(gClickTarget);
 }
 void CALLBACK CloseWindow(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
@@ -82,19 +77,9 @@ class PauseRecordingTimers final : public platform::TimerService {
     platform::TimerService& system_ = platform::SystemTimerService();
 };
 
-std::string Text(HWND window) {
-    char buffer[256] = {};
-    GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
-}
-
 class ResetDriveTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&controls);
-        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(testing::RegisterMainForm()); }
     void SetUp() override {
         form_ = TMainForm::Create(GetModuleHandleA(nullptr),
                                   {timers_, platform::SystemLibraryLoader(), desktop_,
@@ -111,28 +96,17 @@ class ResetDriveTest : public ::testing::Test {
         if (IsWindow(window_)) DestroyWindow(window_);
         Pump();
     }
-    static void Pump() {
-        MSG message;
-        for (int round = 0; round < 3; ++round) {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-            Sleep(1);
-        }
-    }
     void Click(const char* name) {
         HWND control = form_->Control(name);
         ASSERT_NE(control, nullptr) << name;
-        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-                     reinterpret_cast<LPARAM>(control));
+        testing::SendClick(control);
         if (IsWindow(window_)) Pump();
     }
 
     PauseRecordingTimers timers_;
     platform::VirtualDesktop desktop_;
     platform::MemoryFileStore files_;
-    NoDialogs dialogs_;
+    testing::NoDialogs dialogs_;
     TMainForm* form_ = nullptr;
     HWND window_ = nullptr;
 };

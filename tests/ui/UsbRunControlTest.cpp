@@ -22,23 +22,14 @@
 #include "platform/virtual/MemoryFileStore.h"
 #include "platform/virtual/VirtualDesktop.h"
 #include "sim/client/SimulatorClient.h"
+#include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
 
 namespace ui {
 namespace {
 
-class NoDialogs final : public FormDialogs {
-  public:
-    bool ChooseOpenPath(HWND, std::string&) override { return false; }
-    bool ChooseSavePath(HWND, std::string&) override { return false; }
-    void ShowError(HWND, const std::string&) override {}
-};
-
-std::string Text(HWND window) {
-    char buffer[256] = {};
-    GetWindowTextA(window, buffer, sizeof buffer);
-    return buffer;
-}
+using testing::Pump;
+using testing::Text;
 
 // One line of the module's trace: a step (motor 1 to 4) or a received report (motor empty).
 struct TraceLine {
@@ -75,11 +66,7 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
 
 class UsbRunControlTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&controls);
-        ASSERT_TRUE(TMainForm::Register(GetModuleHandleA(nullptr)));
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(testing::RegisterMainForm()); }
     void SetUp() override {
         ASSERT_TRUE(simulator_.Start(Q417_SIM_EXE)) << simulator_.Error();
         form_ = TMainForm::Create(GetModuleHandleA(nullptr),
@@ -99,13 +86,6 @@ class UsbRunControlTest : public ::testing::Test {
         Pump();
     }
 
-    static void Pump() {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
     static void PumpFor(DWORD ms) {
         const DWORD start = GetTickCount();
         while (GetTickCount() - start < ms) {
@@ -125,8 +105,7 @@ class UsbRunControlTest : public ::testing::Test {
     void Click(const char* name) {
         HWND control = form_->Control(name);
         ASSERT_NE(control, nullptr) << name;
-        SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
-                     reinterpret_cast<LPARAM>(control));
+        testing::SendClick(control);
         Pump();
     }
     void Check(const char* name) {
@@ -159,7 +138,7 @@ class UsbRunControlTest : public ::testing::Test {
     sim::SimulatorClient simulator_;
     platform::VirtualDesktop desktop_;
     platform::MemoryFileStore files_;
-    NoDialogs dialogs_;
+    testing::NoDialogs dialogs_;
     TMainForm* form_ = nullptr;
     HWND window_ = nullptr;
 };
@@ -204,7 +183,8 @@ TEST_F(UsbRunControlTest, StopClearsTheMotorsListInTheModule) {
     ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 20; }, 5000));
     Click("Button1");
     EXPECT_FALSE(form_->Motor(0).Running());
-    EXPECT_GE(Received("00 17"), 1u);  // ClearCommandList of motor 1
+    // ClearCommandList of motor 1 (the simulator traces it as it reads it).
+    EXPECT_TRUE(WaitFor([&] { return Received("00 17") >= 1; }, 2000));
     PumpFor(200);
     const size_t played = Steps(1).size();
     PumpFor(300);
