@@ -9,54 +9,19 @@
 #include <windows.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "platform/virtual/VirtualDesktop.h"
+#include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Client : usb::UsbLinkClient, motion::TextDisplay {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::string status;
-    std::vector<usb::UsbReport> reports;
-
-    void ReleaseParallelPort() override {}
-    void ClearSegmentRings() override {}
-    void ResetUsbBuffers() override {}
-    void ReceiveThreadStarted() override {}
-    void BeginPass() override {}
-    void SetText(std::string_view text) override {
-        std::lock_guard lock(mutex);
-        status = text;
-    }
-    void DispatchReport(const usb::UsbReport& report, double) override {
-        std::lock_guard lock(mutex);
-        reports.push_back(report);
-        changed.notify_all();
-    }
-    bool WaitForType(uint8_t type, size_t after) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 5s, [&] {
-            for (size_t i = after; i < reports.size(); ++i) {
-                if (reports[i][1] == type) return true;
-            }
-            return false;
-        });
-    }
-    size_t Count() {
-        std::lock_guard lock(mutex);
-        return reports.size();
-    }
-};
+using Client = usb::testing::ReportRecorder;
 
 int Failed(const std::string& why) {
     std::fprintf(stderr, "simulator tool program: %s\n", why.c_str());
@@ -82,10 +47,10 @@ int main(int argc, char** argv) {
             return Failed("the link says \"" + client.status + "\"");
         }
     }
-    if (!client.WaitForType(usb::kClockReport, 0)) return Failed("no clock report");
+    if (!client.WaitForType(usb::kClockReport, 0, 5s)) return Failed("no clock report");
     const size_t before = client.Count();
     link.SendReport(usb::GetMotorStatusReport());
-    if (!client.WaitForType(usb::kStatusReport, before)) return Failed("no status report");
+    if (!client.WaitForType(usb::kStatusReport, before, 5s)) return Failed("no status report");
     if (desktop.Beeps() != 0 || !desktop.Messages().empty()) {
         return Failed("the link beeped or showed a message");
     }

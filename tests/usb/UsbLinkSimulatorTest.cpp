@@ -6,16 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/virtual/VirtualDesktop.h"
 #include "sim/client/SimulatorClient.h"
+#include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
 
 namespace usb {
@@ -23,45 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Client : UsbLinkClient, motion::TextDisplay {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::string status;
-    std::vector<UsbReport> reports;
-
-    void ReleaseParallelPort() override {}
-    void ClearSegmentRings() override {}
-    void ResetUsbBuffers() override {}
-    void ReceiveThreadStarted() override {}
-    void BeginPass() override {}
-    void SetText(std::string_view text) override {
-        std::lock_guard lock(mutex);
-        status = text;
-    }
-    void DispatchReport(const UsbReport& report, double) override {
-        std::lock_guard lock(mutex);
-        reports.push_back(report);
-        changed.notify_all();
-    }
-    // Waits for a report of type arriving after the first `after` reports.
-    bool WaitForType(uint8_t type, size_t after, std::chrono::milliseconds timeout = 3s) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] {
-            for (size_t i = after; i < reports.size(); ++i) {
-                if (reports[i][1] == type) return true;
-            }
-            return false;
-        });
-    }
-    size_t Count() {
-        std::lock_guard lock(mutex);
-        return reports.size();
-    }
-    std::string Status() {
-        std::lock_guard lock(mutex);
-        return status;
-    }
-};
+using Client = testing::ReportRecorder;
 
 // The hex bytes of the reports the module received, in order, from its trace.
 std::vector<std::string> ReceivedReports(const std::string& tracePath) {
