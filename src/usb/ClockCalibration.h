@@ -5,9 +5,8 @@
 // its oldest sample without a count. Once 20 neighbouring pairs of samples have host time
 // passing between them, the rate is the least-squares slope of module ticks over host seconds
 // through the samples; before, it is the nominal 7812 ticks per second, so the rate starts
-// afresh with every emptying. An empty
-// slot is marked by a flag rather than by a host time of 0, so that a sample taken when the
-// host clock reads 0 still counts.
+// afresh with every emptying. An empty slot is marked by a flag rather than by a host time of 0,
+// so that a sample taken when the host clock reads 0 still counts.
 //
 // Threads: AddSample runs on the receive thread; Clear on the window's thread (every opening of
 // the link); TicksPerSecond and SecondsToTicks on any thread. A lock guards the samples, and the

@@ -1,5 +1,7 @@
 #include "usb/UsbProtocol.h"
 
+#include <algorithm>
+
 namespace usb {
 
 namespace {
