@@ -1,5 +1,6 @@
 // What the window tests share: the window class registered once per test exe, a window's text, a
-// message pump, a button click as the window receives it, and file dialogs nobody answers.
+// message pump, a button click as the window receives it, a program step appended, whether any
+// motor runs, and file dialogs nobody answers.
 #pragma once
 
 #include <windows.h>
@@ -41,6 +42,18 @@ inline void Pump() {
 inline void SendClick(HWND control) {
     SendMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
+}
+
+// One program step to the right, appended to the motor's program and list.
+inline void AppendProgramStep(TMainForm& form, int motor, int32_t steps, double frequency) {
+    form.AppendStep(motor, motion::TsmProgramStep{steps, frequency, 0.0, motion::kDirRight});
+    form.RenumberProgramList(motor);
+}
+
+inline bool AnyMotorRunning(TMainForm& form) {
+    for (int m = 0; m < 4; ++m)
+        if (form.Motor(m).Running()) return true;
+    return false;
 }
 
 class NoDialogs final : public FormDialogs {

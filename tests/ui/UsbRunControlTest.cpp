@@ -113,14 +113,9 @@ class UsbRunControlTest : public ::testing::Test {
         Click(name);
     }
     void Program(int motor, int32_t steps, double frequency) {
-        form_->AppendStep(motor, motion::TsmProgramStep{steps, frequency, 0.0, motion::kDirRight});
-        form_->RenumberProgramList(motor);
+        testing::AppendProgramStep(*form_, motor, steps, frequency);
     }
-    bool AnyRunning() {
-        for (int m = 0; m < 4; ++m)
-            if (form_->Motor(m).Running()) return true;
-        return false;
-    }
+    bool AnyRunning() { return testing::AnyMotorRunning(*form_); }
     std::vector<TraceLine> Steps(int motor) {
         std::vector<TraceLine> steps;
         for (const TraceLine& line : ReadTrace(simulator_.TracePath()))
