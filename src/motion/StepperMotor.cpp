@@ -1,9 +1,11 @@
 #include "motion/StepperMotor.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "motion/RoundHalfEven.h"
 
@@ -49,7 +51,11 @@ uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
 }
 
 void TStepperMotor::StartProgram() {
-    SetRunning(true);
+    {
+        std::lock_guard lock(mutex_);
+        SetRunningLocked(true);
+        hostTimed_ = true;
+    }
     timer_.SetInterval(0);
     timer_.SetEnabled(true);
     Tick();
@@ -65,7 +71,10 @@ void TStepperMotor::Stop() {
         stepCounter_ = 0;
         SetRunningLocked(false);
         jogging_ = false;
+        jogFirstStep_ = false;
         finished_ = true;
+        passCompleted_ = false;
+        stops_.fetch_add(1);
     }
     // Outside the lock: the kill waits for a running event, which may be waiting for the lock.
     timer_.SetEnabled(false);
@@ -73,6 +82,7 @@ void TStepperMotor::Stop() {
 
 void TStepperMotor::SetRunning(bool value) {
     std::lock_guard lock(mutex_);
+    if (value && !running_) hostTimed_ = false;
     SetRunningLocked(value);
 }
 
@@ -88,25 +98,54 @@ void TStepperMotor::SetRunningLocked(bool value) {
     }
 }
 
-void TStepperMotor::StartJog(uint8_t direction) {
+double TStepperMotor::JogInterval() const {
+    return controlFrequency_ > 0 ? 1 / controlFrequency_ : 10.0;
+}
+
+void TStepperMotor::StartJog(uint8_t direction, bool stepAtOnce) {
     double interval;
     {
         std::lock_guard lock(mutex_);
         jogging_ = true;
         jogDirection_ = direction;
-        interval = controlFrequency_ > 0 ? 1 / controlFrequency_ : 10.0;
+        jogFirstStep_ = stepAtOnce;
+        // The timer's shortest delay stands for "at once".
+        interval = stepAtOnce ? timer_.Caps().wPeriodMin * 0.001 : JogInterval();
     }
     timer_.SetInterval(interval);
     timer_.SetEnabled(true);
 }
 
+bool TStepperMotor::LimiterWait(uint32_t ms, uint32_t stops) {
+    // Short slices on the tick clock: the whole wait is as long as asked, and a Stop ends it
+    // within a slice.
+    constexpr uint32_t kSliceMs = 2;
+    const uint32_t start = timers_.TickCount();
+    for (;;) {
+        if (stops_.load() != stops) return false;
+        const uint32_t waited = timers_.TickCount() - start;
+        if (waited >= ms) return true;
+        timers_.Sleep(std::min(kSliceMs, ms - waited));
+    }
+}
+
 void TStepperMotor::Step(uint8_t direction) {
+    TakeStep(direction, true);
+}
+
+bool TStepperMotor::TryStep(uint8_t direction) {
+    return TakeStep(direction, false);
+}
+
+bool TStepperMotor::TakeStep(uint8_t direction, bool mayWait) {
+    const uint32_t stops = stops_.load();
     uint32_t sleepMs = 0;
     {
         std::lock_guard lock(mutex_);
         if (maxFrequency_ > 0) {
             const double now = timer_.TickSeconds();
             if (now < nextAllowedTime_) {
+                if (!mayWait) return false;
                 const double ms = RoundHalfEven(1000 / maxFrequency_);
                 sleepMs = ms < std::numeric_limits<uint32_t>::max()
                               ? static_cast<uint32_t>(ms)
@@ -116,12 +155,13 @@ void TStepperMotor::Step(uint8_t direction) {
             nextAllowedTime_ = now + (1 / maxFrequency_ - 0.001);
         }
     }
-    if (sleepMs != 0) timers_.Sleep(sleepMs);
-    if (direction != kDirRight && direction != kDirLeft) return;  // a pause only takes time
+    if (sleepMs != 0 && !LimiterWait(sleepMs, stops)) return false;    // stopped meanwhile
+    if (direction != kDirRight && direction != kDirLeft) return true;  // a pause only takes time
 
     StepEvent onStep;
     {
         std::lock_guard lock(mutex_);
+        if (stops_.load() != stops) return false;  // no step follows a Stop
         phase_ = NextPhase(phase_, direction);
         onStep = onStep_;
     }
@@ -143,6 +183,7 @@ void TStepperMotor::Step(uint8_t direction) {
         const auto end = std::to_chars(text, text + sizeof text, position).ptr;
         display->SetText(std::string_view(text, static_cast<size_t>(end - text)));
     }
+    return true;
 }
 
 void TStepperMotor::Tick() {
@@ -204,24 +245,31 @@ void TStepperMotor::Tick() {
 }
 
 void TStepperMotor::TimerEvent() {
-    bool running;
+    bool hostTimedRun;
     bool jogging;
+    bool firstJogStep;
     uint8_t jogDirection;
+    double jogInterval;
     {
         std::lock_guard lock(mutex_);
-        running = running_;
+        // A pulled run is the module's to play: its timer only ever jogs.
+        hostTimedRun = running_ && hostTimed_;
         jogging = jogging_;
+        firstJogStep = std::exchange(jogFirstStep_, false);
         jogDirection = jogDirection_;
+        jogInterval = JogInterval();
     }
-    if (running) {
+    if (hostTimedRun) {
         Tick();
     } else if (jogging) {
+        if (firstJogStep) timer_.SetInterval(jogInterval);  // from now on the control frequency
         Step(jogDirection);
     }
 }
 
 double TStepperMotor::NextPeriod() {
     std::lock_guard lock(mutex_);
+    if (!running_) return 0;
     if (period_ > 0) return period_;
     for (;;) {
         if (stepIndex_ >= program_.Count()) {
@@ -285,6 +333,24 @@ void TStepperMotor::SetPositionDisplay(TextDisplay* display) {
     positionDisplay_ = display;
 }
 
+bool TStepperMotor::TakeCompletedPass() {
+    std::lock_guard lock(mutex_);
+    if (!passCompleted_) return false;
+    passCompleted_ = false;
+    finished_ = true;
+    return true;
+}
+
+bool TStepperMotor::Idle() const {
+    std::lock_guard lock(mutex_);
+    return !running_ && (finished_ || hostTimed_);
+}
+
+bool TStepperMotor::RunsInModule() const {
+    std::lock_guard lock(mutex_);
+    return !hostTimed_ && (running_ || !finished_);
+}
+
 #define Q417_FIELD_GETTER(Type, Name, field) \
     Type TStepperMotor::Name() const {       \
         std::lock_guard lock(mutex_);        \
@@ -305,6 +371,7 @@ Q417_FIELD_GETTER(double, NextAllowedTime, nextAllowedTime_)
 Q417_FIELD_GETTER(double, Period, period_)
 Q417_FIELD_GETTER(double, NextStepTime, nextStepTime_)
 Q417_FIELD_GETTER(int32_t, PassCount, passCount_)
+Q417_FIELD_GETTER(bool, HostTimed, hostTimed_)
 Q417_FIELD_GETTER(uint8_t, Phase, phase_)
 Q417_FIELD_SETTER(uint8_t, Phase, phase_)
 Q417_FIELD_GETTER(int32_t, Position, position_)

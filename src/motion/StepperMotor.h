@@ -14,6 +14,7 @@
 // sleeps, so a callback may call back into this motor or start another one.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -60,18 +61,28 @@ class TStepperMotor {
 
     // Host-timed start, from where the last run left off (the first step after Stop or an end).
     void StartProgram();
-    // Back to idle at the first program step; the timer is disarmed when it returns.
+    // Back to idle at the first program step; the timer is disarmed when it returns. A pass
+    // the module has yet to finish is given up (PassCompleted cleared), so the end of a stopped
+    // run never carries "Run in order" on, and a rate-limiter wait in progress ends at once
+    // without its step.
     void Stop();
+    // Running for a pulled run (the window's start in "USB"): the timer never plays it.
     void SetRunning(bool value);
-    void StartJog(uint8_t direction);
+    // stepAtOnce: the jog's first step is taken by the timer thread at once instead of by the
+    // caller, so that a rate-limiter wait never holds the caller (the window's thread).
+    void StartJog(uint8_t direction, bool stepAtOnce = false);
     // One step: rate limiter, phase, OnStep, position, position display.
     void Step(uint8_t direction);
+    // The step, only when the rate limiter lets it through at once; false (and nothing done)
+    // when it would have to wait. For the window's thread, which must not sleep.
+    bool TryStep(uint8_t direction);
     // One host-timed program step (on the timer thread, and once from StartProgram).
     void Tick();
     // The timer's handler: Tick while Running, else Step(JogDirection) while Jogging.
     void TimerEvent();
 
-    // Pulled interface, for the USB receive thread while Running.
+    // Pulled interface, for the USB receive thread while Running. NextPeriod of a motor that
+    // is not Running is 0 and changes nothing, so a fill that races a Stop takes no step.
     double NextPeriod();
     void AdvanceStep();
     uint8_t CurrentDirection();
@@ -105,6 +116,18 @@ class TStepperMotor {
     void SetFinished(bool value);
     bool PassCompleted() const;
     void SetPassCompleted(bool value);
+    // The module has played a completed pass: PassCompleted cleared and Finished set, in one
+    // step under the lock. False (and nothing changed) when no pass was completed, also when a
+    // Stop came first.
+    bool TakeCompletedPass();
+    // The current or last run is host-timed (StartProgram) rather than pulled (SetRunning).
+    bool HostTimed() const;
+    // No run of this motor goes on anywhere: not Running, and a pulled run's module has played
+    // its end (Finished). A host-timed run that has ended is idle although it leaves Finished
+    // false.
+    bool Idle() const;
+    // A pulled run is going on: streamed, or still playing in the module.
+    bool RunsInModule() const;
     double LastSentTime() const;
     void SetLastSentTime(double value);
     double ControlFrequency() const;
@@ -116,6 +139,12 @@ class TStepperMotor {
 
   private:
     void SetRunningLocked(bool value);
+    double JogInterval() const;  // under the lock
+    // The rate limiter's wait of ms milliseconds, in slices that a Stop ends; false when a
+    // Stop came during it (the step is then not taken).
+    bool LimiterWait(uint32_t ms, uint32_t stops);
+    // Step and TryStep; false when the step was not taken.
+    bool TakeStep(uint8_t direction, bool mayWait);
 
     // Declared first so that it outlives the timer, whose events take it.
     mutable std::mutex mutex_;
@@ -147,6 +176,11 @@ class TStepperMotor {
     // A step was taken or handed out since the current pass over the program began. A looping
     // program whose pass took none would pass its end forever; such a pass ends the run.
     bool stepInPass_ = false;
+    bool hostTimed_ = false;
+    // The next jog event is the jog's first step, taken at once; then the control frequency.
+    bool jogFirstStep_ = false;
+    // Counts the Stops, so that a rate-limiter wait learns of one.
+    std::atomic<uint32_t> stops_{0};
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.
     TMultiMediaTimer timer_;

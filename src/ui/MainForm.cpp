@@ -813,10 +813,16 @@ void TMainForm::StopMotor(int motor) {
 }
 
 void TMainForm::EnableRunInOrderIfIdle() {
-    bool anyRunning = false;
+    // Idle also means that the module has played what it was sent of a "USB" run.
+    bool anyBusy = false;
     for (const auto& motor : motors_)
-        anyRunning = anyRunning || motor->Running();
-    EnableWindow(Control("CheckBox5"), !anyRunning);
+        anyBusy = anyBusy || !motor->Idle();
+    EnableWindow(Control("CheckBox5"), !anyBusy);
+}
+
+void TMainForm::EndModuleRun(int motor) {
+    StopMotor(motor);
+    protocol_->ClearCommandList(motor + 1);
 }
 
 void TMainForm::StartMotor(int motor) {
@@ -837,13 +843,13 @@ void TMainForm::Button2Click(const ControlEntry& sender) {
     if (motors_[static_cast<size_t>(m)]->LockProgram()->Count() == 0) return;
     EnableWindow(Control("CheckBox5"), FALSE);
     StartMotor(m);
+    // A start that started nothing (no module in "USB") leaves "Run in order" usable.
+    EnableRunInOrderIfIdle();
 }
 
 void TMainForm::Button1Click(const ControlEntry& sender) {
-    const int m = sender.Tag;
     // The motor first: a running motor would otherwise refill its ring right after the clear.
-    StopMotor(m);
-    protocol_->ClearCommandList(m + 1);
+    EndModuleRun(sender.Tag);
     EnableRunInOrderIfIdle();
 }
 
@@ -867,15 +873,18 @@ void TMainForm::Button9Click() {
     EnableWindow(Control("CheckBox5"), FALSE);
     if (portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
         protocol_->StartAll();
-        return;
+    } else {
+        // Motor 1 alone heads a chain; otherwise all four start together, in this order.
+        const int last = IsChecked("CheckBox5") ? 0 : kMotorCount - 1;
+        for (int m = 0; m <= last; ++m)
+            motors_[static_cast<size_t>(m)]->StartProgram();
     }
-    // Motor 1 alone heads a chain; otherwise all four start together, in this order.
-    const int last = IsChecked("CheckBox5") ? 0 : kMotorCount - 1;
-    for (int m = 0; m <= last; ++m)
-        motors_[static_cast<size_t>(m)]->StartProgram();
+    EnableRunInOrderIfIdle();  // nothing started without a module in "USB"
 }
 
 void TMainForm::Button10Click() {
+    // The chain ends first, so that no motor it would start slips in behind the Stops.
+    protocol_->EndRunInOrder();
     for (int m = 0; m < kMotorCount; ++m)
         StopMotor(m);
     EnableWindow(Control("CheckBox5"), TRUE);
@@ -938,7 +947,12 @@ void TMainForm::bResetClick(const ControlEntry& sender) {
         !ResetDrive(t, sender.Window))
         return;  // the window was closed during the drive
     // The module drives the motors to their reference positions; the receive thread ends it.
-    if (link_->Connected()) protocol_->StartReset(t);
+    // The runs of the motors it resets end first, and with them any chain.
+    if (link_->Connected()) {
+        for (int m = 0; m < kMotorCount; ++m)
+            if (t < 1 || t > kMotorCount || t == m + 1) StopMotor(m);
+        protocol_->StartReset(t);
+    }
     // Every position is unknown until the motor's next step.
     for (int m = 0; m < kMotorCount; ++m) {
         const size_t i = static_cast<size_t>(m);
@@ -1016,8 +1030,16 @@ bool TMainForm::ResetDrive(int t, HWND button) {
 
 void TMainForm::JogMouseDown(int motor, uint8_t direction) {
     motion::TStepperMotor& m = *motors_[static_cast<size_t>(motor)];
-    m.Step(direction);
-    m.StartJog(direction);
+    // A run the module plays ends first: the host must not step the motor under it (and the
+    // release would end it anyway).
+    if (m.RunsInModule()) {
+        EndModuleRun(motor);
+        EnableRunInOrderIfIdle();
+    }
+    // The first step at once; when the rate limiter would make it wait, the jog's timer takes
+    // it, so that the window never sleeps.
+    const bool stepped = m.TryStep(direction);
+    m.StartJog(direction, !stepped);
 }
 
 void TMainForm::JogMouseUp(int motor) {
@@ -1215,8 +1237,10 @@ void TMainForm::OpenOutputPort() {
     const int16_t port = portSetting_.load();
     if (motion::TParallelPort::IsParallelPort(port)) {
         // The parallel-port half: the link's handles closed (its thread parks itself), the
-        // library bound if it is not yet, the label showing the port.
+        // library bound if it is not yet, the label showing the port. A module reset in
+        // progress can no longer end in the module.
         link_->Close();
+        protocol_->AbandonReset();
         portStatus_.SetText(parallel_.Open(port));
     } else {
         // The USB half releases the parallel port itself and writes the label.

@@ -223,6 +223,8 @@ class TMainForm final : public project::ProjectTarget,
     void EnableRunInOrderIfIdle();
     bool IsChecked(const char* name) const;
     void StopMotor(int motor);
+    // Stop, and in "USB" the motor's list in the module cleared (the panel's Stop).
+    void EndModuleRun(int motor);
 
     // Menu handlers.
     void NewProject1Click();

@@ -1,5 +1,6 @@
 #include "usb/ClockCalibration.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,9 +8,20 @@
 
 namespace usb {
 
+double ClockCalibration::Unwrapped(double hostSeconds) const {
+    const double t = hostSeconds + wrapOffset_;
+    return t < latestHost_ - kHostWrapSeconds / 2 ? t + kHostWrapSeconds : t;
+}
+
 int ClockCalibration::AddSample(double hostSeconds, double moduleTicks) {
     std::lock_guard lock(mutex_);
-    samples_[clockSampleIndex_] = {hostSeconds, moduleTicks, true};
+    double host = hostSeconds + wrapOffset_;
+    if (host < latestHost_ - kHostWrapSeconds / 2) {  // the tick count has wrapped
+        wrapOffset_ += kHostWrapSeconds;
+        host += kHostWrapSeconds;
+    }
+    latestHost_ = std::max(latestHost_, host);
+    samples_[clockSampleIndex_] = {host, moduleTicks, true};
     clockSampleIndex_ = (clockSampleIndex_ + 1) % kSampleCount;
     samples_[clockSampleIndex_] = Sample{};
 
@@ -73,6 +85,7 @@ int64_t ClockCalibration::SecondsToTicks(double seconds) const {
 double ClockCalibration::ModuleTicksAt(double hostSeconds) const {
     const double rate = TicksPerSecond();
     std::lock_guard lock(mutex_);
+    hostSeconds = Unwrapped(hostSeconds);
     double best = -1;
     for (const Sample& sample : samples_) {
         if (!sample.Filled) continue;

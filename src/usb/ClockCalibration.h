@@ -8,6 +8,10 @@
 // afresh with every emptying. An empty slot is marked by a flag rather than by a host time of 0,
 // so that a sample taken when the host clock reads 0 still counts.
 //
+// Host times come from the 32-bit millisecond tick count, which wraps every 49.7 days. Each
+// host time is unwrapped before it is used (a time more than half a wrap behind the latest
+// sample has passed a wrap), so the fit never sees time run backwards across the wrap.
+//
 // Threads: AddSample runs on the receive thread; Clear on the window's thread (every opening of
 // the link); TicksPerSecond and SecondsToTicks on any thread. A lock guards the samples, and the
 // rate is an atomic so that a reader never sees half a value.
@@ -25,6 +29,7 @@ class ClockCalibration {
     static constexpr double kDefaultTicksPerSecond = 7812;
     static constexpr int kSampleCount = 32;
     static constexpr int kPairsNeeded = 20;
+    static constexpr double kHostWrapSeconds = 4294967.296;  // 2^32 ms
 
     // Stores one sample and recomputes the rate. Returns the number of pairs with a positive host
     // time difference that the rate was (or, below kPairsNeeded, would have been) taken from.
@@ -51,8 +56,13 @@ class ClockCalibration {
         bool Filled = false;
     };
 
+    // hostSeconds on the unwrapped time line of the samples. Under the lock.
+    double Unwrapped(double hostSeconds) const;
+
     mutable std::mutex mutex_;
     std::array<Sample, kSampleCount> samples_{};
+    double wrapOffset_ = 0;       // whole wraps passed, in seconds
+    double latestHost_ = -1e300;  // the latest unwrapped sample time
     int clockSampleIndex_ = 0;
     std::atomic<double> ticksPerSecond_{kDefaultTicksPerSecond};
 };

@@ -53,26 +53,36 @@ void TUsbProtocol::ClearCommandList(int32_t target) {
     // sent between the module's clear and the host's.
     if (target == 0) {
         RingLocks locks = LockAllRings();
-        if (portSetting_.load() == kPortUsb && Connected())
-            ports_.channel.SendReport(ClearCommandListReport(0));
-        for (MotorChannel& channel : channels_)
-            channel.Clear();
+        ClearCommandListLocked(0);
     } else {
-        MotorChannel& channel = channels_[target - 1];
-        std::lock_guard lock(channel.mutex);
-        if (portSetting_.load() == kPortUsb && Connected())
-            ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(target)));
-        channel.Clear();
+        std::lock_guard lock(channels_[target - 1].mutex);
+        ClearCommandListLocked(target);
     }
+}
+
+void TUsbProtocol::ClearCommandListLocked(int32_t target) {
+    if (portSetting_.load() == kPortUsb && Connected())
+        ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(target)));
+    for (int i = 0; i < kMotorCount; ++i)
+        if (target == 0 || target == i + 1) channels_[i].Clear();
+}
+
+void TUsbProtocol::EndRunInOrder() {
+    std::lock_guard lock(chainMutex_);
+    chainEnded_ = true;
+}
+
+void TUsbProtocol::ResumeRunInOrder() {
+    std::lock_guard lock(chainMutex_);
+    chainEnded_ = false;
 }
 
 void TUsbProtocol::GetMotorStatus() {
     if (!(UsbPort() && Connected())) return;
     {
         std::lock_guard lock(statusMutex_);
-        statusRequests_.push_back(sentSegments_.load());
+        statusRequests_.push_back({sentSegments_.load(), ++statusRequestsSent_});
         if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
-        ++statusRequestsSent_;
     }
     ports_.channel.SendReport(GetMotorStatusReport());
 }
@@ -90,6 +100,9 @@ void TUsbProtocol::DirectOutput(uint8_t phaseByte) {
 void TUsbProtocol::StartMotor(int32_t motorIndex) {
     if (motorIndex < 0 || motorIndex >= kMotorCount) return;
     if (ProgramCount(motorIndex) <= 0) return;
+    // Without the module nothing would play the run: the motor stays idle.
+    if (!Connected()) return;
+    ResumeRunInOrder();
     motion::TStepperMotor& motor = *motors_[motorIndex];
     // Stop first and outside the ring lock (it waits for the motor's timer event); a stopped
     // motor is not filled, so nothing new is queued before the discard below.
@@ -112,6 +125,8 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
 void TUsbProtocol::StartAll() {
     for (motion::TStepperMotor* motor : motors_)
         motor->Stop();
+    if (!Connected()) return;  // nothing would play the runs: every motor stays idle
+    ResumeRunInOrder();
     {
         RingLocks locks = LockAllRings();
         for (MotorChannel& channel : channels_)
@@ -130,8 +145,21 @@ void TUsbProtocol::StartAll() {
 
 void TUsbProtocol::StartReset(int32_t target) {
     if (!Connected()) return;
+    const bool one = target >= 1 && target <= kMotorCount;
+    const int first = one ? target - 1 : 0;
+    const int last = one ? target - 1 : kMotorCount - 1;
+    // The reset interrupts the runs of the motors it resets, and a chain ends with it. The
+    // motors stop before their rings are locked (a Stop waits for the motor's timer event).
+    EndRunInOrder();
+    for (int i = first; i <= last; ++i)
+        motors_[i]->Stop();
+    // From the clear to the start-reset request the range's rings stay locked: no program
+    // segment of these motors can go out between their reset segments and the request.
+    std::array<std::unique_lock<std::mutex>, kMotorCount> locks;
+    for (int i = first; i <= last; ++i)
+        locks[i] = std::unique_lock(channels_[i].mutex);
     UsbReport buffer{};
-    ClearCommandList(target);
+    ClearCommandListLocked(one ? target : 0);
 
     // Until the start-reset request has gone out, no status report may narrow the mask: one
     // answering an earlier request would end the new reset before the module has begun it.
@@ -139,11 +167,8 @@ void TUsbProtocol::StartReset(int32_t target) {
         std::lock_guard lock(statusMutex_);
         resetAnswersFrom_ = UINT64_MAX;
     }
-    int first = 0;
-    int last = kMotorCount - 1;
     uint8_t mask = 0x0F;
-    if (target >= 1 && target <= kMotorCount) {
-        first = last = target - 1;
+    if (one) {
         const uint8_t bit = static_cast<uint8_t>(1u << first);
         mask = motors_[first]->ResetDirection() != motion::kDirNone
                    ? static_cast<uint8_t>(resetMask_.fetch_or(bit) | bit)
@@ -197,11 +222,18 @@ void TUsbProtocol::ResetUsbBuffers() {
         motor->Stop();
     ClearSegmentRings();
     clock_.Clear();
-    resetMask_.store(0);
+    AbandonReset();
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
-    statusAnswers_ = statusRequestsSent_;
     resetAnswersFrom_ = statusRequestsSent_;
+}
+
+void TUsbProtocol::AbandonReset() {
+    // No module will tell this reset's end any more: it ends in the window too.
+    if (resetMask_.exchange(0) == 0) return;
+    for (int32_t button = 0; button <= kMotorCount; ++button)
+        ports_.window.ShowResetCaption(button);
+    ports_.window.SetResetIdle();
 }
 
 void TUsbProtocol::ReceiveThreadStarted() {
@@ -285,11 +317,21 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     for (int i = 0; i < kMotorCount; ++i)
         motors_[i]->SetPhase(static_cast<uint8_t>(report[3] >> (2 * i) & 3));
 
+    // The module answers requests in the order they were sent: this report answers the oldest
+    // request still waiting. It does not count the segments sent after that request, so for
+    // their motors it is passed over like a late clock report. An answer that no request is
+    // waiting for counts everything sent.
+    StatusRequest answered{UINT64_MAX, 0};
     bool aboutTheReset = false;
     {
         std::lock_guard lock(statusMutex_);
-        statusAnswers_ = std::min(statusAnswers_ + 1, statusRequestsSent_);
-        aboutTheReset = statusAnswers_ > resetAnswersFrom_;
+        if (!statusRequests_.empty()) {
+            answered = statusRequests_.front();
+            statusRequests_.pop_front();
+        } else {
+            answered.Number = statusRequestsSent_;
+        }
+        aboutTheReset = answered.Number > resetAnswersFrom_;
     }
     if (resetMask_.load() != 0 && aboutTheReset) {
         const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
@@ -303,36 +345,34 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         }
     }
 
-    uint64_t answeredAt = UINT64_MAX;  // unrequested: counts everything sent
-    {
-        std::lock_guard lock(statusMutex_);
-        // Judged against the latest request: the answers to earlier ones are on their way too.
-        if (!statusRequests_.empty()) answeredAt = statusRequests_.back();
-        statusRequests_.clear();
-    }
     for (int i = 0; i < kMotorCount; ++i) {
-        if (channels_[i].lastSegment.load() > answeredAt)
+        if (channels_[i].lastSegment.load() > answered.SentSegments)
             continue;  // written before the last sends
         const int32_t places = report[4 + i];
         SetFreePlaces(i, places);
         motion::TStepperMotor& motor = *motors_[i];
-        if (motor.PassCompleted() && places == kModulePlaces && NothingQueued(i)) {
-            // The module has played everything of the pass, and the host has nothing of it
-            // left to send (an empty list with records still queued is only a gap).
-            motor.SetPassCompleted(false);
-            motor.SetFinished(true);
-            if (StartNextInOrder()) sendFlag_ = true;
-        }
+        // The module has played everything of the pass, and the host has nothing of it left to
+        // send (an empty list with records still queued is only a gap). Taken in one step, so
+        // that a Stop in between gives the pass up instead of finishing it.
+        if (places == kModulePlaces && motor.PassCompleted() && NothingQueued(i) &&
+            motor.TakeCompletedPass() && StartNextInOrder())
+            sendFlag_ = true;
     }
 
-    bool allFinished = true;
+    // In "USB (slow)" the host times the runs and the window keeps "Run in order" itself.
+    if (portSetting_.load() != kPortUsb) return;
+    bool allIdle = true;
     for (const motion::TStepperMotor* motor : motors_)
-        allFinished = allFinished && motor->Finished();
-    ports_.window.EnableRunInOrder(allFinished);
+        allIdle = allIdle && motor->Idle();
+    ports_.window.EnableRunInOrder(allIdle);
 }
 
 bool TUsbProtocol::StartNextInOrder() {
     if (!runInOrder_.load()) return false;
+    // Held across the start, so that a synchronous Stop or a reset (EndRunInOrder, then their
+    // Stops) either comes first and no motor starts, or comes after and stops this one.
+    std::lock_guard chain(chainMutex_);
+    if (chainEnded_) return false;
     // Past motor 4 the chain goes on only with "Loop".
     if (inOrderWrapped_.load() && !runInOrderLoop_.load()) return false;
     const int32_t next = inOrderIndex_.load();
@@ -383,16 +423,20 @@ void TUsbProtocol::Fill(int motorIndex) {
 
         const double p = motor.NextPeriod();
         if (motor.PassCompleted() && runInOrder) {
-            // The program has been handed out: the chain moves on. The step of p stays.
+            // The program has been handed out: the chain moves on, and this motor's run ends
+            // with it (a looping one would otherwise be streamed again when the chain comes
+            // round). The step of p stays; the next start begins at the first step anyway.
+            motor.SetRunning(false);
             AdvanceInOrder();
             return;
         }
         // A period of 0 or less is never timed: the run stalls here, as a host-timed one does.
         if (!(p > 0)) return;
+        // The end marker is no step: the program stays at its first step for the next start.
+        if (p > kEndOfProgramLimit) return;
         const double stepTime = motor.NextStepTime();
         motor.AdvanceStep();
         ++pulled;
-        if (p > kEndOfProgramLimit) return;
 
         int64_t ticks = SecondsToTicks(p);
         if (ticks < 1) ticks = 1;

@@ -145,9 +145,17 @@ class TUsbProtocol {
     // running and, without "Run in order", motors 2 to 4 as well; then a status request.
     void StartAll();
 
+    // The operator stopped every motor (synchronous Stop) or a reset begins: "Run in order"
+    // starts no further motor until the next start (window's thread, before the Stops).
+    void EndRunInOrder();
+
     // Module reset (window's thread, when connected). target 0 (or outside 1..4) = all motors.
+    // The motors it resets stop first, and the chain ends.
     void StartReset(int32_t target);
     void CancelReset(int32_t target);
+    // The reset in progress can no longer end in the module (the link was reopened or closed):
+    // the mask is emptied, every Reset button shows "Reset" and the reset-idle flag is set.
+    void AbandonReset();
 
     // Hooks of the link (UsbLinkClient's receive-side and buffer calls, forwarded by the
     // window, which keeps ReleaseParallelPort for itself).
@@ -208,6 +216,9 @@ class TUsbProtocol {
     bool UsbPort() const;  // port setting 0 or 1
     double Now() const;
     RingLocks LockAllRings();
+    // ClearCommandList with the ring locks of its target already held.
+    void ClearCommandListLocked(int32_t target);
+    void ResumeRunInOrder();
     int32_t ProgramCount(int motorIndex) const;
     // Free places and the send flag's rule for one motor (receive thread, no ring lock held).
     void SetFreePlaces(int motorIndex, int32_t places);
@@ -240,14 +251,21 @@ class TUsbProtocol {
     // went out: the module answers a request as it reads it, so its answer does not count the
     // segments sent after it, and for their motors it is passed over like a late clock report.
     std::atomic<uint64_t> sentSegments_{0};
+    struct StatusRequest {
+        uint64_t SentSegments;  // sentSegments_ when it went out
+        uint64_t Number;        // 1 for the first request ever sent
+    };
     std::mutex statusMutex_;
-    std::deque<uint64_t> statusRequests_;
-    // Status requests sent and answers received so far (the module answers in order), and the
-    // count of requests sent when the latest start-reset request went out: only answers beyond
-    // it may narrow the reset mask. UINT64_MAX while a reset is being started. Under statusMutex_.
+    // The requests not yet answered, oldest first (the module answers in order); the number of
+    // requests sent so far; and that number when the latest start-reset request went out: only
+    // answers to later requests may narrow the reset mask. UINT64_MAX while a reset is being
+    // started. Under statusMutex_.
+    std::deque<StatusRequest> statusRequests_;
     uint64_t statusRequestsSent_ = 0;
-    uint64_t statusAnswers_ = 0;
     uint64_t resetAnswersFrom_ = 0;
+    // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
+    std::mutex chainMutex_;
+    bool chainEnded_ = false;
     bool sendFlag_ = false;          // receive thread only
     double lastResetPoll_ = -1e300;  // host seconds; receive thread only
 };

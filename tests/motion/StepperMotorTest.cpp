@@ -372,6 +372,53 @@ TEST_F(StepperMotorTest, JogAtControlFrequencyZeroStepsEveryTenSeconds) {
     EXPECT_EQ(recorder.Trace(), "R@10000 R@20000 R@30000");
 }
 
+TEST_F(StepperMotorTest, AJogLimitedAtOnceTakesItsFirstStepOnTheTimer) {
+    motor.SetMaxFrequency(10);
+    motor.SetControlFrequency(50);
+    motor.Step(R);
+    EXPECT_FALSE(motor.TryStep(R));  // the limiter would wait: nothing is done
+    EXPECT_EQ(service.SleptMs(), 0u);
+    motor.StartJog(R, /*stepAtOnce=*/true);
+    service.Advance(1);  // the timer's first event, at once, waits out the limiter
+    EXPECT_EQ(recorder.Count('R'), 2u);
+    EXPECT_GE(service.NowMs(), 100u);
+    motor.Stop();
+    const size_t steps = recorder.events.size();
+    service.Advance(500);
+    EXPECT_EQ(recorder.events.size(), steps);
+    EXPECT_TRUE(motor.TryStep(L));  // the limiter's allowance has passed
+}
+
+TEST_F(StepperMotorTest, AJogNeverPlaysAPulledRun) {
+    // "USB": the module plays the program; the motor's timer may only jog.
+    SetProgram(motor, {{100, 1000.0, 0.0, R}});
+    motor.Stop();
+    motor.SetRunning(true);
+    motor.SetControlFrequency(10);
+    motor.StartJog(L);
+    service.Advance(350);
+    EXPECT_EQ(recorder.Trace(), "L@100 L@200 L@300");
+    EXPECT_TRUE(motor.RunsInModule());
+    EXPECT_FALSE(motor.Idle());
+    motor.Stop();
+    EXPECT_FALSE(motor.RunsInModule());
+    EXPECT_TRUE(motor.Idle());
+}
+
+TEST_F(StepperMotorTest, AStopGivesUpACompletedPass) {
+    SetProgram(motor, {{1, 10.0, 0.0, R}});
+    motor.Stop();
+    motor.SetRunning(true);
+    motor.NextPeriod();
+    motor.AdvanceStep();
+    EXPECT_EQ(motor.NextPeriod(), TStepperMotor::kEndOfProgram);
+    ASSERT_TRUE(motor.PassCompleted());
+    motor.Stop();
+    EXPECT_FALSE(motor.TakeCompletedPass());  // the module's end no longer finishes it
+    EXPECT_EQ(motor.NextPeriod(), 0);         // a stopped motor hands out nothing
+    EXPECT_EQ(motor.StepCounter(), 0);
+}
+
 // --- pulled interface ------------------------------------------------------------------------
 
 TEST_F(StepperMotorTest, NextPeriodIsKeptUntilAdvanceStep) {

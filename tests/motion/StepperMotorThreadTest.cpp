@@ -145,5 +145,23 @@ TEST_F(MotorsOnRealTimers, JoggingAndSpaceKeyStepsFromTwoThreads) {
     EXPECT_EQ(motor.Position(), (steps - 50) - 50);
 }
 
+TEST_F(MotorsOnRealTimers, AStopEndsARateLimiterWaitAtOnceAndNoStepFollows) {
+    // 0.1 Hz: the program's second step waits 10 s in the limiter on the timer thread.
+    TStepperMotor& motor = *motors[0];
+    motor.SetMaxFrequency(0.1);
+    {
+        auto program = motor.LockProgram();
+        program->Add() = {5, 100.0, 0.0, kDirRight};
+    }
+    motor.StartProgram();
+    std::this_thread::sleep_for(milliseconds(100));  // the second step is waiting now
+    const auto start = std::chrono::steady_clock::now();
+    motor.Stop();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(2));  // not the rest of the 10 s wait
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(counters.steps[0].load(), 1);
+}
+
 }  // namespace
 }  // namespace motion

@@ -101,5 +101,22 @@ TEST(ClockCalibrationTest, ClearStartsAfresh) {
     EXPECT_EQ(clock.TicksPerSecond(), 7812);
 }
 
+TEST(ClockCalibrationTest, TheFitHoldsAcrossTheWrapOfTheMillisecondCount) {
+    // Reports every 8 ms at 7812.5 ticks/s while the host's 32-bit tick count wraps.
+    ClockCalibration clock;
+    const uint64_t startMs = 4294967296ull - 160;
+    for (int k = 0; k < 60; ++k) {
+        const uint64_t ms = startMs + 8 * static_cast<uint64_t>(k);
+        const double host = static_cast<double>(static_cast<uint32_t>(ms)) * 0.001;
+        clock.AddSample(host, 1000 + k * 62.5);
+        if (k >= 20) {
+            EXPECT_NEAR(clock.TicksPerSecond(), 7812.5, 0.01) << k;
+        }
+    }
+    // After the wrap the module's clock is still told from the (wrapped) host time.
+    const double nowHost = static_cast<double>(static_cast<uint32_t>(startMs + 8 * 59)) * 0.001;
+    EXPECT_NEAR(clock.ModuleTicksAt(nowHost), 1000 + 59 * 62.5, 1e-3);
+}
+
 }  // namespace
 }  // namespace usb

@@ -287,6 +287,7 @@ TEST_F(ProtocolTest, FreePlacesDecideWhatMayGoOut) {
     const Case cases[] = {{3, true, 1}, {2, true, 0}, {2, false, 1}, {1, false, 0}, {0, false, 0}};
     SetProgram(3, {{1, 1, 0, kDirNone}}, true);  // runs, sends nothing for a long while
     protocol->StartMotor(3);
+    Dispatch(Status({0, 0, 0, 12}));  // the module answers every request, in order
     for (const Case& c : cases) {
         if (c.counted) {
             SetProgram(0, {{2000, 1000, 0, kDirRight}});
@@ -299,6 +300,8 @@ TEST_F(ProtocolTest, FreePlacesDecideWhatMayGoOut) {
         channel.Take();
         ASSERT_FALSE(protocol->Ring(0).AtSend.Empty());
         // Fewer than 3 places set no send flag; motor 4, running with room, sets it.
+        protocol->GetMotorStatus();
+        channel.Take();
         Dispatch(Status({c.free, 0, 0, 12}));
         size_t sent = 0;
         for (const Segment& s : Segments(channel.Take()))
@@ -551,6 +554,155 @@ TEST_F(ProtocolTest, ASingleStartIsStreamedOnlyWhileItHasAProgram) {
     EXPECT_EQ(channel.Take(), std::vector<UsbReport>{GetMotorStatusReport()});
 }
 
+// ---- What a Stop, a reset or a lost module ends ------------------------------------------
+
+// Four programs in a chain (the last one long), each fully handed out to an empty list.
+class StoppedChainTest : public ProtocolTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    void StartChain() {
+        for (int i = 0; i < 4; ++i)
+            SetProgram(i, {{10, 100, 0, kDirRight}});
+        protocol->SetRunInOrder(true);
+        protocol->SetRunInOrderLoop(true);
+        protocol->StartAll();
+        channel.Take();
+        Dispatch(Status({12, 12, 12, 12}));  // motor 1's whole program goes out
+        ASSERT_EQ(Segments(channel.Take()).size(), 1u);
+        ASSERT_TRUE(motors[0]->PassCompleted());  // handed out, the module still plays it
+    }
+};
+
+TEST_P(StoppedChainTest, AStoppedChainStartsNoFurtherMotor) {
+    StartChain();
+    if (GetParam()) {
+        // The synchronous Stop: the chain ends, then every motor stops and every list clears.
+        protocol->EndRunInOrder();
+        for (auto& motor : motors)
+            motor->Stop();
+        protocol->ClearCommandList(0);
+    } else {
+        // Motor 1's own Stop while the module plays its last segment.
+        motors[0]->Stop();
+        protocol->ClearCommandList(1);
+    }
+    channel.Take();
+    for (int pass = 0; pass < 4; ++pass) {
+        timers.Advance(8);
+        Dispatch(Status({12, 12, 12, 12}));  // every list empty: the clear took it all
+    }
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    for (auto& motor : motors)
+        EXPECT_FALSE(motor->Running());
+    EXPECT_EQ(window.Take().back(), "run in order on");
+    // A new start runs the chain again.
+    protocol->StartAll();
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(SynchronousOrPanelStop, StoppedChainTest, ::testing::Bool());
+
+TEST_F(ProtocolTest, AMotorTheChainLeavesEndsItsRunAlsoWhenItLoops) {
+    SetProgram(0, {{5, 100, 0, kDirRight}}, /*looping=*/true);
+    SetProgram(1, {{5, 100, 0, kDirLeft}});
+    protocol->SetRunInOrder(true);
+    protocol->StartAll();
+    std::vector<int> order;
+    for (int pass = 0; pass < 6; ++pass) {
+        Dispatch(Status({12, 12, 12, 12}));
+        for (const Segment& segment : Segments(channel.Take()))
+            order.push_back(segment.motor);
+        if (pass == 0) {
+            EXPECT_FALSE(motors[0]->Running());  // the chain has moved on
+        }
+    }
+    // Without the chain's "Loop" motor 1 is not streamed again when the index comes round.
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    for (auto& motor : motors)
+        EXPECT_TRUE(motor->Idle());
+}
+
+TEST_F(ProtocolTest, AModuleResetEndsTheRunsOfTheMotorsItResets) {
+    SetProgram(3, {{6000, 1000, 0, kDirRight}}, /*looping=*/true);
+    SetProgram(0, {{6000, 1000, 0, kDirRight}});
+    protocol->StartMotor(0);
+    StartAndStream(3);
+    protocol->StartReset(4);
+    EXPECT_FALSE(motors[3]->Running());
+    EXPECT_TRUE(motors[0]->Running());  // not reset: its run goes on
+    const auto sent = channel.Take();
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_EQ(sent[sent.size() - 3], ClearCommandListReport(4));
+    EXPECT_EQ(sent.back()[1], 0x09);
+    // The reset's end (motor 4's bit clear): nothing more of motor 4's program goes out.
+    protocol->GetMotorStatus();
+    Dispatch(Status({12, 12, 12, 12}, 0x00));
+    for (const Segment& segment : Segments(channel.Take()))
+        EXPECT_NE(segment.motor, 4);
+}
+
+TEST_F(ProtocolTest, AReopeningEndsTheResetInTheWindowToo) {
+    protocol->StartReset(2);
+    ASSERT_EQ(protocol->ResetMask(), 0x02);
+    window.Take();
+    protocol->ResetUsbBuffers();
+    EXPECT_EQ(protocol->ResetMask(), 0);
+    EXPECT_EQ(window.Take(), (std::vector<std::string>{"caption 0", "caption 1", "caption 2",
+                                                       "caption 3", "caption 4", "reset idle"}));
+    protocol->ResetUsbBuffers();  // no reset in progress: nothing to end
+    EXPECT_TRUE(window.Take().empty());
+}
+
+TEST_F(ProtocolTest, StartsWithoutTheModuleLeaveEveryMotorIdle) {
+    for (int i = 0; i < 4; ++i)
+        SetProgram(i, {{5, 100, 0, kDirRight}});
+    channel.connected = false;
+    protocol->StartMotor(2);
+    protocol->StartAll();
+    for (auto& motor : motors) {
+        EXPECT_FALSE(motor->Running());
+        EXPECT_TRUE(motor->Idle());
+    }
+}
+
+TEST_F(ProtocolTest, AStreamedProgramIsBackAtItsFirstStepForAHostTimedStart) {
+    SetProgram(0, {{3, 100, 0, kDirRight}});
+    StartAndStream(0);
+    ASSERT_FALSE(motors[0]->Running());
+    EXPECT_EQ(motors[0]->StepIndex(), 0);
+    EXPECT_EQ(motors[0]->StepCounter(), 0);  // the end marker took no step
+}
+
+TEST_F(ProtocolTest, StatusReportsInUsbSlowLeaveRunInOrderToTheWindow) {
+    protocol->SetPortSetting(TUsbProtocol::kPortUsbSlow);
+    SetProgram(0, {{1, 100, 0, kDirRight}});
+    motors[0]->StartProgram();
+    timers.Advance(100);  // the host-timed run ends by itself
+    ASSERT_FALSE(motors[0]->Running());
+    EXPECT_TRUE(motors[0]->Idle());
+    protocol->GetMotorStatus();
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_TRUE(window.Take().empty());
+}
+
+TEST_F(ProtocolTest, StatusAnswersAreMatchedToTheirRequestsInOrder) {
+    SetProgram(0, {{5000, 1000, 0, kDirRight}});
+    StartAndStream(0);           // four counted segments fill the list
+    protocol->GetMotorStatus();  // A: before the next segments
+    channel.Take();
+    timers.Advance(300);
+    Dispatch(Clock(0, 0b11));  // room again: more segments go out
+    ASSERT_FALSE(Segments(channel.Take()).empty());
+    protocol->GetMotorStatus();  // B: after them
+    channel.Take();
+    // A's answer was written before those segments arrived: its empty list is stale.
+    Dispatch(Status({12, 12, 12, 12}));
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    Dispatch(Status({12, 12, 12, 12}));  // B's answer counts
+    EXPECT_FALSE(Segments(channel.Take()).empty());
+}
+
 // ---- Module reset and status reports ------------------------------------------------------
 
 TEST_F(ProtocolTest, ResetOfMotorTwoAlone) {
@@ -757,11 +909,18 @@ namespace {
 class LateReportTest : public ::testing::Test, public ProtocolBench {
   protected:
     // A long constant run on motor 1, calibrated clock reports every 8 ms up to moduleTicks.
-    void StartLongRun() {
+    // 25 clock reports of a calibrated module, and the answer to the status request that the
+    // third of them brings.
+    void Calibrate() {
         for (uint64_t k = 0; k < 25; ++k) {
             timers.SetNowMs(timers.NowMs() + 8);
             Dispatch(Clock(k * 62, 0xFF));
         }
+        channel.Take();
+        Dispatch(Status({12, 12, 12, 12}));
+    }
+    void StartLongRun() {
+        Calibrate();
         SetProgram(0, {{5000, 1000, 0, kDirRight}});
         protocol->StartMotor(0);
         channel.Take();
@@ -801,10 +960,7 @@ TEST_F(LateReportTest, AStatusAnswerToARequestOlderThanTheLastSegmentsIsPassedOv
 }
 
 TEST_F(LateReportTest, AnEmptyListAfterTheLastStepsBringsTheStatusThatFinishesTheMotor) {
-    for (uint64_t k = 0; k < 25; ++k) {
-        timers.SetNowMs(timers.NowMs() + 8);
-        Dispatch(Clock(k * 62, 0xFF));
-    }
+    Calibrate();
     SetProgram(0, {{3, 100, 0, kDirRight}});
     protocol->StartMotor(0);
     channel.Take();
