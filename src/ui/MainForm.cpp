@@ -820,9 +820,16 @@ void TMainForm::EnableRunInOrderIfIdle() {
     EnableWindow(Control("CheckBox5"), !anyBusy);
 }
 
-void TMainForm::EndModuleRun(int motor) {
+void TMainForm::StopAndClearList(int motor) {
     StopMotor(motor);
     protocol_->ClearCommandList(motor + 1);
+}
+
+void TMainForm::EndRunInModule(int motor) {
+    // The host must not step a motor under a run that the module plays.
+    if (!motors_[static_cast<size_t>(motor)]->RunsInModule()) return;
+    StopAndClearList(motor);
+    EnableRunInOrderIfIdle();
 }
 
 void TMainForm::StartMotor(int motor) {
@@ -849,7 +856,7 @@ void TMainForm::Button2Click(const ControlEntry& sender) {
 
 void TMainForm::Button1Click(const ControlEntry& sender) {
     // The motor first: a running motor would otherwise refill its ring right after the clear.
-    EndModuleRun(sender.Tag);
+    StopAndClearList(sender.Tag);
     EnableRunInOrderIfIdle();
 }
 
@@ -1030,12 +1037,8 @@ bool TMainForm::ResetDrive(int t, HWND button) {
 
 void TMainForm::JogMouseDown(int motor, uint8_t direction) {
     motion::TStepperMotor& m = *motors_[static_cast<size_t>(motor)];
-    // A run the module plays ends first: the host must not step the motor under it (and the
-    // release would end it anyway).
-    if (m.RunsInModule()) {
-        EndModuleRun(motor);
-        EnableRunInOrderIfIdle();
-    }
+    // The release would end the run anyway.
+    EndRunInModule(motor);
     // The first step at once; when the rate limiter would make it wait, the jog's timer takes
     // it, so that the window never sleeps.
     const bool stepped = m.TryStep(direction);
@@ -1049,7 +1052,9 @@ void TMainForm::JogMouseUp(int motor) {
 
 void TMainForm::JogKeyDown(int motor, uint8_t direction, WPARAM key) {
     // One step per key-down, the keyboard's auto-repeat included; no jog.
-    if (key == kSpaceKey) motors_[static_cast<size_t>(motor)]->Step(direction);
+    if (key != kSpaceKey) return;
+    EndRunInModule(motor);
+    motors_[static_cast<size_t>(motor)]->Step(direction);
 }
 
 LRESULT CALLBACK TMainForm::JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,

@@ -224,7 +224,9 @@ class TMainForm final : public project::ProjectTarget,
     bool IsChecked(const char* name) const;
     void StopMotor(int motor);
     // Stop, and in "USB" the motor's list in the module cleared (the panel's Stop).
-    void EndModuleRun(int motor);
+    void StopAndClearList(int motor);
+    // A jog on a motor whose run the module plays ends that run first.
+    void EndRunInModule(int motor);
 
     // Menu handlers.
     void NewProject1Click();

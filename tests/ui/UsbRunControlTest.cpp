@@ -217,5 +217,74 @@ TEST_F(UsbRunControlTest, ModuleResetEndsAtTheSwitchesAndTheCaptionsReturn) {
     EXPECT_TRUE(desktop_.Messages().empty());
 }
 
+// Four programs chained with "Loop", motor 1 fully handed out to the module at once: a Stop
+// ends the chain, and no motor starts that the operator did not start.
+class StoppedChainWindowTest : public UsbRunControlTest,
+                               public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StoppedChainWindowTest, NoMotorStartsAfterTheStop) {
+    for (int m = 0; m < 4; ++m)
+        Program(m, 1500, 1000.0);
+    Check("CheckBox5");
+    Check("CheckBox6");
+    Click("Button9");
+    ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 100; }, 5000));
+    const size_t clears = Received("00 07") + Received("00 17");
+    Click(GetParam());  // the synchronous Stop or motor 1's own
+    ASSERT_TRUE(WaitFor([&] { return Received("00 07") + Received("00 17") > clears; }, 2000));
+    PumpFor(200);
+    const size_t played = Steps(1).size();
+    PumpFor(1500);  // longer than motor 1's program
+    EXPECT_EQ(Steps(1).size(), played);
+    EXPECT_TRUE(Steps(2).empty());
+    EXPECT_TRUE(Steps(3).empty());
+    EXPECT_TRUE(Steps(4).empty());
+    EXPECT_FALSE(AnyRunning());
+    EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, StoppedChainWindowTest, ::testing::Values("Button10", "Button1"));
+
+TEST_F(UsbRunControlTest, AModuleResetEndsTheRunItInterrupts) {
+    Program(3, 6000, 1000.0);
+    Check("CheckBox4");  // a looping program would otherwise play on for ever after the reset
+    Click("Button31");
+    ASSERT_TRUE(WaitFor([&] { return Steps(4).size() >= 300; }, 5000));
+    form_->SetResetDirection(3, motion::kDirLeft);  // back toward the switch at 0
+    Click("Button47");
+    EXPECT_FALSE(form_->Motor(3).Running());
+    ASSERT_TRUE(WaitFor([&] { return Text(form_->Control("Button47")) == "Reset"; }, 5000));
+    PumpFor(100);
+    const std::vector<TraceLine> afterReset = Steps(4);
+    ASSERT_FALSE(afterReset.empty());
+    EXPECT_EQ(afterReset.back().position, 0);  // at the switch
+    PumpFor(700);
+    EXPECT_EQ(Steps(4).size(), afterReset.size());  // nothing of the program after the reset
+    EXPECT_FALSE(AnyRunning());
+}
+
+TEST_F(UsbRunControlTest, AJogDuringAModuleRunEndsItAndJogsAtTheControlFrequency) {
+    Program(0, 2000, 500.0);
+    Click("Button2");
+    ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 20; }, 5000));
+    const size_t outputsBefore = Received("00 0a");
+    HWND jog = form_->Control("Button6");
+    SendMessageA(jog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    EXPECT_FALSE(form_->Motor(0).Running());
+    PumpFor(300);
+    SendMessageA(jog, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    PumpFor(300);
+    // 10 Hz for 0.3 s: one step at once and about three more, each one direct output; not the
+    // program's 500 steps per second timed by the host.
+    const size_t outputs = Received("00 0a") - outputsBefore;
+    EXPECT_GE(outputs, 2u);
+    EXPECT_LE(outputs, 6u);
+    EXPECT_GE(Received("00 17"), 1u);  // the module's list of motor 1 was cleared
+    const size_t played = Steps(1).size();
+    PumpFor(500);
+    EXPECT_EQ(Steps(1).size(), played);  // the module plays nothing more of the program
+    EXPECT_LT(played, 2000u);
+}
+
 }  // namespace
 }  // namespace ui
