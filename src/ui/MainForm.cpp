@@ -436,6 +436,7 @@ void TMainForm::FormCreate() {
         *this, &portStatus_);
     portStatus_.Bind(handle_, kMsgTextDisplay, kPortStatusDisplay);
     // 5. The motors with their callbacks, their symbols, their editors; tallies 0.
+    view_.Clear();
     for (int m = 0; m < kMotorCount; ++m) {
         const size_t i = static_cast<size_t>(m);
         motors_[i] = std::make_unique<motion::TStepperMotor>(m, ports_.timers);
@@ -450,8 +451,6 @@ void TMainForm::FormCreate() {
         icons_[i] = TAnimatedMotorIcon::Create(panels_[i], PanelControlId(m, kRowIcon));
         RegisterControl(PanelControlId(m, kRowIcon), PanelControls()[kRowIcon].Names[m], m, m,
                         Handler::kNone, icons_[i] != nullptr ? icons_[i]->Handle() : nullptr);
-        std::lock_guard lock(viewMutex_);
-        views_[i] = MotorView{};
     }
     protocol_ = std::make_unique<usb::TUsbProtocol>(
         usb::TUsbProtocol::Ports{*link_, ports_.timers, *this},
@@ -684,34 +683,11 @@ void TMainForm::Parallelportsettings1Click() {
 
 void TMainForm::StepEvent(int32_t motor, uint8_t direction) {
     if (motor < 0 || motor >= kMotorCount) return;
-    float turn;
-    int32_t delta;
-    if (direction == motion::kDirRight) {
-        turn = -6.0f;  // clockwise on screen
-        delta = 1;
-    } else if (direction == motion::kDirLeft) {
-        turn = 6.0f;
-        delta = -1;
-    } else {
+    if (direction != motion::kDirRight && direction != motion::kDirLeft)
         return;  // no step: nothing turns, counts or is written
-    }
-    const bool running = motors_[static_cast<size_t>(motor)]->Running();
-    bool post;
-    {
-        std::lock_guard lock(viewMutex_);
-        MotorView& view = views_[static_cast<size_t>(motor)];
-        view.Angle = NormaliseIconAngle(view.Angle + turn);
-        if (!running) {
-            view.Tally += delta;
-            view.TallyChanged = true;
-        }
-        post = !view.Posted;
-        view.Posted = true;
-    }
-    if (post && PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0) {
-        std::lock_guard lock(viewMutex_);
-        views_[static_cast<size_t>(motor)].Posted = false;
-    }
+    if (view_.Step(motor, direction, motors_[static_cast<size_t>(motor)]->Running()) &&
+        PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0)
+        view_.NotifyFailed(motor);
     OutputUpdate();
 }
 
@@ -735,13 +711,7 @@ std::array<const motion::TStepperMotor*, 4> TMainForm::MotorPointers() const {
 
 void TMainForm::OnMotorView(int motor) {
     if (!Ready() || motor < 0 || motor >= kMotorCount) return;
-    MotorView view;
-    {
-        std::lock_guard lock(viewMutex_);
-        view = views_[static_cast<size_t>(motor)];
-        views_[static_cast<size_t>(motor)].Posted = false;
-        views_[static_cast<size_t>(motor)].TallyChanged = false;
-    }
+    const TMotorViewBridge::View view = view_.Take(motor);
     if (TAnimatedMotorIcon* icon = icons_[static_cast<size_t>(motor)]) icon->SetAngle(view.Angle);
     if (view.TallyChanged) ShowJogTally(motor, view.Tally);
 }
@@ -753,8 +723,7 @@ void TMainForm::ShowJogTally(int motor, int32_t tally) {
 }
 
 int32_t TMainForm::JogTally(int motor) const {
-    std::lock_guard lock(viewMutex_);
-    return views_[static_cast<size_t>(motor)].Tally;
+    return view_.Tally(motor);
 }
 
 void TMainForm::OnTextDisplay(WPARAM display) {
@@ -772,21 +741,13 @@ void TMainForm::SpeedButton1Click(const ControlEntry& sender) {
     positionDisplays_[static_cast<size_t>(m)].SetText("0");
     SetWindowTextA(sender.Window, "0");
     motors_[static_cast<size_t>(m)]->SetPosition(0);
-    std::array<int32_t, kMotorCount> tallies;
-    {
-        std::lock_guard lock(viewMutex_);
-        views_[static_cast<size_t>(m)].Angle = 0.0f;
-        views_[static_cast<size_t>(m)].Tally = 0;
-        for (size_t i = 0; i < views_.size(); ++i) {
-            tallies[i] = views_[i].Tally;
-            views_[i].TallyChanged = false;
-        }
-    }
+    view_.ZeroAngle(m);
+    view_.ZeroTally(m);
     if (TAnimatedMotorIcon* icon = icons_[static_cast<size_t>(m)]) icon->SetAngle(0.0f);
     // Every panel's Steps field shows its tally as a signed number; no direction button changes.
+    // A change of another motor's tally still on its way shows with its direction as it comes.
     for (int i = 0; i < kMotorCount; ++i)
-        SetWindowTextA(PanelControl(i, kRowSteps),
-                       std::to_string(tallies[static_cast<size_t>(i)]).c_str());
+        SetWindowTextA(PanelControl(i, kRowSteps), std::to_string(view_.Tally(i)).c_str());
 }
 
 void TMainForm::Button12Click(const ControlEntry& sender) {
@@ -965,10 +926,7 @@ void TMainForm::bResetClick(const ControlEntry& sender) {
         const size_t i = static_cast<size_t>(m);
         motors_[i]->SetPosition(0);
         positionDisplays_[i].SetText("X");
-        {
-            std::lock_guard lock(viewMutex_);
-            views_[i].Angle = 0.0f;
-        }
+        view_.ZeroAngle(m);
         if (TAnimatedMotorIcon* icon = icons_[i]) icon->SetAngle(0.0f);
     }
     EnableWindow(Control("CheckBox5"), TRUE);
@@ -1147,11 +1105,7 @@ void TMainForm::ApplyEditorUpdate(int motor, const project::ProgramEditor::Updat
         SetWindowTextA(PanelControl(motor, kRowDirection), update.Fill->Direction.c_str());
         SetWindowTextA(PanelControl(motor, kRowStartStop), update.Fill->StartStop.c_str());
     }
-    if (update.ResetJogTally) {
-        std::lock_guard lock(viewMutex_);
-        views_[static_cast<size_t>(motor)].Tally = 0;
-        views_[static_cast<size_t>(motor)].TallyChanged = false;
-    }
+    if (update.ResetJogTally) view_.ZeroTally(motor);
 }
 
 void TMainForm::Button3Click(const ControlEntry& sender) {

@@ -36,6 +36,7 @@
 #include "ui/AnimatedMotorIcon.h"
 #include "ui/FormDialogs.h"
 #include "ui/MainFormLayout.h"
+#include "ui/MotorViewBridge.h"
 #include "ui/PostedTextDisplay.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
@@ -144,14 +145,6 @@ class TMainForm final : public project::ProjectTarget,
         Handler EventHandler = Handler::kNone;
         HWND Window = nullptr;
     };
-    // What the timer threads leave for the window: the symbol's angle and the jog tally.
-    struct MotorView {
-        float Angle = 0.0f;
-        int32_t Tally = 0;
-        bool TallyChanged = false;  // the Steps field and direction button are to be rewritten
-        bool Posted = false;        // a kMsgMotorView is on its way
-    };
-
     explicit TMainForm(const Ports& ports);
     // True from FormCreate's creation of the protocol (the last object it needs) until
     // FormDestroy: handlers of window messages do nothing outside that time.
@@ -270,8 +263,7 @@ class TMainForm final : public project::ProjectTarget,
 
     TPostedTextDisplay portStatus_;
     std::array<TPostedTextDisplay, kMotorCount> positionDisplays_;
-    mutable std::mutex viewMutex_;  // guards views_
-    std::array<MotorView, kMotorCount> views_{};
+    TMotorViewBridge view_;  // what the timer threads leave for the window: angles, tallies
     std::array<TAnimatedMotorIcon*, kMotorCount> icons_{};  // owned by their windows
     std::string displayText_;  // the list views' text requests point into it
 
