@@ -3,7 +3,8 @@
 #
 #   Q417_Stepper-1.0-win32/
 #       Q417_Stepper.exe  vrexusbdrv.dll (the real locator)  readme.html  help.html
-#       help_german.html  default.smp (an example project, loaded at start-up)
+#       help_german.html  readme.txt  help.txt  help_german.txt (made from the HTML documents)
+#       default.smp (an example project, loaded at start-up)
 #       sim/  q417-sim.exe  vrexusbdrv.dll (the simulator's)  inpout32.dll (the simulator's)
 #             readme.txt
 #
@@ -32,11 +33,13 @@ set(Q417_PACKAGE_TOP ${CPACK_PACKAGE_FILE_NAME} CACHE INTERNAL "Top folder of th
 include(CPack)
 
 # Everything the install rules copy, so that the zip is made again when any of it changes.
-set(package_targets Q417_Stepper vrexusbdrv q417_sim q417_sim_vrexusbdrv q417_sim_inpout32)
+set(package_targets Q417_Stepper vrexusbdrv q417_sim q417_sim_vrexusbdrv q417_sim_inpout32
+    q417_help_documents)
 set(package_files
     ${PROJECT_SOURCE_DIR}/docs/readme.html
     ${PROJECT_SOURCE_DIR}/docs/help.html
     ${PROJECT_SOURCE_DIR}/docs/help_german.html
+    ${Q417_TEXT_DOCUMENTS}
     ${PROJECT_SOURCE_DIR}/docs/default.smp
     ${PROJECT_SOURCE_DIR}/sim/readme.txt)
 

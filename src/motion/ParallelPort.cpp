@@ -53,6 +53,8 @@ std::string TParallelPort::Open(int16_t address) {
     bool bound;
     {
         std::lock_guard lock(mutex_);
+        // Another address is another selection.
+        if (address != address_) failureShown_ = false;
         address_ = address;
         bound = library_ != nullptr;
     }
@@ -77,7 +79,13 @@ void TParallelPort::Bind(int16_t address) {
         }
     }
     if (library == nullptr) {
+        // Once per selection; a device change while the box is up (its message loop handles
+        // the broadcast) comes here again and must not stack a second one.
+        if (failureShown_ || boxUp_) return;
+        failureShown_ = true;
+        boxUp_ = true;
         desktop_.ShowMessage(kLoadFailedText, kLoadFailedCaption);  // without the lock
+        boxUp_ = false;
         return;
     }
 
@@ -94,6 +102,10 @@ void TParallelPort::Bind(int16_t address) {
     library_ = library;
     inp32_ = inp32;
     out32_ = out32;
+}
+
+void TParallelPort::NewSelection() {
+    failureShown_ = false;
 }
 
 void TParallelPort::Release() {

@@ -6,7 +6,10 @@
 // - The library is loaded at the first selection of a parallel port and stays loaded while
 //   parallel-port addresses follow one another; only that first binding writes 0 to the status
 //   (base + 1) and control (base + 2) registers. A library that loads but lacks "Inp32" or
-//   "Out32" is freed and counts as not loaded. Every failed binding shows the message box once.
+//   "Out32" is freed and counts as not loaded. The message box shows at the first failed binding
+//   of each selection of the port setting (NewSelection); further attempts of the same selection
+//   (every device change reopens the output) load again silently, and no second box ever shows
+//   while one is up.
 // - Selecting a port writes no data byte: the lines change only with steps.
 // - Without a binding nothing is written or read; steps go on regardless.
 //
@@ -74,6 +77,10 @@ class TParallelPort {
     // Returns the status label. A USB port setting (0 or 1) only releases the library and
     // returns an empty label: the USB side writes its own. Window's thread.
     std::string Open(int16_t address);
+    // The port setting was set (start-up, a project's "Port" line, the configuration dialog):
+    // the next failed binding shows the box again, as it does after Open with another address.
+    // Window's thread.
+    void NewSelection();
     // Unloads the library if it is loaded (a USB mode was selected, or the window is closing).
     // Waits for a write in progress. Window's thread.
     void Release();
@@ -99,6 +106,9 @@ class TParallelPort {
 
     platform::LibraryLoader& loader_;
     platform::Desktop& desktop_;
+    // Window's thread only: the box was shown for this selection; the box is up right now.
+    bool failureShown_ = false;
+    bool boxUp_ = false;
 
     mutable std::mutex mutex_;  // guards everything below
     int16_t address_ = 0;

@@ -17,6 +17,11 @@ class Desktop {
     // beeps on a read time-out).
     virtual void Beep() = 0;
 
+    // The program's main window (null: none), which from now on owns every message box and
+    // document request: a box is modal to it, whether the program is in the foreground or not.
+    // Window's thread.
+    virtual void SetOwnerWindow(void* window) = 0;
+
     // Shows a modal message box with text, caption and an OK button and returns once the operator
     // has closed it. Window's thread only: window messages keep being handled while the box is
     // up, so the caller must not hold a lock that a message handler or a timer thread may need.

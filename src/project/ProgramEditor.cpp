@@ -124,6 +124,10 @@ bool ProgramEditor::RequestCurrentStep() {
     return !currentStepPending_.exchange(true, std::memory_order_acq_rel);
 }
 
+void ProgramEditor::CancelCurrentStepRequest() {
+    currentStepPending_.store(false, std::memory_order_release);
+}
+
 ProgramEditor::Update ProgramEditor::ShowCurrentStep() {
     currentStepPending_.exchange(false, std::memory_order_acq_rel);
     const int32_t step = motor_.StepIndex();

@@ -95,6 +95,9 @@ class ProgramEditor {
     // while such a message is still pending, so the message queue holds one per motor at most.
     // Never blocks. Any thread.
     bool RequestCurrentStep();
+    // The message RequestCurrentStep asked for could not be posted: the next step change asks
+    // again. Any thread.
+    void CancelCurrentStepRequest();
     // Selects the row of the program step the motor is carrying out, or no row when the list
     // has no row of that number; the entry fields follow as with any selection. Window thread.
     Update ShowCurrentStep();

@@ -25,12 +25,74 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 constexpr DWORD kStepsFieldStyles = ES_NUMBER | ES_RIGHT | ES_MULTILINE;
 static_assert(kStepsFieldStyles == 0x2006);
 
+// Tab, Esc and Enter: virtual keys, or (chars) the characters they type, line feed included.
+bool IsDialogKey(WPARAM key, bool chars = false) {
+    if (chars) return key == '\t' || key == 0x1B || key == '\r' || key == '\n';
+    return key == VK_TAB || key == VK_ESCAPE || key == VK_RETURN;
+}
+
 // Subclass ids of the edit fields' key filters.
 constexpr UINT_PTR kKeyFilterSubclass = 1;
 constexpr UINT_PTR kStepsFieldSubclass = 2;
 // Subclass id of the jog buttons' mouse and key handling.
 constexpr UINT_PTR kJogButtonSubclass = 3;
+// Subclass id of the position displays' focus-free clicking.
+constexpr UINT_PTR kPositionDisplaySubclass = 4;
 constexpr WPARAM kSpaceKey = 32;
+
+bool PointInside(HWND window, LPARAM point) {
+    RECT client;
+    GetClientRect(window, &client);
+    const POINT p{static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point))};
+    return PtInRect(&client, p) != 0;
+}
+
+// The position displays are buttons that never take the keyboard focus. A button focuses itself
+// when it is pressed; a click on a display would then take the focus from the jog button, and
+// the space bar would zero the display instead of stepping the motor. So the display presses,
+// follows and clicks itself, and hands on a focus it gets by other means (arrow keys).
+LRESULT CALLBACK PositionDisplayProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR id, DWORD_PTR) {
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            SetCapture(button);
+            SendMessageA(button, BM_SETSTATE, TRUE, 0);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (GetCapture() == button)
+                SendMessageA(button, BM_SETSTATE, PointInside(button, lParam) ? TRUE : FALSE, 0);
+            return 0;
+        case WM_LBUTTONUP:
+            if (GetCapture() == button) {
+                const bool inside = PointInside(button, lParam);
+                ReleaseCapture();
+                SendMessageA(button, BM_SETSTATE, FALSE, 0);
+                if (inside)
+                    SendMessageA(GetParent(button), WM_COMMAND,
+                                 MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(button));
+            }
+            return 0;
+        case WM_CAPTURECHANGED:
+            SendMessageA(button, BM_SETSTATE, FALSE, 0);
+            return 0;
+        case WM_SETFOCUS: {
+            HWND previous = reinterpret_cast<HWND>(wParam);
+            HWND next = previous != nullptr && previous != button && IsWindow(previous)
+                            ? previous
+                            : GetNextDlgTabItem(GetAncestor(button, GA_ROOT), button, FALSE);
+            if (next != nullptr && next != button) SetFocus(next);
+            return 0;
+        }
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(button, PositionDisplayProc, id);
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
+}
 
 std::string WindowText(HWND window) {
     const int length = GetWindowTextLengthA(window);
@@ -110,6 +172,7 @@ TMainForm::TMainForm(const Ports& ports)
     : ports_(ports), parallel_(ports.loader, ports.desktop), session_(ports.files, *this) {}
 
 TMainForm::~TMainForm() {
+    ReleaseObjects();
     if (destroyedFlag_ != nullptr) *destroyedFlag_ = true;
     if (font_ != nullptr) DeleteObject(font_);
     if (boldFont_ != nullptr) DeleteObject(boldFont_);
@@ -127,21 +190,27 @@ LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam,
     if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        // A reset drive further down this thread's stack still holds the form: it frees it.
-        if (self->resetDrives_ > 0)
-            self->deleteAfterResetDrive_ = true;
+        // A handler further down this thread's stack may still be in a modal loop (a message
+        // box, a dialog, the reset drive) in which the window was closed: it returns into the
+        // form, and the outermost one frees it.
+        if (self->messageDepth_ > 0)
+            self->deleteWhenUnwound_ = true;
         else
             delete self;
         return DefWindowProcA(window, message, wParam, lParam);
     }
+    ++self->messageDepth_;
+    LRESULT result;
     try {
-        return self->HandleMessage(message, wParam, lParam);
+        result = self->HandleMessage(message, wParam, lParam);
     } catch (...) {
         // Nothing may leave a window procedure. A creation that failed (out of memory) fails the
         // window's creation; any other handler that failed has done nothing visible, and the
         // window goes on.
-        return message == WM_CREATE ? -1 : 0;
+        result = message == WM_CREATE ? -1 : 0;
     }
+    if (--self->messageDepth_ == 0 && self->deleteWhenUnwound_) delete self;
+    return result;
 }
 
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -319,6 +388,8 @@ void TMainForm::CreateControls() {
             else if (c.EventHandler == Handler::kButton6 || c.EventHandler == Handler::kButton7)
                 SetWindowSubclass(hwnd, JogButtonProc, kJogButtonSubclass,
                                   reinterpret_cast<DWORD_PTR>(this));
+            else if (c.EventHandler == Handler::kSpeedButton1Click)
+                SetWindowSubclass(hwnd, PositionDisplayProc, kPositionDisplaySubclass, 0);
         }
     }
 
@@ -406,10 +477,21 @@ LRESULT CALLBACK TMainForm::EditProc(HWND edit, UINT message, WPARAM wParam, LPA
                     project::ProgramEditor::Edit2KeyPress(static_cast<uint32_t>(wParam));
                 if (key == 0) return 0;
                 wParam = key;
-            } else if (id == kStepsFieldSubclass && (wParam == '\r' || wParam == '\n')) {
-                // The Steps field is multi-line only for its alignment: no line breaks in it.
+            } else if (id == kStepsFieldSubclass && IsDialogKey(wParam, true)) {
+                // The Steps field is multi-line only for its alignment: no line breaks, tabs
+                // or escapes in it.
                 return 0;
             }
+        } else if (id == kStepsFieldSubclass && message == WM_GETDLGCODE) {
+            // A multi-line edit asks for every key, Tab, Esc and Enter included, and acts on
+            // them itself: Esc closes its parent, Tab asks its parent for the next control.
+            // This one leaves them to the window's keyboard handling like every other field.
+            const LRESULT code = DefSubclassProc(edit, message, wParam, lParam);
+            return code & ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        } else if (id == kStepsFieldSubclass && message == WM_KEYDOWN && IsDialogKey(wParam)) {
+            // Such a key that reaches the field itself (a message loop without dialog keys, as
+            // the reset drive's) does nothing, as in a single-line field.
+            return 0;
         } else if (message == WM_NCDESTROY) {
             RemoveWindowSubclass(edit, EditProc, id);
         }
@@ -423,6 +505,8 @@ LRESULT CALLBACK TMainForm::EditProc(HWND edit, UINT message, WPARAM wParam, LPA
 // Creation and destruction
 
 void TMainForm::FormCreate() {
+    // Every message box and help document is the main window's, also while it is not active.
+    ports_.desktop.SetOwnerWindow(handle_);
     // 1. The program directory, base of "default.smp" and the help documents.
     programDirectory_ = ModuleDirectory();
     // 2. Number texts: every conversion goes through project/NumberText (std::to_chars and
@@ -478,6 +562,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
+    closed_ = true;
+    ports_.desktop.SetOwnerWindow(nullptr);
     // 1. No timer steps or port writes after this; each Stop waits for its motor's timer event
     //    in progress, which only posts to this window and never waits for it.
     for (auto& motor : motors_)
@@ -490,7 +576,15 @@ void TMainForm::FormDestroy() {
     portStatus_.Bind(nullptr, 0, 0);
     for (auto& display : positionDisplays_)
         display.Bind(nullptr, 0, 0);
-    // 7. Only now the motors go, after everything that calls them.
+    // The symbols go with their panels, right after this.
+    icons_.fill(nullptr);
+    // 7. The motors go after everything that calls them, when the form is freed: a handler in a
+    //    modal loop further down the stack may still return into code that reads them.
+}
+
+void TMainForm::ReleaseObjects() {
+    for (auto& motor : motors_)
+        if (motor) motor->Stop();
     protocol_.reset();
     for (auto& motor : motors_)
         if (motor) motor->SetPositionDisplay(nullptr);
@@ -501,8 +595,6 @@ void TMainForm::FormDestroy() {
     for (auto& motor : motors_)
         motor.reset();
     link_.reset();
-    // The symbols go with their panels, right after this.
-    icons_.fill(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -612,6 +704,7 @@ LRESULT TMainForm::OnNotify(const NMHDR& header) {
         }
         case LVN_ITEMCHANGED: {
             const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+            if (applyingSelection_[static_cast<size_t>(motor)]) return 0;  // an echo
             if ((change.uChanged & LVIF_STATE) != 0 &&
                 ((change.uOldState ^ change.uNewState) & LVIS_SELECTED) != 0)
                 ListView1SelectItem(motor, change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
@@ -667,7 +760,8 @@ void TMainForm::Parallelportsettings1Click() {
         values.Motors[static_cast<size_t>(m)] = {MaxFrequency(m), ControlFrequency(m),
                                                  ResetDirection(m)};
     }
-    if (!TsConfigDlg::ShowModal(handle_, values)) return;  // Cancel, Escape, close box
+    // Cancel, Escape, close box; or the window was closed while the dialog was up.
+    if (!TsConfigDlg::ShowModal(handle_, values) || !Ready()) return;
     SetPortSetting(values.PortSetting);
     OpenOutputPort();  // also when nothing changed
     for (int m = 0; m < kMotorCount; ++m) {
@@ -945,7 +1039,6 @@ bool TMainForm::ResetDrive(int t, HWND button) {
     const uint32_t pause = static_cast<uint32_t>(motion::RoundHalfEven(800.0 / limit));
     const uint32_t start = ports_.timers.TickCount();
     const uint32_t number = ++resetDriveNumber_;
-    ++resetDrives_;
     bool quit = false;
     WPARAM quitCode = 0;
     for (;;) {
@@ -976,16 +1069,11 @@ bool TMainForm::ResetDrive(int t, HWND button) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        if (quit || deleteAfterResetDrive_ || !Ready() || resetIdle_ || number != resetDriveNumber_)
-            break;
+        if (quit || !Ready() || resetIdle_ || number != resetDriveNumber_) break;
         ports_.timers.Sleep(pause);
     }
-    --resetDrives_;
     if (quit) PostQuitMessage(static_cast<int>(quitCode));
-    if (deleteAfterResetDrive_) {
-        if (resetDrives_ == 0) delete this;
-        return false;
-    }
+    // Closed meanwhile: the form stays until the outermost message handler returns.
     if (!Ready()) return false;
     // A newer drive (started by a click during this one) owns the reset state now.
     if (number == resetDriveNumber_) resetIdle_ = true;
@@ -1091,13 +1179,21 @@ void TMainForm::ApplyEditorUpdate(int motor, const project::ProgramEditor::Updat
         InvalidateRect(list, nullptr, FALSE);
     }
     if (update.SelectionChanged) {
-        // The notifications this raises reach the editor as known echoes and change nothing.
-        ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+        // Only the one row is set (the single-selection list drops the old one itself); all
+        // rows are cleared only for no selection. Clearing all first would be reported as every
+        // row deselected, which the editor takes for the operator's deselection, and the row set
+        // next would clear them all again, and so on. The list's reports of this are the
+        // editor's own echoes: they are not handed to it.
+        const bool applying = applyingSelection_[static_cast<size_t>(motor)];
+        applyingSelection_[static_cast<size_t>(motor)] = true;
         if (update.Selection >= 0) {
             ListView_SetItemState(list, update.Selection, LVIS_SELECTED | LVIS_FOCUSED,
                                   LVIS_SELECTED | LVIS_FOCUSED);
             ListView_EnsureVisible(list, update.Selection, FALSE);
+        } else {
+            ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
         }
+        applyingSelection_[static_cast<size_t>(motor)] = applying;
     }
     if (update.Fill) {
         SetWindowTextA(PanelControl(motor, kRowSteps), update.Fill->Steps.c_str());
@@ -1134,8 +1230,12 @@ void TMainForm::ListView1SelectItem(int motor, int32_t row, bool selected) {
 
 void TMainForm::MotorStepChanged(int32_t motor) {
     if (motor < 0 || motor >= kMotorCount) return;
-    if (editors_[static_cast<size_t>(motor)]->RequestCurrentStep())
-        PostMessageA(handle_, kMsgShowCurrentStep, static_cast<WPARAM>(motor), 0);
+    project::ProgramEditor& editor = *editors_[static_cast<size_t>(motor)];
+    // A post that fails (a full message queue) leaves nothing pending: the next step change
+    // posts again, and the highlight catches up.
+    if (editor.RequestCurrentStep() &&
+        PostMessageA(handle_, kMsgShowCurrentStep, static_cast<WPARAM>(motor), 0) == 0)
+        editor.CancelCurrentStepRequest();
 }
 
 void TMainForm::ShowCurrentStep(int motor) {
@@ -1151,7 +1251,7 @@ void TMainForm::UpdateCaption() {
 }
 
 void TMainForm::ShowError(const std::string& text) {
-    ports_.dialogs.ShowError(handle_, text);
+    if (!closed_) ports_.dialogs.ShowError(handle_, text);
 }
 
 void TMainForm::NewProject1Click() {
@@ -1161,7 +1261,8 @@ void TMainForm::NewProject1Click() {
 
 void TMainForm::OpenProject1Click() {
     std::string path;
-    if (!ports_.dialogs.ChooseOpenPath(handle_, path)) return;
+    // The window may have been closed while the dialog was up.
+    if (!ports_.dialogs.ChooseOpenPath(handle_, path) || !Ready()) return;
     const std::string error = session_.OpenProject(path);
     UpdateCaption();
     if (!error.empty()) ShowError(error);
@@ -1178,7 +1279,7 @@ void TMainForm::Save1Click() {
 
 void TMainForm::SaveAs1Click() {
     std::string path;
-    if (!ports_.dialogs.ChooseSavePath(handle_, path)) return;
+    if (!ports_.dialogs.ChooseSavePath(handle_, path) || !Ready()) return;
     const std::string error = session_.SaveAs(path);
     UpdateCaption();
     if (!error.empty()) ShowError(error);
@@ -1189,10 +1290,13 @@ void TMainForm::SaveAs1Click() {
 
 void TMainForm::SetPortSetting(int16_t value) {
     portSetting_.store(value);
+    parallel_.NewSelection();
     if (protocol_) protocol_->SetPortSetting(value);
 }
 
 void TMainForm::OpenOutputPort() {
+    // Not after the window was closed (a project still being read after a box).
+    if (closed_) return;
     const int16_t port = portSetting_.load();
     if (motion::TParallelPort::IsParallelPort(port)) {
         // The parallel-port half: the link's handles closed (its thread parks itself), the

@@ -148,7 +148,7 @@ class TMainForm final : public project::ProjectTarget,
     explicit TMainForm(const Ports& ports);
     // True from FormCreate's creation of the protocol (the last object it needs) until
     // FormDestroy: handlers of window messages do nothing outside that time.
-    bool Ready() const { return protocol_ != nullptr; }
+    bool Ready() const { return protocol_ != nullptr && !closed_; }
     ~TMainForm();
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -163,6 +163,9 @@ class TMainForm final : public project::ProjectTarget,
     void RegisterControl(int id, const char* name, int tag, int motor, Handler handler, HWND hwnd);
     void FormCreate();
     void FormDestroy();
+    // Frees the motors and what calls them, in the order FormDestroy's shutdown needs; run by
+    // the destructor, once no handler is left on the stack.
+    void ReleaseObjects();
     void RestyleStepsField(int motor);
 
     // Message handlers.
@@ -246,12 +249,16 @@ class TMainForm final : public project::ProjectTarget,
     std::unordered_map<int, ControlEntry> controls_;
     HWND lastFocus_ = nullptr;
     HWND jogPressed_ = nullptr;  // the jog button a mouse press started a jog on
-    // Reset drives running on the window thread (a Reset click during one may start another
-    // inside its message handling); the newest drive's number ends every older one.
-    int resetDrives_ = 0;
+    // The newest reset drive's number ends every older one (a Reset click during one may start
+    // another inside its message handling).
     uint32_t resetDriveNumber_ = 0;
-    // The window was destroyed while a reset drive ran: the last drive to return frees the form.
-    bool deleteAfterResetDrive_ = false;
+    // Message handlers of the form running on the window thread, nested when a handler runs a
+    // modal loop (message box, dialog, reset drive). A window destroyed inside one is freed only
+    // when the outermost returns, so code after a modal loop still finds the form; it sees
+    // !Ready() and touches no window.
+    int messageDepth_ = 0;
+    bool deleteWhenUnwound_ = false;
+    bool closed_ = false;  // FormDestroy has run
     // Counted up by every Stop from the window: a finish posted before it (still queued when the
     // operator stopped the motor) carries the old count and starts no further motor.
     std::array<std::atomic<uint32_t>, kMotorCount> stopCount_{};
@@ -266,6 +273,9 @@ class TMainForm final : public project::ProjectTarget,
     TMotorViewBridge view_;  // what the timer threads leave for the window: angles, tallies
     std::array<TAnimatedMotorIcon*, kMotorCount> icons_{};  // owned by their windows
     std::string displayText_;  // the list views' text requests point into it
+    // Per list: the window is setting the list's selection from an editor update, so the list's
+    // reports of it are echoes and not the operator's.
+    std::array<bool, kMotorCount> applyingSelection_{};
 
     motion::TParallelPort parallel_;
     project::ProjectSession session_;

@@ -22,6 +22,10 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
         case WM_PAINT:
             Paint(panel);
             return 0;
+        case WM_CLOSE:
+            // A panel is part of the main window and never closes on its own (a control that
+            // asks its parent to close, as a multi-line edit does on Esc, finds nothing to end).
+            return 0;
         case WM_COMMAND:
         case WM_NOTIFY:
             // The main window's handlers serve all four panels.

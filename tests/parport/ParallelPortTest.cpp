@@ -129,6 +129,33 @@ TEST_F(PortFixture, MissingLibraryShowsTheMessageOnEachAttemptAndStepsGoOnUnwrit
     EXPECT_EQ(fake.Calls(), (std::vector<PortCall>{Out(0x3BD, 0), Out(0x3BE, 0)}));
 }
 
+TEST_F(PortFixture, MissingLibraryShowsTheMessageOncePerSelectionAndNeverStacked) {
+    loader.Substitute["inpout32.dll"] = kAbsentLibrary;
+    // A reopening while the box is up (a device change its message loop handles) tries the
+    // load again but shows no second box.
+    int nested = 0;
+    desktop.WhileShown([&] {
+        if (nested++ == 0) port.Open(888);
+    });
+    port.Open(888);
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(desktop.Messages().size(), 1u);
+    // The same port opened again (device changes) loads again, silently.
+    port.Open(888);
+    port.Open(888);
+    EXPECT_EQ(desktop.Messages().size(), 1u);
+    EXPECT_EQ(loader.Loaded, 0) << "an absent library is never loaded";
+    EXPECT_EQ(loader.Names.size(), 4u) << "every opening tried it";
+    // A new selection of the same port shows it again; once there the library is bound.
+    port.NewSelection();
+    port.Open(888);
+    EXPECT_EQ(desktop.Messages().size(), 2u);
+    loader.Substitute.clear();
+    port.Open(888);
+    EXPECT_TRUE(port.Bound());
+    EXPECT_EQ(desktop.Messages().size(), 2u);
+}
+
 class LackingExport : public PortFixture, public testing::WithParamInterface<const char*> {};
 
 TEST_P(LackingExport, CountsAsNotLoaded) {

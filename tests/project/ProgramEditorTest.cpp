@@ -384,6 +384,10 @@ TEST_F(ProgramEditorTest, CurrentStepRequestsCoalesceUntilShown) {
     EXPECT_FALSE(editor.RequestCurrentStep());
     editor.ShowCurrentStep();
     EXPECT_TRUE(editor.RequestCurrentStep());
+    // The message could not be posted: nothing is on its way, so the next change posts again.
+    editor.CancelCurrentStepRequest();
+    EXPECT_TRUE(editor.RequestCurrentStep());
+    EXPECT_FALSE(editor.RequestCurrentStep());
 }
 
 TEST_F(ProgramEditorTest, AFailedProgramEditLeavesListAndProgramAsTheyWere) {

@@ -9,6 +9,7 @@ namespace platform {
 class PosixDesktop final : public Desktop {
   public:
     void Beep() override;
+    void SetOwnerWindow(void*) override {}
     void ShowMessage(const std::string& text, const std::string& caption) override;
     // Writes the request and reports failure: nothing was opened.
     bool OpenDocument(const std::string& file, const std::string& directory) override;

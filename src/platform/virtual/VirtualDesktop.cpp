@@ -7,11 +7,16 @@ void VirtualDesktop::Beep() {
     ++beeps_;
 }
 
+void VirtualDesktop::SetOwnerWindow(void* window) {
+    std::lock_guard lock(mutex_);
+    owner_ = window;
+}
+
 void VirtualDesktop::ShowMessage(const std::string& text, const std::string& caption) {
     std::function<void()> action;
     {
         std::lock_guard lock(mutex_);
-        messages_.push_back({text, caption});
+        messages_.push_back({text, caption, owner_});
         action = whileShown_;
     }
     if (action) action();

@@ -21,6 +21,7 @@ class VirtualDesktop final : public Desktop {
     struct Message {
         std::string text;
         std::string caption;
+        void* owner = nullptr;  // the owner window set when it was shown
     };
     struct Document {
         std::string file;
@@ -28,6 +29,7 @@ class VirtualDesktop final : public Desktop {
     };
 
     void Beep() override;
+    void SetOwnerWindow(void* window) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
     bool OpenDocument(const std::string& file, const std::string& directory) override;
 
@@ -48,6 +50,7 @@ class VirtualDesktop final : public Desktop {
     std::vector<Document> documents_;
     std::set<std::string> openable_;
     std::function<void()> whileShown_;
+    void* owner_ = nullptr;
 };
 
 }  // namespace platform

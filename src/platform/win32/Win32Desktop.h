@@ -1,7 +1,8 @@
-// Desktop adapter on user32 and shell32: MessageBeep, MessageBoxA, ShellExecuteA. No state.
+// Desktop adapter on user32 and shell32: MessageBeep, MessageBoxA, ShellExecuteA.
 //
-// The message box and the viewer get the calling thread's active window as their owner: called
-// on the window's thread, that is the main window, so the box is modal to it.
+// The message box and the viewer get the owner window the program set (its main window), not
+// whatever window is active: a box shown while the program is in the background is still modal
+// to the main window, which stays disabled until the box is closed.
 #pragma once
 
 #include "platform/Desktop.h"
@@ -11,8 +12,12 @@ namespace platform {
 class Win32Desktop final : public Desktop {
   public:
     void Beep() override;
+    void SetOwnerWindow(void* window) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
     bool OpenDocument(const std::string& file, const std::string& directory) override;
+
+  private:
+    void* owner_ = nullptr;  // an HWND
 };
 
 }  // namespace platform
