@@ -20,7 +20,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "motion/ParallelPort.h"
 #include "motion/StepperMotor.h"
@@ -34,10 +33,13 @@
 #include "project/ProjectSession.h"
 #include "project/ProjectTarget.h"
 #include "ui/AnimatedMotorIcon.h"
+#include "ui/FormControls.h"
 #include "ui/FormDialogs.h"
 #include "ui/MainFormLayout.h"
 #include "ui/MotorViewBridge.h"
+#include "ui/PanelEditorBinding.h"
 #include "ui/PostedTextDisplay.h"
+#include "ui/RunControl.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbProtocolWindow.h"
@@ -81,11 +83,11 @@ class TMainForm final : public project::ProjectTarget,
 
     HWND Handle() const { return handle_; }
     // The control with the given form name ("Button2", "Edit4", "ListView3", ...), or null.
-    HWND Control(std::string_view name) const;
+    HWND Control(std::string_view name) const { return controls_.Named(name); }
     // The window's state, for its tests.
     motion::TStepperMotor& Motor(int motor) { return *motors_[static_cast<size_t>(motor)]; }
     TAnimatedMotorIcon& Icon(int motor) { return *icons_[static_cast<size_t>(motor)]; }
-    int32_t JogTally(int motor) const;
+    int32_t JogTally(int motor) const { return view_.Tally(motor); }
     const std::string& FileName() const { return session_.FileName(); }
     const std::string& ProgramDirectory() const { return programDirectory_; }
     project::ProgramEditor& Editor(int motor) { return *editors_[static_cast<size_t>(motor)]; }
@@ -94,42 +96,58 @@ class TMainForm final : public project::ProjectTarget,
     int16_t PortSetting() const override { return portSetting_.load(); }
     void SetPortSetting(int16_t value) override;
     void OpenOutputPort() override;
-    double ControlFrequency(int motor) const override;
-    void SetControlFrequency(int motor, double value) override;
-    double MaxFrequency(int motor) const override;
-    void SetMaxFrequency(int motor, double value) override;
-    uint8_t ResetDirection(int motor) const override;
-    void SetResetDirection(int motor, uint8_t value) override;
-    bool Looping(int motor) const override;
-    void SetLooping(int motor, bool value) override;
-    void GetProgram(int motor, std::vector<motion::TsmProgramStep>& steps) const override;
-    void AppendStep(int motor, const motion::TsmProgramStep& step) override;
-    void ClearProgram(int motor) override;
-    void SetLoopCheckBox(int motor, bool checked) override;
-    void RenumberProgramList(int motor) override;
+    double ControlFrequency(int motor) const override { return MotorAt(motor).ControlFrequency(); }
+    void SetControlFrequency(int motor, double value) override {
+        MotorAt(motor).SetControlFrequency(value);
+    }
+    double MaxFrequency(int motor) const override { return MotorAt(motor).MaxFrequency(); }
+    void SetMaxFrequency(int motor, double value) override {
+        MotorAt(motor).SetMaxFrequency(value);
+    }
+    uint8_t ResetDirection(int motor) const override { return MotorAt(motor).ResetDirection(); }
+    void SetResetDirection(int motor, uint8_t value) override {
+        MotorAt(motor).SetResetDirection(value);
+    }
+    bool Looping(int motor) const override { return MotorAt(motor).LockProgram()->Looping; }
+    void SetLooping(int motor, bool value) override {
+        MotorAt(motor).LockProgram()->Looping = value;
+    }
+    void GetProgram(int motor, std::vector<motion::TsmProgramStep>& steps) const override {
+        editors_[static_cast<size_t>(motor)]->GetProgram(steps);
+    }
+    void AppendStep(int motor, const motion::TsmProgramStep& step) override {
+        editing_.AppendStep(motor, step);
+    }
+    void ClearProgram(int motor) override { editing_.ClearProgram(motor); }
+    void SetLoopCheckBox(int motor, bool checked) override {
+        editing_.SetLoopCheckBox(motor, checked);
+    }
+    void RenumberProgramList(int motor) override { editing_.RenumberProgramList(motor); }
 
     // UsbLinkClient: the parallel port for itself, the rest for the protocol.
-    void ReleaseParallelPort() override;
-    void ClearSegmentRings() override;
-    void ResetUsbBuffers() override;
-    void ReceiveThreadStarted() override;
-    void BeginPass() override;
-    void DispatchReport(const usb::UsbReport& report, double hostSeconds) override;
+    void ReleaseParallelPort() override { parallel_.Release(); }
+    void ClearSegmentRings() override { protocol_->ClearSegmentRings(); }
+    void ResetUsbBuffers() override { protocol_->ResetUsbBuffers(); }
+    void ReceiveThreadStarted() override { protocol_->ReceiveThreadStarted(); }
+    void BeginPass() override { protocol_->BeginPass(); }
+    void DispatchReport(const usb::UsbReport& report, double hostSeconds) override {
+        protocol_->DispatchReport(report, hostSeconds);
+    }
 
     // UsbProtocolWindow (receive thread): posted to the window's thread.
-    void ShowResetCaption(int32_t button) override;
-    void SetResetIdle() override;
-    void EnableRunInOrder(bool enabled) override;
+    void ShowResetCaption(int32_t button) override {
+        PostMessageA(handle_, kMsgResetCaption, static_cast<WPARAM>(button), 0);
+    }
+    void SetResetIdle() override { PostMessageA(handle_, kMsgResetIdle, 0, 0); }
+    void EnableRunInOrder(bool enabled) override {
+        PostMessageA(handle_, kMsgEnableRunInOrder, enabled ? 1 : 0, 0);
+    }
 
     // The motors' callbacks (timer thread, receive thread or window thread).
     // Step event: the symbol turns 6 degrees (right -6, left +6), the jog tally counts while the
     // motor is not running, and the output is updated. Any other direction does nothing at all.
     void StepEvent(int32_t motor, uint8_t direction);
-    // OnStepChanged: ShowCurrentStep on the window's thread.
-    void MotorStepChanged(int32_t motor);
-    // OnFinished (a motor's timer thread, or the thread that started an empty program): the
-    // program-finished handler runs on the window's thread, where the check boxes live.
-    void ProgramFinished(int32_t motor);
+    // OnStepChanged goes to the panel editor binding, OnFinished to the run control.
 
     // The output update: the output byte packed from the four motors' phases goes to the module
     // as a direct-output report in both USB modes while the module is open, else to the parallel
@@ -138,13 +156,10 @@ class TMainForm final : public project::ProjectTarget,
     uint8_t OutputByte() const { return outputByte_.load(); }
 
   private:
-    struct ControlEntry {
-        const char* Name = nullptr;
-        int Tag = 0;
-        int Motor = -1;  // the panel's motor index; -1 for window-wide controls
-        Handler EventHandler = Handler::kNone;
-        HWND Window = nullptr;
-    };
+    friend class TRunControl;
+    friend class TPanelEditorBinding;
+    struct CommandRow;
+
     explicit TMainForm(const Ports& ports);
     // True from FormCreate's creation of the protocol (the last object it needs) until
     // FormDestroy: handlers of window messages do nothing outside that time.
@@ -152,77 +167,25 @@ class TMainForm final : public project::ProjectTarget,
     ~TMainForm();
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT_PTR id, DWORD_PTR form);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     // Construction and destruction.
-    void CreateControls();
-    HWND CreateControl(HWND parent, ControlKind kind, int id, int left, int top, int width,
-                       int height, const char* caption, DWORD extraStyle);
-    void RegisterControl(int id, const char* name, int tag, int motor, Handler handler, HWND hwnd);
     void FormCreate();
     void FormDestroy();
     // Frees the motors and what calls them, in the order FormDestroy's shutdown needs; run by
     // the destructor, once no handler is left on the stack.
     void ReleaseObjects();
-    void RestyleStepsField(int motor);
 
     // Message handlers.
-    void OnCommand(int id, int code, HWND sender);
-    LRESULT OnNotify(const NMHDR& header);
+    static const CommandRow* FindCommand(Handler handler);
+    void OnCommand(int id, int code);
     void OnMenu(int id);
     void OnMotorView(int motor);
     void OnTextDisplay(WPARAM display);
     void OnActivate(bool active);
     void OnSetFocus();
-
-    // Control handlers (window thread).
-    void SpeedButton1Click(const ControlEntry& sender);
-    void Button12Click(const ControlEntry& sender);
-    void Button3Click(const ControlEntry& sender);
-    void Button4Click(const ControlEntry& sender);
-    void Button5Click(const ControlEntry& sender);
-    void Button8Click(const ControlEntry& sender);
-    void ListView1SelectItem(int motor, int32_t row, bool selected);
-    void ShowCurrentStep(int motor);
-
-    // Run control (window thread).
-    void Button2Click(const ControlEntry& sender);  // panel "Start"
-    void Button1Click(const ControlEntry& sender);  // panel "Stop"
-    void CheckBox1Click(const ControlEntry& sender);
-    void Button9Click();   // synchronous "Start"
-    void Button10Click();  // synchronous "Stop"
-    void CheckBox5Click();
-    void CheckBox6Click();
-    void Button41Click();
-    void Button42Click();
-    void Button43Click();
-    void Button44Click();
-    void bResetClick(const ControlEntry& sender);
-    // The parallel-port reset drive for target t (0: all motors). It handles window messages
-    // between its passes; false when the window was destroyed meanwhile (the form is then gone
-    // or about to go: the caller touches nothing more).
-    bool ResetDrive(int t, HWND button);
-    // Jog on ">>" (right) and "<<" (left): one step at once and the jog on a mouse press, Stop
-    // on its release, one step per space key-down.
-    void JogMouseDown(int motor, uint8_t direction);
-    void JogMouseUp(int motor);
-    void JogKeyDown(int motor, uint8_t direction, WPARAM key);
-    static LRESULT CALLBACK JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR form);
-    // The common start of one motor in the current port setting.
-    void StartMotor(int motor);
-    // The program-finished handler: "Run in order" goes on with the next motor.
-    void OnProgramFinished(int motor, uint32_t stopCount);
-    // "Run in order" is enabled exactly when no motor runs.
-    void EnableRunInOrderIfIdle();
-    bool IsChecked(const char* name) const;
-    void StopMotor(int motor);
-    // Stop, and in "USB" the motor's list in the module cleared (the panel's Stop).
-    void StopAndClearList(int motor);
-    // A jog on a motor whose run the module plays ends that run first.
-    void EndRunInModule(int motor);
+    // A click on a position display: the position and the symbol back to 0.
+    void SpeedButton1Click(const TFormControls::Entry& sender);
 
     // Menu handlers.
     void NewProject1Click();
@@ -232,26 +195,25 @@ class TMainForm final : public project::ProjectTarget,
     void SaveAs1Click();
     void Exit1Click();
 
-    project::ProgramEditor::EntryFields ReadEntryFields(int motor) const;
-    void ApplyEditorUpdate(int motor, const project::ProgramEditor::Update& update);
     void ShowJogTally(int motor, int32_t tally);
     void ShowError(const std::string& text);
     void UpdateCaption();
-    HWND PanelControl(int motor, int row) const;
-    std::array<const motion::TStepperMotor*, 4> MotorPointers() const;
+    std::array<const motion::TStepperMotor*, 4> MotorPointers() const {
+        return {motors_[0].get(), motors_[1].get(), motors_[2].get(), motors_[3].get()};
+    }
+    std::array<motion::TStepperMotor*, 4> MotorArray() {
+        return {motors_[0].get(), motors_[1].get(), motors_[2].get(), motors_[3].get()};
+    }
+    motion::TStepperMotor& MotorAt(int motor) const { return *motors_[static_cast<size_t>(motor)]; }
 
     Ports ports_;
     HWND handle_ = nullptr;
     bool* destroyedFlag_ = nullptr;  // Create's, while it waits for CreateWindowExA
-    HFONT font_ = nullptr;
-    HFONT boldFont_ = nullptr;
-    std::array<HWND, kMotorCount> panels_{};
-    std::unordered_map<int, ControlEntry> controls_;
+    // The window's rooms: its controls, the program editing in its panels, its run control.
+    TFormControls controls_;
+    TPanelEditorBinding editing_{*this};
+    TRunControl run_{*this};
     HWND lastFocus_ = nullptr;
-    HWND jogPressed_ = nullptr;  // the jog button a mouse press started a jog on
-    // The newest reset drive's number ends every older one (a Reset click during one may start
-    // another inside its message handling).
-    uint32_t resetDriveNumber_ = 0;
     // Message handlers of the form running on the window thread, nested when a handler runs a
     // modal loop (message box, dialog, reset drive). A window destroyed inside one is freed only
     // when the outermost returns, so code after a modal loop still finds the form; it sees
@@ -259,12 +221,10 @@ class TMainForm final : public project::ProjectTarget,
     int messageDepth_ = 0;
     bool deleteWhenUnwound_ = false;
     bool closed_ = false;  // FormDestroy has run
-    // Counted up by every Stop from the window: a finish posted before it (still queued when the
-    // operator stopped the motor) carries the old count and starts no further motor.
-    std::array<std::atomic<uint32_t>, kMotorCount> stopCount_{};
+    // The window-gone token: false from FormDestroy on, for modal loops that outlive it.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     std::string programDirectory_;
-    bool resetIdle_ = true;
     std::atomic<int16_t> portSetting_{0};
     std::atomic<uint8_t> outputByte_{0};
 
@@ -272,10 +232,6 @@ class TMainForm final : public project::ProjectTarget,
     std::array<TPostedTextDisplay, kMotorCount> positionDisplays_;
     TMotorViewBridge view_;  // what the timer threads leave for the window: angles, tallies
     std::array<TAnimatedMotorIcon*, kMotorCount> icons_{};  // owned by their windows
-    std::string displayText_;  // the list views' text requests point into it
-    // Per list: the window is setting the list's selection from an editor update, so the list's
-    // reports of it are echoes and not the operator's.
-    std::array<bool, kMotorCount> applyingSelection_{};
 
     motion::TParallelPort parallel_;
     project::ProjectSession session_;

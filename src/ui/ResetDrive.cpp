@@ -1,0 +1,69 @@
+#include "ui/ResetDrive.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "motion/RoundHalfEven.h"
+
+namespace ui {
+
+TResetDrive::TResetDrive(const Ports& ports, std::function<void(int)> stopMotor,
+                         std::function<bool()> cancelled, std::shared_ptr<const bool> windowAlive)
+    : ports_(ports),
+      stopMotor_(std::move(stopMotor)),
+      cancelled_(std::move(cancelled)),
+      windowAlive_(std::move(windowAlive)) {}
+
+TResetDrive::Result TResetDrive::Run(int t) {
+    constexpr int kMotors = 4;
+    // Every motor stops; the slowest positive maximum frequency below 1000 Hz paces all.
+    float limit = 1000.0f;
+    std::array<bool, kMotors> taking{};
+    for (int i = 0; i < kMotors; ++i) {
+        stopMotor_(i);
+        const double maxFrequency = ports_.motors[static_cast<size_t>(i)]->MaxFrequency();
+        if (maxFrequency > 0 && maxFrequency < limit) limit = static_cast<float>(maxFrequency);
+        taking[static_cast<size_t>(i)] = t == 0 || t == i + 1;
+    }
+    const uint32_t pause = static_cast<uint32_t>(motion::RoundHalfEven(800.0 / limit));
+    const uint32_t start = ports_.timers.TickCount();
+    bool quit = false;
+    WPARAM quitCode = 0;
+    for (;;) {
+        if (std::none_of(taking.begin(), taking.end(), [](bool b) { return b; })) break;
+        const std::optional<uint8_t> status = ports_.port.ReadStatus();
+        if (!status) break;  // the port was released (another port setting): nothing to read
+        // A switch once reached ends that motor's part for good.
+        for (int i = 0; i < kMotors; ++i)
+            if (motion::TParallelPort::AtResetPosition(*status, i))
+                taking[static_cast<size_t>(i)] = false;
+        for (int i = 0; i < kMotors; ++i) {
+            if (!taking[static_cast<size_t>(i)]) continue;
+            motion::TStepperMotor& motor = *ports_.motors[static_cast<size_t>(i)];
+            motor.Step(motor.ResetDirection());
+        }
+        if (ports_.timers.TickCount() - start > 10000) {
+            ports_.desktop.ShowMessage("Reset time exceeded (10 seconds)", "Warning");
+            break;
+        }
+        // Other controls stay usable; a Reset click here cancels the drive.
+        MSG message;
+        while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;  // handed on to the message loop that waits for it
+                quitCode = message.wParam;
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (quit || !*windowAlive_ || cancelled_()) break;
+        ports_.timers.Sleep(pause);
+    }
+    if (quit) PostQuitMessage(static_cast<int>(quitCode));
+    return *windowAlive_ ? Result::kEnded : Result::kWindowGone;
+}
+
+}  // namespace ui

@@ -1,0 +1,293 @@
+#include "ui/RunControl.h"
+
+#include <commctrl.h>
+
+#include "motion/ParallelPort.h"
+#include "ui/MainForm.h"
+#include "ui/ResetDrive.h"
+
+namespace ui {
+
+namespace {
+
+constexpr WPARAM kSpaceKey = 32;
+
+}  // namespace
+
+bool TRunControl::IsChecked(WindowRow row) const {
+    return SendMessageA(form_.controls_.Window(row), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TRunControl::StopMotor(int motor) {
+    // Stop returns after the motor's timer event in progress: a finish it posted carries the
+    // count from before.
+    form_.motors_[static_cast<size_t>(motor)]->Stop();
+    ++stopCount_[static_cast<size_t>(motor)];
+}
+
+void TRunControl::EnableRunInOrderIfIdle() {
+    // Idle also means that the module has played what it was sent of a "USB" run.
+    bool anyBusy = false;
+    for (const auto& motor : form_.motors_)
+        anyBusy = anyBusy || !motor->Idle();
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), !anyBusy);
+}
+
+void TRunControl::StopAndClearList(int motor) {
+    StopMotor(motor);
+    form_.protocol_->ClearCommandList(motor + 1);
+}
+
+void TRunControl::EndRunInModule(int motor) {
+    // The host must not step a motor under a run that the module plays.
+    if (!form_.motors_[static_cast<size_t>(motor)]->RunsInModule()) return;
+    StopAndClearList(motor);
+    EnableRunInOrderIfIdle();
+}
+
+void TRunControl::StartMotor(int motor) {
+    if (motor < 0 || motor >= kMotorCount) return;
+    if (form_.portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
+        // The module runs it: queue discarded, Stop, Running set, status asked (nothing for an
+        // empty program); the receive thread streams the program.
+        form_.protocol_->StartMotor(motor);
+    } else {
+        // Host-timed: the first step at once, the motor's timer paces the rest. An empty program
+        // finishes at once.
+        form_.motors_[static_cast<size_t>(motor)]->StartProgram();
+    }
+}
+
+void TRunControl::Button2Click(const TFormControls::Entry& sender) {
+    const int m = sender.Tag;
+    if (form_.motors_[static_cast<size_t>(m)]->LockProgram()->Count() == 0) return;
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), FALSE);
+    StartMotor(m);
+    // A start that started nothing (no module in "USB") leaves "Run in order" usable.
+    EnableRunInOrderIfIdle();
+}
+
+void TRunControl::Button1Click(const TFormControls::Entry& sender) {
+    // The motor first: a running motor would otherwise refill its ring right after the clear.
+    StopAndClearList(sender.Tag);
+    EnableRunInOrderIfIdle();
+}
+
+void TRunControl::CheckBox1Click(const TFormControls::Entry& sender) {
+    // Takes effect at the program's end, also during a run.
+    form_.SetLooping(sender.Tag, SendMessageA(sender.Window, BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+void TRunControl::CheckBox5Click() {
+    const bool checked = IsChecked(kRowRunInOrder);
+    // A disabled "Loop" keeps its check mark, for the next time "Run in order" is checked.
+    EnableWindow(form_.controls_.Window(kRowRunInOrderLoop), checked);
+    form_.protocol_->SetRunInOrder(checked);
+}
+
+void TRunControl::CheckBox6Click() {
+    form_.protocol_->SetRunInOrderLoop(IsChecked(kRowRunInOrderLoop));
+}
+
+void TRunControl::Button9Click() {
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), FALSE);
+    if (form_.portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
+        form_.protocol_->StartAll();
+    } else {
+        // Motor 1 alone heads a chain; otherwise all four start together, in this order.
+        const int last = IsChecked(kRowRunInOrder) ? 0 : kMotorCount - 1;
+        for (int m = 0; m <= last; ++m)
+            form_.motors_[static_cast<size_t>(m)]->StartProgram();
+    }
+    EnableRunInOrderIfIdle();  // nothing started without a module in "USB"
+}
+
+void TRunControl::Button10Click() {
+    // The chain ends first, so that no motor it would start slips in behind the Stops.
+    form_.protocol_->EndRunInOrder();
+    for (int m = 0; m < kMotorCount; ++m)
+        StopMotor(m);
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), TRUE);
+    form_.protocol_->ClearCommandList(0);
+}
+
+void TRunControl::ProgramFinished(int32_t motor) {
+    if (motor < 0 || motor >= kMotorCount) return;
+    PostMessageA(form_.handle_, TMainForm::kMsgProgramFinished, static_cast<WPARAM>(motor),
+                 static_cast<LPARAM>(stopCount_[static_cast<size_t>(motor)].load()));
+}
+
+void TRunControl::OnProgramFinished(int motor, uint32_t stopCount) {
+    if (!form_.Ready() || motor < 0 || motor >= kMotorCount) return;
+    if (stopCount != stopCount_[static_cast<size_t>(motor)].load()) {
+        EnableRunInOrderIfIdle();  // stopped since: the chain ends there
+        return;
+    }
+    // In "USB" the receive thread carries "Run in order" on; a finish reported here belongs to a
+    // host-timed run only.
+    if (form_.portSetting_.load() != usb::TUsbProtocol::kPortUsb && IsChecked(kRowRunInOrder)) {
+        int next = motor + 1;
+        if (next == kMotorCount) next = IsChecked(kRowRunInOrderLoop) ? 0 : -1;
+        // A chain in which no motor holds a program step would pass empty programs on for ever
+        // (each finishes at once): it ends instead.
+        bool anySteps = false;
+        for (const auto& m : form_.motors_)
+            anySteps = anySteps || m->LockProgram()->Count() > 0;
+        if (next >= 0 && anySteps) StartMotor(next);
+    }
+    EnableRunInOrderIfIdle();
+}
+
+void TRunControl::Button41Click() {
+    form_.protocol_->ClearCommandList(0);
+}
+void TRunControl::Button42Click() {
+    form_.protocol_->GetMotorStatus();
+}
+void TRunControl::Button43Click() {
+    form_.protocol_->RequestStack(usb::kDataStack);
+}
+void TRunControl::Button44Click() {
+    form_.protocol_->RequestStack(usb::kProgramStack);
+}
+
+void TRunControl::bResetClick(const TFormControls::Entry& sender) {
+    const int t = sender.Tag;  // 0: all motors, 1-4: one motor
+    resetIdle_ = !resetIdle_;
+    if (resetIdle_) {
+        // Cancelling the reset in progress. The caption goes back to "Reset" also when no
+        // module took the reset (neither port nor module available), so that the button never
+        // keeps offering a "Cancel" of nothing.
+        if (form_.link_->Connected()) form_.protocol_->CancelReset(t);
+        SetWindowTextA(sender.Window, "Reset");
+        return;
+    }
+    SetWindowTextA(sender.Window, "Cancel");
+    if (motion::TParallelPort::IsParallelPort(form_.portSetting_.load()) &&
+        form_.parallel_.Bound() && !ResetDrive(t, sender.Window))
+        return;  // the window was closed during the drive
+    // The module drives the motors to their reference positions; the receive thread ends it.
+    // The runs of the motors it resets end first, and with them any chain.
+    if (form_.link_->Connected()) {
+        for (int m = 0; m < kMotorCount; ++m)
+            if (t < 1 || t > kMotorCount || t == m + 1) StopMotor(m);
+        form_.protocol_->StartReset(t);
+    }
+    // Every position is unknown until the motor's next step.
+    for (int m = 0; m < kMotorCount; ++m) {
+        const size_t i = static_cast<size_t>(m);
+        form_.motors_[i]->SetPosition(0);
+        form_.positionDisplays_[i].SetText("X");
+        form_.view_.ZeroAngle(m);
+        if (TAnimatedMotorIcon* icon = form_.icons_[i]) icon->SetAngle(0.0f);
+    }
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), TRUE);
+}
+
+bool TRunControl::ResetDrive(int t, HWND button) {
+    const uint32_t number = ++resetDriveNumber_;
+    TResetDrive drive(
+        {form_.ports_.timers, form_.ports_.desktop, form_.parallel_, form_.MotorArray()},
+        [this](int motor) { StopMotor(motor); },
+        [this, number] { return resetIdle_ || number != resetDriveNumber_; }, form_.alive_);
+    if (drive.Run(t) == TResetDrive::Result::kWindowGone) return false;
+    // A newer drive (started by a click during this one) owns the reset state now.
+    if (number == resetDriveNumber_) resetIdle_ = true;
+    if (IsWindow(button)) SetWindowTextA(button, "Reset");
+    return true;
+}
+
+void TRunControl::JogMouseDown(int motor, uint8_t direction) {
+    motion::TStepperMotor& m = *form_.motors_[static_cast<size_t>(motor)];
+    // The release would end the run anyway.
+    EndRunInModule(motor);
+    // The first step at once; when the rate limiter would make it wait, the jog's timer takes
+    // it, so that the window never sleeps.
+    const bool stepped = m.TryStep(direction);
+    m.StartJog(direction, !stepped);
+}
+
+void TRunControl::JogMouseUp(int motor) {
+    // Also ends a program the motor was running.
+    StopMotor(motor);
+}
+
+void TRunControl::JogKeyDown(int motor, uint8_t direction, WPARAM key) {
+    // One step per key-down, the keyboard's auto-repeat included; no jog.
+    if (key != kSpaceKey) return;
+    EndRunInModule(motor);
+    form_.motors_[static_cast<size_t>(motor)]->Step(direction);
+}
+
+LRESULT CALLBACK TRunControl::JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR data) {
+    try {
+        auto* self = reinterpret_cast<TRunControl*>(data);
+        if (message == WM_NCDESTROY) {
+            RemoveWindowSubclass(button, JogButtonProc, id);
+            if (self->jogPressed_ == button) self->jogPressed_ = nullptr;
+        } else if (self->form_.Ready()) {
+            if (const TFormControls::Entry* found =
+                    self->form_.controls_.Find(GetDlgCtrlID(button))) {
+                const int motor = found->Motor;
+                const uint8_t direction =
+                    found->EventHandler == Handler::kButton6 ? motion::kDirRight : motion::kDirLeft;
+                switch (message) {
+                    case WM_LBUTTONDOWN:
+                    case WM_RBUTTONDOWN:
+                    case WM_MBUTTONDOWN:
+                    case WM_LBUTTONDBLCLK:
+                    case WM_RBUTTONDBLCLK:
+                    case WM_MBUTTONDBLCLK: {
+                        self->jogPressed_ = button;
+                        self->JogMouseDown(motor, direction);
+                        // Any button: the release is to come here, also off the button.
+                        const LRESULT result = DefSubclassProc(button, message, wParam, lParam);
+                        if (GetCapture() != button) SetCapture(button);
+                        return result;
+                    }
+                    case WM_LBUTTONUP:
+                    case WM_RBUTTONUP:
+                    case WM_MBUTTONUP:
+                        if (self->jogPressed_ == button) {
+                            self->jogPressed_ = nullptr;
+                            self->JogMouseUp(motor);
+                            if (GetCapture() == button && message != WM_LBUTTONUP) ReleaseCapture();
+                        }
+                        break;
+                    case WM_CAPTURECHANGED:
+                        // The release can no longer arrive (another window took the mouse): a
+                        // jog must not run on unattended.
+                        if (self->jogPressed_ == button) {
+                            self->jogPressed_ = nullptr;
+                            self->JogMouseUp(motor);
+                        }
+                        break;
+                    case WM_KEYDOWN:
+                        self->JogKeyDown(motor, direction, wParam);
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+    } catch (...) {
+        return 0;
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
+}
+
+void TRunControl::OnResetCaption(WPARAM button) {
+    static constexpr WindowRow kCommon = kRowResetAll;
+    if (button == 0) {
+        SetWindowTextA(form_.controls_.Window(kCommon), "Reset");
+    } else if (button <= kMotorCount) {
+        SetWindowTextA(form_.controls_.Panel(static_cast<int>(button) - 1, kRowReset), "Reset");
+    }
+}
+
+void TRunControl::OnEnableRunInOrder(bool enabled) {
+    EnableWindow(form_.controls_.Window(kRowRunInOrder), enabled);
+}
+
+}  // namespace ui
