@@ -1,15 +1,19 @@
 // TMainForm: the main window, the whole operator surface. It owns the four motors with their
-// symbols and program editors, the port setting, the jog tallies, the USB link (with its receive
-// thread) and protocol, and the parallel-port drive; it lays out the four motor panels and the
-// window-wide controls, loads "default.smp" at start-up and runs the File menu.
+// symbols and program editors, the port setting, the USB link (with its receive thread) and
+// protocol, and the parallel-port drive; it keeps the window procedure, the order of creation
+// and destruction, the menu (File, Options, Help) and thin adapters of its three interfaces.
+// The rest lives in rooms named for their roles: TFormControls (the controls), TPanelEditorBinding
+// (program editing in the panels), TRunControl (run control, with TResetDrive), and
+// TMotorViewBridge (what the motors' steps show). A control's click is dispatched from one table
+// of handlers (FindCommand).
 //
-// Threads: every method runs on the window's thread, except the motor callbacks (StepEvent,
-// MotorStepChanged), the output update and the UsbProtocolWindow calls, which arrive on timer
-// threads or the USB receive thread. Those never touch a window: they keep what changed in a
-// guarded snapshot (angle, jog tally) or in the editor, and post one notification per motor
-// until the window thread has taken it. Closing the window stops the motors first (each stop
-// waits for the motor's timer event in progress, which never waits for the window), ends the
-// receive thread, then frees the motors.
+// Threads: every method runs on the window's thread, except the motor callbacks (StepEvent, and
+// the rooms' MotorStepChanged and ProgramFinished), the output update and the UsbProtocolWindow
+// calls, which arrive on timer threads or the USB receive thread. Those never touch a window:
+// they keep what changed in a guarded snapshot (angle, jog tally) or in the editor, and post one
+// notification per motor until the window thread has taken it. Closing the window stops the
+// motors first (each stop waits for the motor's timer event in progress, which never waits for
+// the window), ends the receive thread, then frees the motors.
 #pragma once
 
 #include <windows.h>

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
 #include "sim/common/SimulatorNames.h"
 
@@ -90,21 +91,8 @@ class PipeHandle {
     HANDLE event_;
 };
 
-class SimulatorToolSessions : public ::testing::Test {
+class SimulatorToolSessions : public sim::testing::SharedSimulatorSuite {
   protected:
-    static void SetUpTestSuite() {
-        simulator_ = new sim::SimulatorClient;
-        if (!simulator_->Start(Q417_SIM_EXE)) setupError_ = simulator_->Error();
-    }
-    static void TearDownTestSuite() {
-        delete simulator_;
-        simulator_ = nullptr;
-    }
-    void SetUp() override {
-        ASSERT_EQ(setupError_, "");
-        ASSERT_EQ(simulator_->Control("plug"), "ok");
-    }
-
     static std::string Pipe() { return sim::ModulePipePath(simulator_->PipeName()); }
 
     // Received reports in the trace equal to line.
@@ -143,9 +131,6 @@ class SimulatorToolSessions : public ::testing::Test {
         CloseHandle(info.hProcess);
         return code;
     }
-
-    static inline sim::SimulatorClient* simulator_ = nullptr;
-    static inline std::string setupError_;
 };
 
 // Round after round two handles are opened one right after the other, used and closed; every

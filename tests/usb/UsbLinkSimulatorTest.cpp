@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/virtual/VirtualDesktop.h"
+#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
 #include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
@@ -47,19 +48,11 @@ std::vector<std::string> Commands(const std::vector<std::string>& reports, size_
     return commands;
 }
 
-class UsbLinkOnSimulator : public ::testing::Test {
+class UsbLinkOnSimulator : public sim::testing::SharedSimulatorSuite {
   protected:
-    static void SetUpTestSuite() {
-        simulator_ = new sim::SimulatorClient;
-        if (!simulator_->Start(Q417_SIM_EXE)) setupError_ = simulator_->Error();
-    }
-    static void TearDownTestSuite() {
-        delete simulator_;
-        simulator_ = nullptr;
-    }
     void SetUp() override {
-        ASSERT_EQ(setupError_, "");
-        ASSERT_EQ(simulator_->Control("plug"), "ok");
+        SharedSimulatorSuite::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_EQ(simulator_->Control("hear"), "ok");
         link_ = std::make_unique<TUsbLink>(
             TUsbLink::Ports{platform::SystemLibraryLoader(), platform::SystemDeviceFiles(),
@@ -81,8 +74,6 @@ class UsbLinkOnSimulator : public ::testing::Test {
         return reports;
     }
 
-    static inline sim::SimulatorClient* simulator_ = nullptr;
-    static inline std::string setupError_;
     platform::VirtualDesktop desktop_;
     Client client_;
     std::unique_ptr<TUsbLink> link_;
