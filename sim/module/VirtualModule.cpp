@@ -197,7 +197,8 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
         // overdue: timed from its arrival at once, or, counted from the segment before as a
         // chained delay is, due before it arrived. The run it belongs to had steps to come.
         const bool soon = now - m.lastStep <= kUnderrunWindowTicks;
-        const bool overdue = s.delay <= 1 || m.dryReference + s.delay <= now;
+        const uint64_t chainedDue = m.dryReference + s.delay;
+        const bool overdue = s.delay <= 1 || (chainedDue > m.lastStep && chainedDue <= now);
         if (soon && overdue) {
             ++m.underruns;
             if (trace_ != nullptr)

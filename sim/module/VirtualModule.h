@@ -53,7 +53,8 @@
 //   or a power-up) and, within kUnderrunWindowTicks of that last step, a segment arrives that
 //   is already overdue: its delay is 1 tick (a host that finds the list empty times the next
 //   segment from its arrival, and one that is late asks for 1 tick), or, counted from the
-//   segment before as a chained delay is, it would have been due before it arrived. A segment
+//   segment before as a chained delay is, it would have been due after that segment's last
+//   step but before it arrived (a continuation that came too late). A segment
 //   due later than its arrival (the end of a long pause, which the host may only send once the
 //   list is empty) is no underrun. The module cannot tell the first segment of a new run from a
 //   late one: a new run started on the same motor within half a second of the last one's final

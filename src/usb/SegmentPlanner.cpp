@@ -26,14 +26,24 @@ int64_t SegmentPlanner::ChosenPeriod() const {
     return static_cast<int64_t>(std::clamp(std::round(target), lowest, highest));
 }
 
-bool SegmentPlanner::Fits(double t, double periodTicks) const {
+void SegmentPlanner::Narrowed(double t, double& low, double& high) const {
+    // Step k at s + k·p within the bound of t; and p within kIntervalTicks of the ideal
+    // interval before t, so that the played intervals follow the schedule's as closely as whole
+    // ticks allow (a ramp's steps merge where their intervals change slowly).
     const double k = segment_.steps;
     const double s = static_cast<double>(segment_.refTick);
-    const double low = std::max(low_, (t - kBoundTicks - s) / k);
-    const double high = std::min(high_, (t + kBoundTicks - s) / k);
+    const double gap = t - lastIdealOpen_;
+    low = std::max({low_, (t - kBoundTicks - s) / k, gap - kIntervalTicks});
+    high = std::min({high_, (t + kBoundTicks - s) / k, gap + kIntervalTicks});
+}
+
+bool SegmentPlanner::Fits(double t, double periodTicks) const {
+    double low, high;
+    Narrowed(t, low, high);
     if (std::ceil(low) > std::floor(high)) return false;
     // The step after this one must still be reachable by a chained delay (the ring of the
     // segment after it counts its delay from this reference).
+    const double s = static_cast<double>(segment_.refTick);
     return t + periodTicks + kBoundTicks - s <= static_cast<double>(kMaxDelayTicks) ||
            periodTicks + 2 * kBoundTicks > static_cast<double>(kMaxDelayTicks);
 }
@@ -44,10 +54,7 @@ bool SegmentPlanner::Add(double idealTick, double periodTicks, uint8_t direction
     if (open_) {
         if (directionBit == segment_.directionBit && pass == segment_.pass &&
             segment_.steps < kMaxSteps && Fits(t, periodTicks)) {
-            const double k = segment_.steps;
-            const double s = static_cast<double>(segment_.refTick);
-            low_ = std::max(low_, (t - kBoundTicks - s) / k);
-            high_ = std::min(high_, (t + kBoundTicks - s) / k);
+            Narrowed(t, low_, high_);
             ++segment_.steps;
             lastIdealOpen_ = t;
             return false;

@@ -7,6 +7,8 @@
 // chooses each segment's first tick (its reference), period and length so that
 // - every step it plans lies within kBoundTicks of its ideal time: step k of a segment with
 //   reference s and period p plays at s + k·p;
+// - its period lies within kIntervalTicks of the ideal interval before each of its steps, so the
+//   played intervals follow the schedule's (and a constant stretch's stay within 2 ticks);
 // - a segment takes as many steps as that allows (ramp steps too), at most kMaxSteps; on a long
 //   constant stretch between two whole-tick periods the segments alternate between the two
 //   neighbours (7.8125 ticks: 8 for about 85 steps, then 7 for about 19) and the error swings
@@ -32,6 +34,8 @@ namespace usb {
 class SegmentPlanner {
   public:
     static constexpr double kBoundTicks = 8;  // 1 ms at 7812.5 ticks per second
+    // How far a segment's period may lie from the ideal interval before each of its steps.
+    static constexpr double kIntervalTicks = 1.5;
     static constexpr int32_t kMaxSteps = 255;
     static constexpr int64_t kMaxPeriodTicks = 16383;  // 14 bits
     static constexpr int64_t kMaxDelayTicks = 16382;
@@ -66,6 +70,8 @@ class SegmentPlanner {
   private:
     int64_t ChosenPeriod() const;
     bool Fits(double t, double periodTicks) const;
+    // The open segment's range of periods with the step at ideal tick t added.
+    void Narrowed(double t, double& low, double& high) const;
     void Begin(double t, double periodTicks, uint8_t directionBit, int32_t pass);
     void CloseOpen();
 

@@ -208,6 +208,7 @@ TEST(ModuleFirmwareTest, ALateSegmentAfterTheListRanDryIsAnUnderrun) {
         {"timed from its arrival, at once", false, 100, 1, 1},
         {"chained, due before it arrived", false, 100, 50, 1},
         {"due after its arrival (the end of a pause)", false, 100, 500, 0},
+        {"timed from its arrival, due later", false, 100, 15, 0},
         {"after a clear", true, 100, 1, 0},
         {"long after the list ran dry", false, 25 + VirtualModule::kUnderrunWindowTicks + 1, 1, 0},
     };
