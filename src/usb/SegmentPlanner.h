@@ -33,7 +33,9 @@ namespace usb {
 
 class SegmentPlanner {
   public:
-    static constexpr double kBoundTicks = 8;  // 1 ms at 7812.5 ticks per second
+    // Steps are planned within 7 ticks of their ideal times: a tick under the 8 (1 ms at 7812.5
+    // ticks per second) that they must keep, left for the rate the host has calibrated.
+    static constexpr double kBoundTicks = 7;
     // How far a segment's period may lie from the ideal interval before each of its steps.
     static constexpr double kIntervalTicks = 1.5;
     static constexpr int32_t kMaxSteps = 255;

@@ -4,9 +4,10 @@
 // by the virtual-time rig, the runs through q417-sim.exe and the end-to-end benchmark.
 //
 // - deviation: against the ideal times at the module's true 7812.5 ticks per second;
-// - rate error: the best-fit scale of played against ideal times (least squares through the
-//   first step), as a percentage of the true rate: how far the host's calibration was off;
-// - absolute error: against the ideal times at that fitted rate, the step compressor's bound;
+// - rate error: the best-fit scale of played against ideal times (the least-squares line), as a
+//   percentage of the true rate: how far the host's calibration was off;
+// - absolute error: against that line (the ideal times at the fitted rate, from the fitted
+//   start), the step compressor's bound;
 // - interval error: each step-to-step interval of a constant-rate stretch (both neighbouring
 //   ideal intervals equal, so not across a ramp, a pause or a change of rate) against its ideal
 //   interval at the fitted rate.
@@ -57,12 +58,12 @@ inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& p
 
     // Played ticks and ideal seconds, both from the first step.
     std::vector<double> played(n), seconds(n);
-    double sumTT = 0, sumTP = 0, sum = 0;
+    double sum = 0, sumT = 0, sumP = 0;
     for (size_t k = 0; k < n; ++k) {
         played[k] = static_cast<double>(steps[k].elapsed) - static_cast<double>(steps[0].elapsed);
         seconds[k] = ideal[k].time - ideal[0].time;
-        sumTT += seconds[k] * seconds[k];
-        sumTP += seconds[k] * played[k];
+        sumT += seconds[k];
+        sumP += played[k];
         if (steps[k].direction != ideal[k].direction) f.inOrder = false;
         if (k > 0 && steps[k].elapsed <= steps[k - 1].elapsed) f.inOrder = false;
         const double deviation = std::fabs(played[k] - seconds[k] * kModuleTicksPerSecond);
@@ -70,10 +71,19 @@ inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& p
         sum += deviation;
     }
     f.meanDeviation = sum / static_cast<double>(n);
-    const double rate = sumTT > 0 ? sumTP / sumTT : kModuleTicksPerSecond;
+    // The best-fit line of played ticks over ideal seconds: its slope is the run's rate, its
+    // offset where the run began (the first step itself may lie anywhere within the bound).
+    const double meanT = sumT / static_cast<double>(n), meanP = sumP / static_cast<double>(n);
+    double covariance = 0, variance = 0;
+    for (size_t k = 0; k < n; ++k) {
+        covariance += (seconds[k] - meanT) * (played[k] - meanP);
+        variance += (seconds[k] - meanT) * (seconds[k] - meanT);
+    }
+    const double rate = variance > 0 ? covariance / variance : kModuleTicksPerSecond;
+    const double offset = meanP - rate * meanT;
     f.rateErrPct = 100 * std::fabs(rate / kModuleTicksPerSecond - 1);
     for (size_t k = 0; k < n; ++k) {
-        f.maxAbsTicks = std::max(f.maxAbsTicks, std::fabs(played[k] - seconds[k] * rate));
+        f.maxAbsTicks = std::max(f.maxAbsTicks, std::fabs(played[k] - offset - seconds[k] * rate));
         if (k < 2) continue;
         const double before = seconds[k - 1] - seconds[k - 2],
                      interval = seconds[k] - seconds[k - 1];
