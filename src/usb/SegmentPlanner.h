@@ -11,7 +11,7 @@
 //   played intervals follow the schedule's (and a constant stretch's stay within 2 ticks);
 // - a segment takes as many steps as that allows (ramp steps too), at most kMaxSteps; on a long
 //   constant stretch between two whole-tick periods the segments alternate between the two
-//   neighbours (7.8125 ticks: 8 for about 85 steps, then 7 for about 19) and the error swings
+//   neighbours (7.8125 ticks: 8 for about 75 steps, then 7 for about 17) and the error swings
 //   within the bound instead of growing;
 // - a segment begins where the one before ended: its first step comes the ideal interval after
 //   the previous last step, rounded and kept within the bound, and never before the tick after

@@ -124,9 +124,9 @@ TEST(SegmentPlanner, ConstantStretchesAreCheapAndTheirIntervalsEven) {
         double f;
         double maxSegments;  // per 1000 steps
     };
-    // 1000 Hz is 7.8125 ticks: 8 for about 85 steps, 7 for about 19, in turn. 1500 Hz (5.208)
+    // 1000 Hz is 7.8125 ticks: 8 for about 75 steps, 7 for about 17, in turn. 1500 Hz (5.208)
     // and 400 Hz (19.53, 20 and 19 in turn) alike; exact rates fill whole segments of 255.
-    for (const Case c : {Case{1000.0, 24}, Case{1500.0, 24}, Case{400.0, 35}, Case{7812.5, 4},
+    for (const Case c : {Case{1000.0, 28}, Case{1500.0, 28}, Case{400.0, 42}, Case{7812.5, 4},
                          Case{7812.5 / 32, 4}}) {
         const TStepSchedule schedule({{1000, c.f, 0.0, kDirRight}});
         const Played played = Plan(schedule, 1);
