@@ -1,13 +1,16 @@
 // Step-timing benchmark: four motors run host-timed on the platform's real timer service for a
-// fixed time, once at a 1000 Hz plateau and once at 300 Hz (each with a 0.2 s start ramp). Every
-// step's time is taken from a high-resolution clock inside the step event. Per case it prints
-// the steps emitted against the steps the rounded-millisecond schedule expects, the mean and
-// 99th-percentile absolute error of each interval between consecutive steps against its period
-// in whole milliseconds, and the process CPU time per wall second.
+// fixed time, at 1000, 700, 450 and 300 Hz plateaus (each with a 0.2 s start ramp). Every
+// step's time is taken from a high-resolution clock inside the step event and compared with its
+// ideal time on the schedule (TStepSchedule), counted from the motor's first step. Per motor it
+// prints the steps emitted against the steps due before the stop, the mean-rate error (the
+// least-squares scale of played against ideal times) and the p95, p99 and largest absolute
+// error of each step against its ideal time; and the process CPU time per wall second.
 //
-// Usage: step_timing [seconds per case, default 10]
-// Last line: RESULT platform=<native|wine|windows> missed=<n> p99_ms=<x> mean_ms=<x> cpu_pct=<x>
-// (the worst figure of each kind over the cases).
+// Usage: step_timing [seconds, default 10]
+// Last line (missed and rate error: the sum and the worst over the motors; percentiles over
+// every step of all four):
+//   RESULT bench=step_timing platform=<native|wine|windows> missed=<n> max_rate_err_pct=<x>
+//          p95_abs_ms=<x> p99_abs_ms=<x>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -19,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "motion/RoundHalfEven.h"
+#include "motion/StepSchedule.h"
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
 
@@ -34,6 +37,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using motion::TsmProgramStep;
 using motion::TStepperMotor;
+using motion::TStepSchedule;
 
 double ProcessCpuSeconds() {
 #ifdef _WIN32
@@ -72,31 +76,32 @@ struct StepLog {
     }
 };
 
+// The p-th percentile of sorted values (0 when there are none).
+double Percentile(const std::vector<double>& sorted, int p) {
+    if (sorted.empty()) return 0;
+    return sorted[std::min(sorted.size() - 1, sorted.size() * static_cast<size_t>(p) / 100)];
+}
+
 struct CaseResult {
     long missed = 0;
-    double p99Ms = 0;
-    double meanMs = 0;
-    double cpuPct = 0;
+    double maxRateErrPct = 0;
+    std::vector<double> absErrorsMs;  // every step of every motor
 };
 
-CaseResult RunCase(double frequency, double seconds) {
-    const TsmProgramStep step{1'000'000'000, frequency, 0.2, motion::kDirRight};
-    // The schedule in whole milliseconds: period i is the ramp period rounded halves to even.
-    std::vector<double> periodMs;
+// Four motors at once, each at its own plateau with a 0.2 s start ramp, for `seconds`. Every
+// step is compared with its ideal time on the schedule, counted from the motor's first step.
+CaseResult RunCase(const std::array<double, 4>& frequencies, double seconds) {
+    std::array<TsmProgramStep, 4> steps;
     const size_t capacity = static_cast<size_t>(seconds * 1000) + 1000;
-    for (size_t i = 0; i < capacity; ++i) {
-        periodMs.push_back(
-            motion::RoundHalfEven(TStepperMotor::RampPeriod(step, static_cast<int32_t>(i)) * 1000));
-    }
-
     platform::TimerService& timers = platform::SystemTimerService();
     std::array<StepLog, 4> logs;
     std::array<std::unique_ptr<TStepperMotor>, 4> motors;
     for (int32_t m = 0; m < 4; ++m) {
+        steps[m] = {1'000'000'000, frequencies[m], 0.2, motion::kDirRight};
         logs[m].times.resize(capacity);
         motors[m] = std::make_unique<TStepperMotor>(m, timers);
         motors[m]->SetOnStep(TStepperMotor::StepEvent::Bind<&StepLog::Stepped>(&logs[m]));
-        motors[m]->LockProgram()->Add() = step;
+        motors[m]->LockProgram()->Add() = steps[m];
     }
 
     const double cpuBefore = ProcessCpuSeconds();
@@ -113,45 +118,46 @@ CaseResult RunCase(double frequency, double seconds) {
     const double cpuAfter = ProcessCpuSeconds();
 
     CaseResult result;
-    std::vector<double> errors;
-    long emittedTotal = 0, expectedTotal = 0;
     for (int m = 0; m < 4; ++m) {
         const size_t emitted = std::min(logs[m].count.load(std::memory_order_acquire), capacity);
-        if (emitted == 0) continue;
+        if (emitted < 2) continue;
         const auto& t = logs[m].times;
-        // Steps the schedule puts more than 2 ms (the timer's resolution and some slack) before
-        // the stop, counted from this motor's first step: one due at the very moment of the
-        // stop may fairly be cut off by it.
-        const double runMs =
-            std::chrono::duration<double, std::milli>(stopped[m] - t[0]).count() - 2.0;
+        // Steps due more than 2 ms (the timer's resolution and some slack) before the stop,
+        // counted from this motor's first step: one due at the very moment of the stop may
+        // fairly be cut off by it.
+        const double runSeconds = std::chrono::duration<double>(stopped[m] - t[0]).count() - 0.002;
         size_t expected = 0;
-        for (double due = 0; expected < capacity && due < runMs;)
-            due += periodMs[expected++];
-        result.missed += expected > emitted ? static_cast<long>(expected - emitted) : 0;
-        emittedTotal += static_cast<long>(emitted);
-        expectedTotal += static_cast<long>(expected);
-        for (size_t i = 1; i < emitted; ++i) {
-            const double actual =
-                std::chrono::duration<double, std::milli>(t[i] - t[i - 1]).count();
-            errors.push_back(std::fabs(actual - periodMs[i - 1]));
+        while (expected < capacity &&
+               TStepSchedule::Offset(steps[m], static_cast<int32_t>(expected)) < runSeconds)
+            ++expected;
+        const long missed = expected > emitted ? static_cast<long>(expected - emitted) : 0;
+        result.missed += missed;
+
+        // The mean rate: the least-squares scale of played over ideal times through the first
+        // step; then each step's error against its ideal time.
+        double sumIdealPlayed = 0, sumIdealIdeal = 0;
+        std::vector<double> idealMs(emitted), playedMs(emitted);
+        for (size_t i = 0; i < emitted; ++i) {
+            idealMs[i] = TStepSchedule::Offset(steps[m], static_cast<int32_t>(i)) * 1000;
+            playedMs[i] = std::chrono::duration<double, std::milli>(t[i] - t[0]).count();
+            sumIdealPlayed += idealMs[i] * playedMs[i];
+            sumIdealIdeal += idealMs[i] * idealMs[i];
         }
-    }
-    std::sort(errors.begin(), errors.end());
-    if (!errors.empty()) {
-        double sum = 0;
-        for (double e : errors)
-            sum += e;
-        result.meanMs = sum / errors.size();
-        result.p99Ms = errors[std::min(errors.size() - 1, errors.size() * 99 / 100)];
+        const double rateErrPct = 100 * std::fabs(sumIdealPlayed / sumIdealIdeal - 1);
+        result.maxRateErrPct = std::max(result.maxRateErrPct, rateErrPct);
+        std::vector<double> errors;
+        for (size_t i = 0; i < emitted; ++i)
+            errors.push_back(std::fabs(playedMs[i] - idealMs[i]));
+        result.absErrorsMs.insert(result.absErrorsMs.end(), errors.begin(), errors.end());
+        std::sort(errors.begin(), errors.end());
+        std::printf(
+            "motor %d, %4.0f Hz (0.2 s ramp): %zu of %zu steps (missed %ld), mean-rate error "
+            "%.3f %%, error against the ideal time p95 %.3f ms p99 %.3f ms max %.3f ms\n",
+            m + 1, frequencies[m], emitted, expected, missed, rateErrPct, Percentile(errors, 95),
+            Percentile(errors, 99), errors.back());
     }
     const double wall = std::chrono::duration<double>(wallAfter - wallBefore).count();
-    result.cpuPct = 100 * (cpuAfter - cpuBefore) / wall;
-
-    std::printf(
-        "%4.0f Hz plateau, 4 motors, %.1f s: steps %ld of %ld expected (missed %ld), "
-        "interval error mean %.3f ms p99 %.3f ms max %.3f ms, cpu %.2f %% of one core\n",
-        frequency, seconds, emittedTotal, expectedTotal, result.missed, result.meanMs, result.p99Ms,
-        errors.empty() ? 0.0 : errors.back(), result.cpuPct);
+    std::printf("cpu %.2f %% of one core\n", 100 * (cpuAfter - cpuBefore) / wall);
     return result;
 }
 
@@ -160,19 +166,16 @@ CaseResult RunCase(double frequency, double seconds) {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     if (!(seconds > 0 && seconds <= 600)) {
-        std::fprintf(stderr, "usage: step_timing [seconds per case, 0 < s <= 600]\n");
+        std::fprintf(stderr, "usage: step_timing [seconds, 0 < s <= 600]\n");
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    CaseResult worst;
-    for (double frequency : {1000.0, 300.0}) {
-        const CaseResult r = RunCase(frequency, seconds);
-        worst.missed = std::max(worst.missed, r.missed);
-        worst.p99Ms = std::max(worst.p99Ms, r.p99Ms);
-        worst.meanMs = std::max(worst.meanMs, r.meanMs);
-        worst.cpuPct = std::max(worst.cpuPct, r.cpuPct);
-    }
-    std::printf("RESULT platform=%s missed=%ld p99_ms=%.3f mean_ms=%.3f cpu_pct=%.2f\n",
-                PlatformName(), worst.missed, worst.p99Ms, worst.meanMs, worst.cpuPct);
+    CaseResult r = RunCase({1000.0, 700.0, 450.0, 300.0}, seconds);
+    std::sort(r.absErrorsMs.begin(), r.absErrorsMs.end());
+    std::printf(
+        "RESULT bench=step_timing platform=%s missed=%ld max_rate_err_pct=%.3f p95_abs_ms=%.3f "
+        "p99_abs_ms=%.3f\n",
+        PlatformName(), r.missed, r.maxRateErrPct, Percentile(r.absErrorsMs, 95),
+        Percentile(r.absErrorsMs, 99));
     return 0;
 }

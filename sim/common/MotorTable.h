@@ -2,9 +2,9 @@
 // virtual motor:
 //
 //   q417-sim  plugged in, hearing      keys: p plug/pull, d deaf/hearing, q quit
-//   motor     position     steps/s  phase  free  reset
-//       1          400      +250.0      2    12
-//       2          -37      -100.0      1     9  yes
+//   motor     position     steps/s  phase  free  reset  overlaps  underruns
+//       1          400      +250.0      2    12                0          0
+//       2          -37      -100.0      1     9  yes          0          1
 //
 // Every line has exactly kWidth characters (padded with blanks, cut when longer), so that
 // redrawing the block in place leaves nothing of an older, longer text behind, and no line wraps
@@ -24,6 +24,8 @@ struct MotorRow {
     unsigned phase = 0;           // 0 to 3
     int freePlaces = 12;          // of the command list's 12
     bool resetting = false;       // a module reset goes on
+    uint64_t overlaps = 0;        // segments due before their predecessor's last step
+    uint64_t underruns = 0;       // the list ran empty while the run had steps to come
 };
 
 constexpr int kMotorTableWidth = 78;

@@ -18,6 +18,10 @@ void ModuleTrace::Step(uint64_t tick, uint64_t nowUs, int motor, int direction, 
     out_ << StepLine(tick, nowUs, motor, direction, phase, position) << '\n' << std::flush;
 }
 
+void ModuleTrace::Event(uint64_t tick, uint64_t nowUs, const std::string& text) {
+    out_ << tick << ',' << Seconds(nowUs) << ",,,,," << text << '\n' << std::flush;
+}
+
 std::string ModuleTrace::StepLine(uint64_t tick, uint64_t nowUs, int motor, int direction,
                                   int phase, int32_t position) {
     return std::to_string(tick) + "," + Seconds(nowUs) + "," + std::to_string(motor) + "," +

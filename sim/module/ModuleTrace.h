@@ -12,6 +12,9 @@
 // - A step of a motor fills motor (1 to 4), direction (1 = left, 2 = right, the program's own
 //   direction codes), phase (0 to 3, after the step) and position (after the step) and leaves
 //   "report" empty: "1250,0.160000,2,1,2,-1,".
+// - A fault the module noticed in what the host sent fills only "report" with words, never 16
+//   hex numbers: "overlap 2 due 1200 after 1204" (motor 2's segment was due at tick 1200,
+//   before its predecessor's last step at 1204), "underrun 2 dry since 1190".
 //
 // Received reports are flushed as they are written; step lines, which come by the thousand per
 // second, are flushed in batches by Flush (the module flushes at the end of every call that
@@ -38,6 +41,9 @@ class ModuleTrace {
 
     // Appends the line of one step of motor (1 to 4), played at tick and nowUs.
     void Step(uint64_t tick, uint64_t nowUs, int motor, int direction, int phase, int32_t position);
+
+    // Appends the line of a fault the module noticed (text without commas or line ends).
+    void Event(uint64_t tick, uint64_t nowUs, const std::string& text);
 
     // Hands every line written so far to the file.
     void Flush() { out_.flush(); }

@@ -2,6 +2,7 @@
 #include "sim/module/VirtualModule.h"
 
 #include <algorithm>
+#include <string>
 
 #include "sim/module/ModuleTrace.h"
 
@@ -191,21 +192,53 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
         return;
     }
     const bool idle = m.list.empty();
+    if (idle && m.dry) {
+        // The list ran dry by playing, and this segment comes soon after its last step and
+        // overdue: timed from its arrival at once, or, counted from the segment before as a
+        // chained delay is, due before it arrived. The run it belongs to had steps to come.
+        const bool soon = now - m.lastStep <= kUnderrunWindowTicks;
+        const uint64_t chainedDue = m.dryReference + s.delay;
+        const bool overdue = s.delay <= 1 || (chainedDue > m.lastStep && chainedDue <= now);
+        if (soon && overdue) {
+            ++m.underruns;
+            if (trace_ != nullptr)
+                trace_->Event(Ticks(nowUs_), nowUs_,
+                              "underrun " + std::to_string(motor) + " dry since " +
+                                  std::to_string((startTick_ + m.lastStep) & kClockMask));
+        }
+    }
+    m.dry = false;
     m.list.push_back(s);
-    if (idle) Schedule(motor, now + s.delay);
+    if (idle) Schedule(motor, now + s.delay, /*chained=*/false);
 }
 
-void VirtualModule::Schedule(int motor, uint64_t due) {
+void VirtualModule::Schedule(int motor, uint64_t due, bool chained) {
     Motor& m = motors_[Index(motor)];
     m.reference = due;
-    m.nextStep = m.stepped && m.lastStep >= due ? m.lastStep + 1 : due;
+    const bool clash = m.stepped && m.lastStep >= due;
+    if (clash && chained) {
+        // Due before (or at) the tick of its predecessor's last step: the host's delays do not
+        // match its periods. Counted and traced; the steps still come in order, one per tick.
+        ++m.overlaps;
+        if (trace_ != nullptr)
+            trace_->Event(Ticks(nowUs_), nowUs_,
+                          "overlap " + std::to_string(motor) + " due " +
+                              std::to_string((startTick_ + due) & kClockMask) + " after " +
+                              std::to_string((startTick_ + m.lastStep) & kClockMask));
+    }
+    m.nextStep = clash ? m.lastStep + 1 : due;
     m.stepsLeft = m.list.front().steps;
 }
 
 void VirtualModule::FinishFront(int motor, uint64_t reference) {
     Motor& m = motors_[Index(motor)];
     m.list.pop_front();
-    if (!m.list.empty()) Schedule(motor, reference + m.list.front().delay);
+    if (!m.list.empty()) {
+        Schedule(motor, reference + m.list.front().delay, /*chained=*/true);
+    } else {
+        m.dry = true;
+        m.dryReference = reference;
+    }
 }
 
 void VirtualModule::PlayStep(int motor) {
@@ -247,6 +280,7 @@ void VirtualModule::EndReset(int motor, uint64_t now) {
         if (!m.list[i].reset) continue;
         if (i == 0) {
             FinishFront(motor, now);
+            m.dry = false;  // a reset is no run: what follows it starts afresh
         } else {
             m.list.erase(m.list.begin() + static_cast<std::ptrdiff_t>(i));
         }
@@ -277,6 +311,7 @@ void VirtualModule::CancelResets(uint64_t now) {
 
 void VirtualModule::StopMotor(int motor) {
     motors_[Index(motor)].list.clear();
+    motors_[Index(motor)].dry = false;
     resetMask_ &= static_cast<uint8_t>(~(1u << (motor - 1)));
 }
 

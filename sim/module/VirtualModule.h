@@ -46,6 +46,20 @@
 // segments, the module plays every step at the tick the host intended, as long as the list
 // never runs empty in between (an idle motor counts from the arrival).
 //
+// Strictness: the module repairs nothing silently. It counts and traces
+// - an overlap: a chained segment due at or before the tick of its predecessor's last step
+//   (played from the tick after it, so that the steps keep their order);
+// - an underrun: the motor's list ran dry by playing its last segment (not by a clear, a reset
+//   or a power-up) and, within kUnderrunWindowTicks of that last step, a segment arrives that
+//   is already overdue: its delay is 1 tick (a host that finds the list empty times the next
+//   segment from its arrival, and one that is late asks for 1 tick), or, counted from the
+//   segment before as a chained delay is, it would have been due after that segment's last
+//   step but before it arrived (a continuation that came too late). A segment
+//   due later than its arrival (the end of a long pause, which the host may only send once the
+//   list is empty) is no underrun. The module cannot tell the first segment of a new run from a
+//   late one: a new run started on the same motor within half a second of the last one's final
+//   step counts as well.
+//
 // Steps advance the motor's 2-bit phase in the Gray code (right 0→1→3→2→0, left 0→2→3→1→0)
 // and its position counter (right +1, left -1); each step is one line in the trace.
 //
@@ -104,6 +118,9 @@ class VirtualModule {
     static constexpr uint64_t kClockReportPeriodUs = 8000;
     static constexpr int kMotors = 4;
     static constexpr uint8_t kCommandListPlaces = 12;
+    // How long after a motor's list ran dry a late segment still counts as an underrun: half a
+    // second.
+    static constexpr uint64_t kUnderrunWindowTicks = 3906;
 
     // Output report commands (byte 1, low nibble where a motor rides in the high one).
     static constexpr uint8_t kSegment = 0x00;
@@ -159,6 +176,8 @@ class VirtualModule {
     int FreePlaces(int motor) const;
     bool Playing(int motor) const { return !motors_[Index(motor)].list.empty(); }
     uint64_t RejectedSegments(int motor) const { return motors_[Index(motor)].rejected; }
+    uint64_t Overlaps(int motor) const { return motors_[Index(motor)].overlaps; }
+    uint64_t Underruns(int motor) const { return motors_[Index(motor)].underruns; }
     uint8_t ResetMask() const { return resetMask_; }
     uint8_t PhaseByte() const;
 
@@ -185,6 +204,10 @@ class VirtualModule {
         int32_t position = 0;
         int32_t switchPosition = 0;
         uint64_t rejected = 0;
+        uint64_t overlaps = 0;
+        uint64_t underruns = 0;
+        bool dry = false;           // the list ran dry by playing; no clear or reset since
+        uint64_t dryReference = 0;  // reference tick of the segment it played last
     };
 
     static size_t Index(int motor) { return static_cast<size_t>(motor - 1); }
@@ -197,8 +220,9 @@ class VirtualModule {
     void StartReset(uint8_t mask, uint64_t now);
     void CancelResets(uint64_t now);
     void StopMotor(int motor);
-    // Schedules the front segment of motor m, due at `due`.
-    void Schedule(int motor, uint64_t due);
+    // Schedules the front segment of motor m, due at `due`; chained: counted from the segment
+    // before (an overlap is possible), else from its arrival at an idle motor.
+    void Schedule(int motor, uint64_t due, bool chained);
     // The front segment is done at tick `now`: it leaves the list and the next one is
     // scheduled `delay` after `reference`.
     void FinishFront(int motor, uint64_t reference);

@@ -370,6 +370,8 @@ void ModuleServer::ShowMotors() {
         row.phase = module_->Phase(m);
         row.freePlaces = module_->FreePlaces(m);
         row.resetting = (module_->ResetMask() & (1u << (m - 1))) != 0;
+        row.overlaps = module_->Overlaps(m);
+        row.underruns = module_->Underruns(m);
     }
     const std::string status =
         std::string("q417-sim  ") + (plugged_ != nullptr ? "plugged in" : "pulled out") + ", " +

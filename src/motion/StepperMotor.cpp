@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "motion/RoundHalfEven.h"
+#include "motion/StepSchedule.h"
 
 namespace motion {
 
@@ -21,24 +22,7 @@ TStepperMotor::TStepperMotor(int32_t motorIndex, platform::TimerService& timers)
 TStepperMotor::~TStepperMotor() = default;
 
 double TStepperMotor::RampPeriod(const TsmProgramStep& step, int32_t i) {
-    const double f = step.Frequency;
-    const double t = step.RampTime;
-    // Without a ramp, and with a ramp towards 0 Hz (where the formula would divide by 0),
-    // f = 0 gives period 0: no further step is timed.
-    if (f == 0) return 0;
-    if (!(t > 0)) return 1 / f;
-
-    const double a = f / t;
-    // The ramp length and the step numbers stay doubles: huge f * T cannot overflow them.
-    const double n = std::floor(0.5 * a * (t * t));
-    const double steps = step.Steps;
-    const double k = i;
-    if (2 * k < steps) {
-        if (k < n) return std::sqrt(2 * (k + 1) / a) - std::sqrt(2 * k / a);
-        return 1 / f;
-    }
-    if (k < steps - n) return 1 / f;
-    return std::sqrt(2 * (steps - k) / a) - std::sqrt(2 * (steps - k - 1) / a);
+    return TStepSchedule::Period(step, i);
 }
 
 uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
@@ -95,6 +79,10 @@ void TStepperMotor::SetRunningLocked(bool value) {
         nextStepTime_ = timer_.TickSeconds();
         passCount_ = 0;
         stepInPass_ = false;
+        stepStart_ = 0;
+        stepDue_ = 0;
+        nextDueMs_ = -1;
+        lagMs_ = 0;
     }
 }
 
@@ -216,12 +204,14 @@ void TStepperMotor::Tick() {
             }
             const TsmProgramStep& step = program_.Items(stepIndex_);
             if (step.Steps <= stepCounter_) {
+                stepStart_ += TStepSchedule::Duration(step);
                 stepCounter_ = 0;
                 ++stepIndex_;
                 ++stepChanges;
                 continue;
             }
-            period = RampPeriod(step, stepCounter_);
+            period = TStepSchedule::Period(step, stepCounter_);
+            if (period > 0) period = HostInterval(step);
             direction = step.Direction;
             ++stepCounter_;
             stepInPass_ = true;
@@ -236,12 +226,42 @@ void TStepperMotor::Tick() {
     for (int i = 0; i < finishedEvents; ++i)
         onFinished(motorIndex_);
     if (emit) {
-        // Re-time first: the step's own work (limiter, callbacks, output) does not add to it.
+        // Re-time first: the step's own work (limiter, callbacks, output) does not add to it. A
+        // period of 0 or less arms nothing: the run stalls at this step.
         timer_.SetInterval(period);
         Step(direction);
     }
     for (int i = 0; i < stepChanges; ++i)
         onStepChanged(motorIndex_);
+}
+
+double TStepperMotor::HostInterval(const TsmProgramStep& step) {
+    // Each step is due at its ideal time from the run's first step, in whole milliseconds
+    // rounded from that start; the timer waits the milliseconds between two such due times, so
+    // the roundings never add up. A step that comes less than a millisecond after the one
+    // before (a program step above 1000 Hz) waits one millisecond, the timer's limit, and the
+    // steps after it keep their own spacing from there (the run falls behind by lagMs_).
+    const double due = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
+    const double next = stepStart_ + TStepSchedule::Offset(step, stepCounter_ + 1);
+    int64_t dueMs = nextDueMs_;
+    if (dueMs < 0) {  // the run's first step
+        lagMs_ = -WholeMs(due);
+        dueMs = 0;
+    }
+    int64_t nextMs = WholeMs(next) + lagMs_;
+    if (nextMs <= dueMs) {
+        lagMs_ += dueMs + 1 - nextMs;
+        nextMs = dueMs + 1;
+    }
+    nextDueMs_ = nextMs;
+    return static_cast<double>(nextMs - dueMs) / 1000.0;
+}
+
+int64_t TStepperMotor::WholeMs(double seconds) {
+    const double ms = RoundHalfEven(seconds * 1000);
+    // Beyond about 290 million years: held there (the timer cannot arm it anyway).
+    constexpr double kLimit = 9.2e18;
+    return ms < kLimit ? static_cast<int64_t>(ms) : static_cast<int64_t>(kLimit);
 }
 
 void TStepperMotor::TimerEvent() {
@@ -289,12 +309,14 @@ double TStepperMotor::NextPeriod() {
         }
         const TsmProgramStep& step = program_.Items(stepIndex_);
         if (step.Steps <= stepCounter_) {
+            stepStart_ += TStepSchedule::Duration(step);
             stepCounter_ = 0;
             ++stepIndex_;
             continue;
         }
         stepInPass_ = true;
-        period_ = RampPeriod(step, stepCounter_);
+        period_ = TStepSchedule::Period(step, stepCounter_);
+        stepDue_ = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
         return period_;
     }
 }
@@ -372,6 +394,7 @@ Q417_FIELD_GETTER(double, Period, period_)
 Q417_FIELD_GETTER(double, NextStepTime, nextStepTime_)
 Q417_FIELD_GETTER(int32_t, PassCount, passCount_)
 Q417_FIELD_GETTER(bool, HostTimed, hostTimed_)
+Q417_FIELD_GETTER(double, StepDue, stepDue_)
 Q417_FIELD_GETTER(uint8_t, Phase, phase_)
 Q417_FIELD_SETTER(uint8_t, Phase, phase_)
 Q417_FIELD_GETTER(int32_t, Position, position_)

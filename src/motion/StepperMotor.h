@@ -54,7 +54,8 @@ class TStepperMotor {
     TStepperMotor(const TStepperMotor&) = delete;
     TStepperMotor& operator=(const TStepperMotor&) = delete;
 
-    // Period in seconds between step i and step i + 1 of a program step (the ramp formula).
+    // Period in seconds between step i and step i + 1 of a program step (the ramp formula, kept
+    // by TStepSchedule).
     static double RampPeriod(const TsmProgramStep& step, int32_t i);
     // The phase code after one step in direction; a code outside 0..3 is followed by 0.
     static uint8_t NextPhase(uint8_t phase, uint8_t direction);
@@ -107,6 +108,9 @@ class TStepperMotor {
     double Period() const;
     double NextStepTime() const;
     int32_t PassCount() const;
+    // Pulled: the ideal time of the step NextPeriod last returned, in seconds from the run's
+    // start (TStepSchedule's time: pauses and passes included).
+    double StepDue() const;
 
     uint8_t Phase() const;
     void SetPhase(uint8_t value);
@@ -145,6 +149,10 @@ class TStepperMotor {
     bool LimiterWait(uint32_t ms, uint32_t stops);
     // Step and TryStep; false when the step was not taken.
     bool TakeStep(uint8_t direction, bool mayWait);
+    // Host-timed, under the lock: the interval in seconds from the step about to be emitted
+    // (step StepCounter of step) to the next one, on the run's millisecond grid.
+    double HostInterval(const TsmProgramStep& step);
+    static int64_t WholeMs(double seconds);
 
     // Declared first so that it outlives the timer, whose events take it.
     mutable std::mutex mutex_;
@@ -181,6 +189,15 @@ class TStepperMotor {
     bool jogFirstStep_ = false;
     // Counts the Stops, so that a rate-limiter wait learns of one.
     std::atomic<uint32_t> stops_{0};
+    // The run's ideal schedule (TStepSchedule): seconds from the run's start to the first step of
+    // the current program step, and (pulled) to the step NextPeriod handed out last.
+    double stepStart_ = 0;
+    double stepDue_ = 0;
+    // Host-timed: milliseconds from the run's first step at which the next Tick's step is due
+    // (-1 before the first step), and the milliseconds the run has fallen behind its ideal
+    // times through steps closer than the timer's 1 ms (negative: the run began mid-program).
+    int64_t nextDueMs_ = -1;
+    int64_t lagMs_ = 0;
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.
     TMultiMediaTimer timer_;

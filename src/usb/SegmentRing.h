@@ -20,6 +20,7 @@ struct TSegmentRecord {
     uint8_t DirectionBit = 0;   // 0x40 left, 0 right
     int32_t PassTag = 0;        // the motor's PassCount when the record was begun
     bool Filled = false;        // false: an empty record (all fields 0)
+    int64_t RefTick = 0;        // module ticks from the run's start to the record's first step
 
     bool Empty() const { return !Filled; }
 };

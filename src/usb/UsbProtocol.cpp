@@ -413,7 +413,8 @@ void TUsbProtocol::AdvanceInOrder() {
 
 void TUsbProtocol::Fill(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
-    SegmentRing& ring = channels_[motorIndex].ring;
+    MotorChannel& channel = channels_[motorIndex];
+    SegmentRing& ring = channel.ring;
     if (!motor.Running()) return;
 
     for (int pulled = 0; pulled < kMaxStepsPerFill;) {
@@ -434,35 +435,44 @@ void TUsbProtocol::Fill(int motorIndex) {
         if (!(p > 0)) return;
         // The end marker is no step: the program stays at its first step for the next start.
         if (p > kEndOfProgramLimit) return;
+        const double due = motor.StepDue();
         const double stepTime = motor.NextStepTime();
         motor.AdvanceStep();
         ++pulled;
 
-        int64_t ticks = SecondsToTicks(p);
-        if (ticks < 1) ticks = 1;
-
+        if (channel.runRate == 0) {
+            channel.runRate = TicksPerSecond();
+            channel.runStart = stepTime - due;
+        }
         const uint8_t direction = motor.CurrentDirection();
         if (direction != motion::kDirLeft && direction != motion::kDirRight) {
             // A pause: no step, but its time passes; the next step begins a new record.
-            if (!ring.AtFill().Empty()) ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+            if (channel.planner.Break()) {
+                Record(ring.AtFill(), channel.planner.Closed(), channel);
+                ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+            }
             continue;
         }
         const uint8_t directionBit = direction == motion::kDirLeft ? kLeftBit : 0;
-        const int32_t pass = motor.PassCount();
-
-        TSegmentRecord* record = &ring.AtFill();
-        if (!record->Empty() && record->IntervalTicks == ticks &&
-            record->DirectionBit == directionBit && record->ExtraSteps <= kMaxSteps - 2 &&
-            record->PassTag == pass && ticks <= kMaxRecordTicks / (record->ExtraSteps + 2)) {
-            ++record->ExtraSteps;
-            continue;
-        }
-        if (!record->Empty()) {
+        if (channel.planner.Add(due * channel.runRate, p * channel.runRate, directionBit,
+                                motor.PassCount())) {
+            Record(ring.AtFill(), channel.planner.Closed(), channel);
             ring.FillIndex = SegmentRing::Next(ring.FillIndex);
-            record = &ring.AtFill();
         }
-        *record = TSegmentRecord{ticks, stepTime, 0, directionBit, pass, true};
+        Record(ring.AtFill(), channel.planner.Open(), channel);
     }
+}
+
+void TUsbProtocol::Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
+                          const MotorChannel& channel) {
+    record =
+        TSegmentRecord{segment.period,
+                       channel.runStart + static_cast<double>(segment.refTick) / channel.runRate,
+                       segment.steps - 1,
+                       segment.directionBit,
+                       segment.pass,
+                       true,
+                       segment.refTick};
 }
 
 void TUsbProtocol::Send(int motorIndex) {
@@ -476,8 +486,11 @@ void TUsbProtocol::Send(int motorIndex) {
         if (record.Empty()) break;
         if (!(places >= 3 || (record.ExtraSteps == 0 && places >= 2))) break;
 
-        int64_t delay = SecondsToTicks(record.RefTime - channel.lastSentTime);
-        if (delay > kMaxDelayTicks || places >= kModulePlaces) {
+        // Chained, the delay is the exact distance in ticks between the two segments' first
+        // steps as planned, so the module plays the run on the planner's ticks. The first
+        // segment of a run, and any after the module's list has run empty, are timed from now.
+        int64_t delay = record.RefTick - channel.lastRefTick;
+        if (!channel.chained || delay > kMaxDelayTicks || places >= kModulePlaces) {
             // The module counts a delay from its previous segment, so a gap that does not fit
             // can only be timed from the segment's arrival at an idle module.
             if (places < kModulePlaces) break;
@@ -487,13 +500,11 @@ void TUsbProtocol::Send(int motorIndex) {
         if (delay > kMaxDelayTicks) break;  // waits on the host for a later pass
 
         const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
-        // A slow step's period does not fit: it goes alone, and the wait after it is the next
-        // segment's delay (see the file's opening comment).
-        const int64_t period = record.IntervalTicks > kMaxPeriodTicks ? 1 : record.IntervalTicks;
         const UsbReport segment =
-            SegmentReport(motorIndex + 1, period, record.DirectionBit, steps, delay);
+            SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
         places -= steps > 0 ? 3 : 2;
-        channel.lastSentTime = record.RefTime;
+        channel.lastRefTick = record.RefTick;
+        channel.chained = true;
         motor.SetLastSentTime(record.RefTime);
         record = TSegmentRecord{};
         ports_.channel.SendReport(segment);
@@ -501,7 +512,10 @@ void TUsbProtocol::Send(int motorIndex) {
         channel.lastSegment.store(++sentSegments_);
         // Sending the open record closes it: the fill goes on in the next one. Otherwise
         // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
-        if (ring.SendIndex == ring.FillIndex) ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+        if (ring.SendIndex == ring.FillIndex) {
+            ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+            channel.planner.Close();
+        }
         ring.SendIndex = SegmentRing::Next(ring.SendIndex);
     }
     channel.freePlaces.store(places);

@@ -11,21 +11,22 @@
 // too, each sent only in the port settings that use it.
 //
 // Promises beyond the bare command set:
-// - Reference times: a record's RefTime is the host time of its first step on the program's
-//   own schedule (the sequencer's NextStepTime before the step is advanced), so the delay
-//   between two segments is exactly the program's time between their first steps. Pauses
-//   advance that schedule without sending anything.
-// - Every delay sent lies in 1..16382 ticks and every period in 1..16383. A segment is chained
-//   to the previous one (delay from its reference time) only while that gap fits; a segment
-//   whose gap does not fit waits on the host until the module's list is empty, and then goes
-//   out with its delay from now, so the module never counts it from a segment still playing.
-//   Records are merged only while their whole span stays below kMaxRecordTicks, so the next
-//   gap fits and long constant runs stay chained.
-// - Slow steps: a period of more than 16383 ticks (about 0.48 steps per second and slower) does
-//   not fit the segment's 14 bits. Such a step goes out as a lone single-step segment with a
-//   period of 1 tick, and the wait after it is carried by the next segment, which the host
-//   holds until the module's list is empty and its delay from now fits: each slow step plays
-//   at its asked time, give or take the host clock's resolution.
+// - Step times: every step is due at its time on the run's ideal schedule (TStepSchedule, via
+//   the sequencer's StepDue), turned into module ticks from the run's start at the rate the
+//   calibration gave when the run's first step was planned. Pauses advance that schedule
+//   without sending anything.
+// - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
+//   step within 8 ticks of its due tick, each segment beginning where its predecessor ended.
+//   A record's RefTick is its first step's tick from the run's start and RefTime the host time
+//   of it; a chained segment's delay is the difference of the two RefTicks, exact in ticks.
+// - Every delay sent lies in 1..16382 ticks and every period in 1..16383. The planner keeps the
+//   next reference within reach while the steps are closer than 16382 ticks; a segment whose
+//   gap does not fit (a long pause, steps slower than about 0.48 per second) waits on the host
+//   until the module's list is empty, and then goes out with its delay from now, so the module
+//   never counts it from a segment still playing. A lone slow step's period does not matter
+//   (it plays one step): it is sent as 16383.
+// - The first segment of a run goes out once the module's list is empty, its delay from now
+//   (at least 1 tick): the run starts there, and every later segment is chained to it.
 // - A step period of 0 or less (a frequency of 0, or negative) stalls the stream at that step
 //   with the motor still running, as a host-timed run stalls; a positive period shorter than
 //   one tick is sent as 1 tick, the fastest the module can time.
@@ -73,6 +74,7 @@
 #include "platform/TimerService.h"
 #include "usb/ClockCalibration.h"
 #include "usb/ReportChannel.h"
+#include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
 #include "usb/UsbProtocolWindow.h"
 #include "usb/UsbReport.h"
@@ -88,7 +90,6 @@ class TUsbProtocol {
     static constexpr int kModulePlaces = 12;           // an empty command list
     static constexpr int64_t kMaxDelayTicks = 16382;   // largest delay a segment carries
     static constexpr int64_t kMaxPeriodTicks = 16383;  // 14 bits
-    static constexpr int64_t kMaxRecordTicks = 16000;  // span of a merged record, with margin
     static constexpr int kMaxWaitingRecords = 7;       // closed records per motor on the host
     static constexpr int kMaxSteps = 255;              // steps of one segment
     static constexpr int kMaxStepsPerFill = 4096;
@@ -186,28 +187,38 @@ class TUsbProtocol {
     struct MotorChannel {
         mutable std::mutex mutex;  // the ring lock
         SegmentRing ring;
-        // RefTime of the last segment sent since the ring was last emptied; 0: none. Kept here
-        // as well as in the motor's LastSentTime, which the sequencer clears when the program's
-        // end is pulled while its last records still wait to be sent.
-        double lastSentTime = 0;
         std::atomic<int32_t> freePlaces{0};
         // The module's clock (as the host estimates it, never ahead) when the last segment was
         // sent; -1: none since the ring was last emptied. See kStaleReportTicks.
         std::atomic<double> sentModuleTicks{-1};
         // The number of the last segment sent to this motor (sentSegments_ at that moment).
         std::atomic<uint64_t> lastSegment{0};
+        // The run being streamed: its segments as planned, the module's rate that turns its
+        // schedule into ticks (taken once, at its first step, so that a calibration that goes on
+        // improving cannot bend the run), the host time of its start, and the RefTick of the
+        // last segment sent (valid while chained).
+        SegmentPlanner planner;
+        double runRate = 0;  // 0: no step of the run planned yet
+        double runStart = 0;
+        int64_t lastRefTick = 0;
+        bool chained = false;
 
         void Clear() {
             ring.Clear();
-            lastSentTime = 0;
-            sentModuleTicks.store(-1);
-            lastSegment.store(0);
+            NewRun();
         }
         void Discard() {
             ring.Discard();
-            lastSentTime = 0;
+            NewRun();
+        }
+        void NewRun() {
             sentModuleTicks.store(-1);
             lastSegment.store(0);
+            planner.Reset();
+            runRate = 0;
+            runStart = 0;
+            lastRefTick = 0;
+            chained = false;
         }
     };
     using RingLocks = std::array<std::unique_lock<std::mutex>, kMotorCount>;
@@ -233,6 +244,9 @@ class TUsbProtocol {
     // Under the motor's ring lock.
     void Fill(int motorIndex);
     void Send(int motorIndex);
+    // Writes a planned segment into a ring record.
+    static void Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
+                       const MotorChannel& channel);
     void AdvanceInOrder();
 
     Ports ports_;

@@ -7,6 +7,7 @@
 
 #include "motion/MotorTestSupport.h"
 #include "motion/RoundHalfEven.h"
+#include "motion/StepSchedule.h"
 
 namespace motion {
 namespace {
@@ -16,6 +17,10 @@ using platform::VirtualTimerService;
 constexpr uint8_t R = kDirRight;
 constexpr uint8_t L = kDirLeft;
 constexpr uint8_t P = kDirNone;
+
+uint64_t WholeMs(double seconds) {
+    return static_cast<uint64_t>(RoundHalfEven(seconds * 1000));
+}
 
 class StepperMotorTest : public ::testing::Test {
   protected:
@@ -206,13 +211,14 @@ TEST_F(StepperMotorTest, ShortProgramStepsThenFinishesOnePeriodAfterTheLastStep)
     EXPECT_FALSE(motor.Finished());  // a host-timed end leaves it as the start set it
 }
 
-TEST_F(StepperMotorTest, RampedRunTimesEveryStepWithTheRoundedPeriod) {
+TEST_F(StepperMotorTest, RampedRunTimesEveryStepAtItsIdealTimeRoundedFromTheStart) {
     SetProgram(motor, {{10, 100.0, 0.5, L}});
     motor.StartProgram();
     service.Advance(1000);
-    // Periods 100, 41.4, 31.8, 26.8, 23.6 ms and back, each rounded to whole milliseconds.
+    // Ideal times 0, 100, 141.42, 173.21, 200, 223.61, 247.21, 274.01, 305.79, 347.21 ms and the
+    // end at 447.21, each rounded from the start (rounding each period would end at 448).
     EXPECT_EQ(recorder.Trace(),
-              "L@0 L@100 L@141 L@173 L@200 L@224 L@248 L@275 L@307 L@348 F@448 C@448");
+              "L@0 L@100 L@141 L@173 L@200 L@224 L@247 L@274 L@306 L@347 F@447 C@447");
     EXPECT_EQ(motor.Position(), -10);
 }
 
@@ -302,12 +308,14 @@ TEST_F(StepperMotorTest, ZeroFrequencyHoldsTheMotorRunningUntilStopped) {
     }
 }
 
-TEST_F(StepperMotorTest, PeriodBelowTheTimerMinimumStallsTheRun) {
-    SetProgram(motor, {{5, 2000.0, 0.0, R}});
+TEST_F(StepperMotorTest, StepsFasterThanTheTimerPlayOneAMillisecondAndTheNextKeepTheirSpacing) {
+    // 2000 Hz asks for 0.5 ms; the timer's limit is 1 ms. The 100 Hz steps after it keep their
+    // 10 ms from where the fast ones ended instead of hurrying to catch up.
+    SetProgram(motor, {{5, 2000.0, 0.0, R}, {2, 100.0, 0.0, L}});
     motor.StartProgram();
     service.Advance(1000);
-    EXPECT_EQ(recorder.Trace(), "R@0");
-    EXPECT_TRUE(motor.Running());
+    EXPECT_EQ(recorder.Trace(), "R@0 R@1 R@2 R@3 R@4 L@5 C@5 L@15 F@25 C@25");
+    EXPECT_FALSE(motor.Running());
 }
 
 TEST_F(StepperMotorTest, StartContinuesWhereItLeftOffAndStopGoesBackToTheStart) {
@@ -517,10 +525,10 @@ TEST_F(StepperMotorTest, CurrentDirectionOfAShortenedProgramIsNone) {
 
 // --- a sweep over programs: exact step counts, positions and a single end -----------------
 
-TEST(StepperMotorSweep, EveryRunEmitsExactlyItsStepsAtTheRoundedPeriodsAndEndsOnce) {
-    for (double frequency : {7.0, 100.0, 333.0, 1000.0}) {
+TEST(StepperMotorSweep, EveryRunEmitsExactlyItsStepsOnItsIdealMillisecondsAndEndsOnce) {
+    for (double frequency : {7.0, 100.0, 300.0, 333.0, 450.0, 700.0, 1000.0}) {
         for (double rampTime : {0.0, 0.05, 0.4}) {
-            for (int32_t steps : {1, 2, 9, 60}) {
+            for (int32_t steps : {1, 2, 9, 60, 300}) {
                 for (uint8_t direction : {R, L}) {
                     VirtualTimerService service;
                     TStepperMotor motor(1, service);
@@ -530,19 +538,19 @@ TEST(StepperMotorSweep, EveryRunEmitsExactlyItsStepsAtTheRoundedPeriodsAndEndsOn
                     service.SetNowMs(1'000'000);
                     motor.StartProgram();
 
-                    uint64_t expectedEnd = 1'000'000;
+                    // Every step within half a millisecond of its ideal time, the end as well:
+                    // at these rates the timer can follow the schedule exactly.
+                    const TStepSchedule schedule = TStepSchedule::Of(*motor.LockProgram());
                     std::vector<uint64_t> expectedSteps;
-                    for (int32_t i = 0; i < steps; ++i) {
-                        expectedSteps.push_back(expectedEnd);
-                        const double p =
-                            TStepperMotor::RampPeriod(motor.LockProgram()->Items(0), i);
-                        expectedEnd += static_cast<uint64_t>(RoundHalfEven(p * 1000));
-                    }
+                    for (const auto& s : schedule.Steps())
+                        expectedSteps.push_back(1'000'000 + WholeMs(s.time));
+                    const uint64_t expectedEnd = 1'000'000 + WholeMs(schedule.PassTime());
                     service.Advance(expectedEnd - 1'000'000 + 5000);
 
                     const std::string where = std::to_string(frequency) + " Hz " +
                                               std::to_string(rampTime) + " s " +
                                               std::to_string(steps) + " steps";
+                    ASSERT_EQ(expectedSteps.size(), static_cast<size_t>(steps)) << where;
                     ASSERT_EQ(recorder.events.size(), expectedSteps.size() + 2) << where;
                     const char* kind = direction == R ? "R@" : "L@";
                     for (size_t i = 0; i < expectedSteps.size(); ++i) {
@@ -559,6 +567,32 @@ TEST(StepperMotorSweep, EveryRunEmitsExactlyItsStepsAtTheRoundedPeriodsAndEndsOn
             }
         }
     }
+}
+
+TEST(StepperMotorSweep, SeveralProgramStepsPausesAndPassesStayOnTheSchedule) {
+    // 700 Hz needs 1 and 2 ms waits in turn; the pause and the second pass count from the start.
+    VirtualTimerService service;
+    TStepperMotor motor(0, service);
+    MotorRecorder recorder(service);
+    recorder.Attach(motor);
+    SetProgram(motor, {{30, 700.0, 0.02, R}, {7, 300.0, 0.0, P}, {20, 450.0, 0.0, L}},
+               /*looping=*/true);
+    const TStepSchedule schedule = TStepSchedule::Of(*motor.LockProgram());
+    motor.StartProgram();
+    service.Advance(WholeMs(3 * schedule.PassTime()) - 1);
+    motor.Stop();
+
+    std::vector<std::string> moving;
+    for (const std::string& e : recorder.events)
+        if (e[0] == 'R' || e[0] == 'L') moving.push_back(e);
+    const auto ideal = schedule.MovingSteps(3);
+    ASSERT_EQ(moving.size(), ideal.size());
+    for (size_t i = 0; i < ideal.size(); ++i) {
+        const std::string expected = std::string(ideal[i].direction == R ? "R@" : "L@") +
+                                     std::to_string(WholeMs(ideal[i].time));
+        ASSERT_EQ(moving[i], expected) << "step " << i;
+    }
+    EXPECT_EQ(recorder.Count('F'), 2u);
 }
 
 }  // namespace

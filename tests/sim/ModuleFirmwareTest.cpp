@@ -167,14 +167,16 @@ TEST(ModuleFirmwareTest, DelayCountsFromThePreviousSegmentsFirstStep) {
         const char* name;
         int delay2;
         uint64_t first2;
+        uint64_t overlaps;
     };
-    // First segment: 3 steps every 10 ticks, due at 5: steps at 5, 15, 25.
+    // First segment: 3 steps every 10 ticks, due at 5: steps at 5, 15, 25. A second segment due
+    // at or before 25 overlaps: it plays from the tick after, and is counted.
     const Case cases[] = {
-        {"right after the last step's period", 30, 35},
-        {"a gap after the segment", 100, 105},
-        {"due on the last step's tick", 20, 26},
-        {"due before the first segment has ended", 1, 26},
-        {"largest delay", 16382, 16387},
+        {"right after the last step's period", 30, 35, 0},
+        {"a gap after the segment", 100, 105, 0},
+        {"due on the last step's tick", 20, 26, 1},
+        {"due before the first segment has ended", 1, 26, 1},
+        {"largest delay", 16382, 16387, 0},
     };
     for (const Case& c : cases) {
         Firmware f;
@@ -184,6 +186,44 @@ TEST(ModuleFirmwareTest, DelayCountsFromThePreviousSegmentsFirstStep) {
         const std::vector<uint64_t> expected = {5, 15, 25, c.first2, c.first2 + 7};
         EXPECT_EQ(f.TicksOf(2), expected) << c.name;
         EXPECT_EQ(f.module.Position(2), 1) << c.name;
+        EXPECT_EQ(f.module.Overlaps(2), c.overlaps) << c.name;
+        EXPECT_EQ(f.out.str().find("overlap 2 due 25 after 25") != std::string::npos,
+                  c.delay2 == 20)
+            << c.name;
+        EXPECT_EQ(f.module.Underruns(2), 0u) << c.name;
+    }
+}
+
+// An underrun: the list ran dry by playing, and soon after a segment of the run comes overdue.
+TEST(ModuleFirmwareTest, ALateSegmentAfterTheListRanDryIsAnUnderrun) {
+    struct Case {
+        const char* name;
+        bool clear;        // a ClearCommandList after the list ran dry
+        uint64_t arrival;  // tick
+        int delay;
+        uint64_t underruns;
+    };
+    // Three steps every 10 ticks from tick 5: the list runs dry at 25.
+    const Case cases[] = {
+        {"timed from its arrival, at once", false, 100, 1, 1},
+        {"chained, due before it arrived", false, 100, 50, 1},
+        {"due after its arrival (the end of a pause)", false, 100, 500, 0},
+        {"timed from its arrival, due later", false, 100, 15, 0},
+        {"after a clear", true, 100, 1, 0},
+        {"long after the list ran dry", false, 25 + VirtualModule::kUnderrunWindowTicks + 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        Firmware f;
+        f.SendAtTick(Segment(3, 10, false, 3, 5), 0);
+        f.RunUntilTick(c.arrival - 1);
+        if (c.clear) f.SendAtTick(ClearList(3), c.arrival - 1);
+        f.SendAtTick(Segment(3, 10, false, 2, c.delay), c.arrival);
+        f.RunUntilTick(c.arrival + 2000);
+        EXPECT_EQ(f.module.Underruns(3), c.underruns) << c.name;
+        EXPECT_EQ(f.out.str().find("underrun 3 dry since 25") != std::string::npos, c.underruns > 0)
+            << c.name;
+        EXPECT_EQ(f.TicksOf(3).size(), 5u) << c.name;  // nothing repaired away
+        EXPECT_EQ(f.module.Overlaps(3), 0u) << c.name;
     }
 }
 
@@ -195,6 +235,7 @@ TEST(ModuleFirmwareTest, ALateStartDoesNotShiftLaterSegments) {
     f.SendAtTick(Segment(1, 1, false, 0, 40), 0);  // due 46: from 6, not from 26
     f.RunUntilTick(1000);
     EXPECT_EQ(f.TicksOf(1), (std::vector<uint64_t>{5, 15, 25, 26, 46}));
+    EXPECT_EQ(f.module.Overlaps(1), 1u);  // the one due at 6
 }
 
 // An idle motor counts the delay from the arrival (mid-tick arrivals count their tick); a

@@ -1,16 +1,25 @@
-// How well the steps a module played follow a motor program: the played steps against the
-// programmed ones, their order and directions, and each step's deviation from the ideal schedule
-// (the programmed steps' periods from the ramp formula, pauses included, summed from the first
-// step and converted at the module's true 7812.5 ticks per second, anchored at the first played
-// step). Shared by the virtual-time rig and the runs through q417-sim.exe.
+// How well the steps a module played follow a motor program, step by step: the played steps
+// against the programmed ones, their order and directions, and each step against its ideal time
+// on the schedule (TStepSchedule), pauses included, anchored at the first played step. Shared
+// by the virtual-time rig, the runs through q417-sim.exe and the end-to-end benchmark.
+//
+// - deviation: against the ideal times at the module's true 7812.5 ticks per second;
+// - rate error: the best-fit scale of played against ideal times (the least-squares line), as a
+//   percentage of the true rate: how far the host's calibration was off;
+// - absolute error: against that line (the ideal times at the fitted rate, from the fitted
+//   start), the step compressor's bound;
+// - interval error: each step-to-step interval of a constant-rate stretch (both neighbouring
+//   ideal intervals equal, so not across a ramp, a pause or a change of rate) against its ideal
+//   interval at the fitted rate.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "motion/MotorProgram.h"
-#include "motion/StepperMotor.h"
+#include "motion/StepSchedule.h"
 #include "sim/module/VirtualModule.h"
 
 namespace sim::testing {
@@ -18,45 +27,70 @@ namespace sim::testing {
 constexpr double kModuleTicksPerSecond = 7812.5;
 
 struct MotorFigures {
-    int programmed = 0;        // steps with a direction in the program
-    int played = 0;            // steps the module played
-    bool inOrder = true;       // every played step had the programmed direction, in order
-    int underruns = 0;         // the list ran empty before the program was played
-    double maxDeviation = 0;   // ticks, |played - ideal|
-    double meanDeviation = 0;  // ticks
+    int programmed = 0;           // steps with a direction in the program
+    int played = 0;               // steps the module played
+    bool inOrder = true;          // every played step had the programmed direction, in order
+    int underruns = 0;            // the list ran empty before the program was played
+    int overlaps = 0;             // segments due before their predecessor's last step
+    bool overRate = false;        // a program step asks for more than one step per tick
+    double maxDeviation = 0;      // ticks, |played - ideal| at 7812.5 ticks/s
+    double meanDeviation = 0;     // ticks
+    double rateErrPct = 0;        // |fitted rate / 7812.5 - 1| in percent
+    double maxAbsTicks = 0;       // |played - ideal| at the fitted rate
+    double maxIntervalTicks = 0;  // worst interval error of a constant-rate stretch
+
+    int Lost() const { return std::abs(programmed - played); }
 };
 
 inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& program,
-                                    const std::vector<ModuleStep>& steps, int underruns) {
+                                    const std::vector<ModuleStep>& steps, int underruns,
+                                    int overlaps = 0) {
     MotorFigures f;
     f.underruns = underruns;
+    f.overlaps = overlaps;
     f.played = static_cast<int>(steps.size());
-    std::vector<double> ideal;
-    std::vector<int> directions;
-    double t = 0;
-    for (const motion::TsmProgramStep& step : program) {
-        for (int32_t i = 0; i < step.Steps; ++i) {
-            if (step.Direction == motion::kDirLeft || step.Direction == motion::kDirRight) {
-                ideal.push_back(t);
-                directions.push_back(step.Direction);
-            }
-            t += motion::TStepperMotor::RampPeriod(step, i);
-        }
-    }
+    for (const motion::TsmProgramStep& step : program)
+        if (step.Steps > 0 && step.Frequency > kModuleTicksPerSecond) f.overRate = true;
+    const auto ideal = motion::TStepSchedule(program).MovingSteps();
     f.programmed = static_cast<int>(ideal.size());
     const size_t n = std::min(ideal.size(), steps.size());
     if (n == 0) return f;
-    const double anchor = static_cast<double>(steps[0].elapsed) - ideal[0] * kModuleTicksPerSecond;
-    double sum = 0;
+
+    // Played ticks and ideal seconds, both from the first step.
+    std::vector<double> played(n), seconds(n);
+    double sum = 0, sumT = 0, sumP = 0;
     for (size_t k = 0; k < n; ++k) {
-        if (steps[k].direction != directions[k]) f.inOrder = false;
+        played[k] = static_cast<double>(steps[k].elapsed) - static_cast<double>(steps[0].elapsed);
+        seconds[k] = ideal[k].time - ideal[0].time;
+        sumT += seconds[k];
+        sumP += played[k];
+        if (steps[k].direction != ideal[k].direction) f.inOrder = false;
         if (k > 0 && steps[k].elapsed <= steps[k - 1].elapsed) f.inOrder = false;
-        const double deviation = std::fabs(static_cast<double>(steps[k].elapsed) -
-                                           (anchor + ideal[k] * kModuleTicksPerSecond));
+        const double deviation = std::fabs(played[k] - seconds[k] * kModuleTicksPerSecond);
         f.maxDeviation = std::max(f.maxDeviation, deviation);
         sum += deviation;
     }
     f.meanDeviation = sum / static_cast<double>(n);
+    // The best-fit line of played ticks over ideal seconds: its slope is the run's rate, its
+    // offset where the run began (the first step itself may lie anywhere within the bound).
+    const double meanT = sumT / static_cast<double>(n), meanP = sumP / static_cast<double>(n);
+    double covariance = 0, variance = 0;
+    for (size_t k = 0; k < n; ++k) {
+        covariance += (seconds[k] - meanT) * (played[k] - meanP);
+        variance += (seconds[k] - meanT) * (seconds[k] - meanT);
+    }
+    const double rate = variance > 0 ? covariance / variance : kModuleTicksPerSecond;
+    const double offset = meanP - rate * meanT;
+    f.rateErrPct = 100 * std::fabs(rate / kModuleTicksPerSecond - 1);
+    for (size_t k = 0; k < n; ++k) {
+        f.maxAbsTicks = std::max(f.maxAbsTicks, std::fabs(played[k] - offset - seconds[k] * rate));
+        if (k < 2) continue;
+        const double before = seconds[k - 1] - seconds[k - 2],
+                     interval = seconds[k] - seconds[k - 1];
+        if (std::fabs(before - interval) > 1e-9 * interval) continue;
+        f.maxIntervalTicks =
+            std::max(f.maxIntervalTicks, std::fabs(played[k] - played[k - 1] - interval * rate));
+    }
     return f;
 }
 

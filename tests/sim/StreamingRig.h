@@ -7,9 +7,8 @@
 // reports (clock reports every 8 ms, status answers) are dispatched to the protocol as the
 // receive thread would, with the host time of their arrival, before time moves on.
 //
-// Every step the module plays is recorded per motor and compared with the ideal schedule: the
-// programmed steps' periods from the ramp formula (TStepperMotor::RampPeriod), pauses included,
-// summed from the motor's first step and converted at the module's true 7812.5 ticks per second.
+// Every step the module plays is recorded per motor and compared with the ideal schedule
+// (TStepSchedule, ScheduleFigures); overlaps and underruns are the module's own counts.
 #pragma once
 
 #include <algorithm>
@@ -77,7 +76,6 @@ class StreamingRig {
             nowUs_ += 1000;
             module_.Advance(nowUs_, pending_);
             Deliver();
-            WatchUnderruns();
         }
     }
 
@@ -93,7 +91,9 @@ class StreamingRig {
     }
 
     MotorFigures Figures(int motor) const {
-        return ScheduleFigures(programs_[motor], played_[motor], underruns_[motor]);
+        return ScheduleFigures(programs_[motor], played_[motor],
+                               static_cast<int>(module_.Underruns(motor + 1)),
+                               static_cast<int>(module_.Overlaps(motor + 1)));
     }
 
     const std::vector<ModuleStep>& Played(int motor) const { return played_[motor]; }
@@ -132,24 +132,6 @@ class StreamingRig {
         pending_.clear();
     }
 
-    // An underrun: the module's list ran empty after the motor's first step and before its last.
-    void WatchUnderruns() {
-        for (int m = 0; m < kMotors; ++m) {
-            const int played = static_cast<int>(played_[m].size());
-            const bool starved =
-                played > 0 && played < ProgrammedSteps(m) && !module_.Playing(m + 1);
-            if (starved && !starved_[m]) ++underruns_[m];
-            starved_[m] = starved;
-        }
-    }
-    int ProgrammedSteps(int motor) const {
-        int count = 0;
-        for (const motion::TsmProgramStep& step : programs_[motor])
-            if (step.Direction == motion::kDirLeft || step.Direction == motion::kDirRight)
-                count += std::max(step.Steps, 0);
-        return count;
-    }
-
     platform::VirtualTimerService timers_;
     ModuleChannel channel_;
     NoWindow window_;
@@ -161,8 +143,6 @@ class StreamingRig {
     uint64_t sent_ = 0;
     std::array<std::vector<motion::TsmProgramStep>, kMotors> programs_;
     std::array<std::vector<ModuleStep>, kMotors> played_;
-    std::array<int, kMotors> underruns_{};
-    std::array<bool, kMotors> starved_{};
 };
 
 }  // namespace sim::testing

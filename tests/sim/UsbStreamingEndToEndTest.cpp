@@ -1,14 +1,12 @@
-// End to end in virtual time: ramped programs of four motors, streamed by the program's USB
-// command protocol into the virtual module's firmware, land every step, in order, at the times
-// the ramp formula gives.
-//
-// The tolerance is the protocol's own: a record of up to 255 steps of equal period goes out with
-// that period rounded to whole module ticks, so its last step may be off by half a tick per step
-// before it (up to 127 ticks), and where the rounding made a record longer than the program's
-// time to the next one, the next starts late by that much; a delay adds half a tick. Measured
-// with the programs below: at most 76 ticks (under 10 ms), means 20 to 55 ticks.
+// End to end in virtual time: programs of four motors, streamed by the program's USB command
+// protocol into the virtual module's firmware, checked step by step against the ideal schedule
+// over a grid of rates (1 to 7812 Hz) and ramps (0 to 1 s), each with a direction change, a pause
+// and a second program step at another rate: every step lands, in order, within the planner's
+// 8 ticks of its ideal time at the run's rate, with no overlap and no underrun.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "sim/StreamingRig.h"
@@ -19,27 +17,49 @@ namespace {
 using motion::kDirLeft;
 using motion::kDirNone;
 using motion::kDirRight;
+using motion::TsmProgramStep;
 
-TEST(UsbStreamingEndToEndTest, RampedProgramsLandEveryStepOnTime) {
-    StreamingRig rig;
-    rig.Open();
-    rig.Run(300);  // the host's clock calibration has its 20 pairs
-    rig.SetProgram(0, {{2000, 2000.0, 0.5, kDirRight}});
-    rig.SetProgram(1, {{600, 1000.0, 0.2, kDirLeft}, {300, 1000.0, 0.2, kDirRight}});
-    rig.SetProgram(
-        2,
-        {{300, 500.0, 0.0, kDirRight}, {100, 500.0, 0.0, kDirNone}, {300, 500.0, 0.0, kDirLeft}});
-    rig.SetProgram(3, {{1500, 2500.0, 0.3, kDirRight}, {40, 50.0, 0.4, kDirLeft}});
-    rig.StartAll();
-    rig.RunToEnd(20000);
+std::vector<TsmProgramStep> GridProgram(double f, double ramp) {
+    const int32_t n = std::clamp(static_cast<int32_t>(f * 0.4), 3, 1500);
+    return {{n, f, ramp, kDirRight},
+            {std::max(1, n / 5), f, 0.0, kDirNone},
+            {n, f, ramp, kDirLeft},
+            {n / 2 + 1, f / 3 + 1, ramp / 2, kDirLeft}};
+}
 
-    for (int m = 0; m < StreamingRig::kMotors; ++m) {
-        const MotorFigures f = rig.Figures(m);
-        EXPECT_EQ(f.played, f.programmed) << "motor " << m + 1;
-        EXPECT_TRUE(f.inOrder) << "motor " << m + 1;
-        EXPECT_EQ(f.underruns, 0) << "motor " << m + 1;
-        EXPECT_LE(f.maxDeviation, 128.0) << "motor " << m + 1;
-        EXPECT_LE(f.meanDeviation, 64.0) << "motor " << m + 1;
+TEST(UsbStreamingEndToEndTest, AGridOfProgramsPlaysEveryStepOnItsTime) {
+    const double rates[] = {1.0, 7.0, 100.0, 400.0, 1000.0, 1500.0, 3000.0, 7812.0};
+    const double ramps[] = {0.0, 0.2, 1.0};
+    std::vector<std::pair<double, double>> grid;
+    for (double f : rates)
+        for (double ramp : ramps)
+            grid.emplace_back(f, ramp);
+    for (size_t first = 0; first < grid.size(); first += StreamingRig::kMotors) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);  // started 2 s after the link opened
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const auto [f, ramp] = grid[(first + m) % grid.size()];
+            rig.SetProgram(m, GridProgram(f, ramp));
+        }
+        rig.StartAll();
+        rig.RunToEnd(60000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const auto [f, ramp] = grid[(first + m) % grid.size()];
+            const std::string where = std::to_string(f) + " Hz, ramp " + std::to_string(ramp);
+            const MotorFigures fig = rig.Figures(m);
+            EXPECT_EQ(fig.played, fig.programmed) << where;
+            EXPECT_TRUE(fig.inOrder) << where;
+            EXPECT_EQ(fig.overlaps, 0) << where;
+            EXPECT_EQ(fig.underruns, 0) << where;
+            // The planner's bound at the module's true rate, which the host's calibration
+            // knows to 0.01 % here (under 2 ticks over these runs); the best-fit rate also
+            // takes up the planner's own swing within the bound over a short run.
+            EXPECT_LE(fig.maxDeviation, 8.0 + 2.0) << where;
+            EXPECT_LE(fig.rateErrPct, 0.1) << where;
+            EXPECT_LE(fig.maxIntervalTicks, 2.0) << where;
+            EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "motion/StepSchedule.h"
 #include "usbprotocol/ProtocolFakes.h"
 
 namespace usb {
@@ -44,6 +45,30 @@ std::vector<Segment> Segments(const std::vector<UsbReport>& reports) {
     return out;
 }
 
+// Plays chained segments as the module does (each due its delay after the one before), in ticks
+// from the first step, and checks every step against the program's ideal schedule at the
+// nominal 7812 ticks per second: within 8 ticks, never two in one tick.
+void ExpectOnSchedule(const std::vector<TsmProgramStep>& program,
+                      const std::vector<Segment>& segments, const char* where) {
+    const auto ideal = motion::TStepSchedule(program).MovingSteps();
+    std::vector<int64_t> played;
+    int64_t reference = 0;
+    for (size_t k = 0; k < segments.size(); ++k) {
+        if (k > 0) reference += segments[k].delay;
+        const int steps = segments[k].count == 0 ? 1 : segments[k].count;
+        for (int j = 0; j < steps; ++j)
+            played.push_back(reference + j * segments[k].period);
+    }
+    ASSERT_EQ(played.size(), ideal.size()) << where;
+    for (size_t i = 0; i < played.size(); ++i) {
+        EXPECT_NEAR(static_cast<double>(played[i]), ideal[i].time * 7812, 8.0)
+            << where << ", step " << i;
+        if (i > 0) {
+            EXPECT_GT(played[i], played[i - 1]) << where << ", step " << i;
+        }
+    }
+}
+
 UsbReport Bytes(std::initializer_list<uint8_t> head) {
     UsbReport r{};
     size_t i = 0;
@@ -60,6 +85,20 @@ class ProtocolTest : public ::testing::Test, public ProtocolBench {
         channel.Take();  // the status request
         Dispatch(Status({12, 12, 12, 12}));
         return Segments(channel.Take());
+    }
+    // Starts motor and streams its whole program: an empty list at first, then a list that
+    // still plays, so that every later segment chains.
+    std::vector<Segment> StartAndStreamAll(int motor) {
+        std::vector<Segment> segments = StartAndStream(motor);
+        for (int pass = 0; pass < 100; ++pass) {
+            std::array<uint8_t, 4> free{12, 12, 12, 12};
+            free[motor] = 6;
+            Dispatch(Status(free));
+            const auto more = Segments(channel.Take());
+            if (more.empty()) break;
+            segments.insert(segments.end(), more.begin(), more.end());
+        }
+        return segments;
     }
 };
 
@@ -167,25 +206,37 @@ TEST_F(ProtocolTest, UsbSlowNeverStreams) {
 
 // ---- Streaming --------------------------------------------------------------------------
 
-TEST_F(ProtocolTest, ThreeHundredEqualStepsGoOutAs255And45) {
-    SetProgram(0, {{300, 1000, 0, kDirRight}});
+TEST_F(ProtocolTest, ThreeHundredStepsOfAWholeTickPeriodGoOutAs255And45) {
+    // 976.5 Hz is 8 ticks exactly at 7812 ticks/s; the first delay counts from now (0) and is
+    // raised to 1.
+    SetProgram(0, {{300, 976.5, 0, kDirRight}});
     const auto segments = StartAndStream(0);
     ASSERT_EQ(segments.size(), 2u);
-    // 1 ms is 7.812 ticks, sent as 8; the first delay counts from now (0) and is raised to 1.
     EXPECT_EQ(segments[0].motor, 1);
     EXPECT_EQ(segments[0].period, 8);
     EXPECT_FALSE(segments[0].left);
     EXPECT_EQ(segments[0].count, 255);
     EXPECT_EQ(segments[0].delay, 1);
     EXPECT_EQ(segments[1].count, 45);
-    EXPECT_EQ(segments[1].delay, 1992);  // 255 ms at 7812 ticks/s: 1992.06
+    EXPECT_EQ(segments[1].delay, 2040);  // 255 steps of 8 ticks
     EXPECT_EQ(protocol->FreePlaces(0), 6);
     EXPECT_FALSE(motors[0]->Running());
     EXPECT_TRUE(motors[0]->PassCompleted());
 }
 
+TEST_F(ProtocolTest, StepsBetweenWholeTickPeriodsStayWithinEightTicksOfTheirTime) {
+    // 1000 Hz is 7.812 ticks: segments of 8 and 7 ticks in turn, each as long as the bound lets.
+    const std::vector<TsmProgramStep> program{{300, 1000, 0, kDirRight}};
+    SetProgram(0, program);
+    const auto segments = StartAndStreamAll(0);
+    ASSERT_GE(segments.size(), 4u);
+    EXPECT_EQ(segments[0].period, 8);
+    EXPECT_EQ(segments[1].period, 7);
+    ExpectOnSchedule(program, segments, "1000 Hz");
+}
+
 TEST_F(ProtocolTest, ExactBytesOfTheFirstSegment) {
-    SetProgram(2, {{300, 1000, 0, kDirLeft}});
+    SetProgram(2, {{300, 976.5, 0, kDirLeft}});
     protocol->StartMotor(2);
     channel.Take();
     Dispatch(Status({12, 12, 12, 12}));
@@ -206,10 +257,12 @@ TEST_F(ProtocolTest, NewRecordsBeginAtEveryChangeOfDirectionPeriodOrPass) {
          {{4, 100, 0, kDirRight}, {4, 100, 0, kDirLeft}},
          false,
          {{4, false}, {4, true}}},
+        // The first 50 Hz step is due 4 periods of 100 Hz after the start: it still fits the
+        // 100 Hz segment's period.
         {"period",
          {{4, 100, 0, kDirRight}, {4, 50, 0, kDirRight}},
          false,
-         {{4, false}, {4, false}}},
+         {{5, false}, {3, false}}},
         {"same period in two program steps merges",
          {{4, 100, 0, kDirRight}, {4, 100, 0, kDirRight}},
          false,
@@ -243,39 +296,18 @@ TEST_F(ProtocolTest, APauseSendsNothingButItsTimeCounts) {
     EXPECT_EQ(segments[0].count, 2);
     EXPECT_EQ(segments[1].count, 2);  // a new record after the pause, though the period is equal
     // From the first step to the first after the pause: 5 periods of 10 ms = 390.6 ticks.
-    EXPECT_EQ(segments[1].delay, 391);
+    EXPECT_NEAR(segments[1].delay, 390.6, 1.0);
+    ExpectOnSchedule({{2, 100, 0, kDirRight}, {3, 100, 0, kDirNone}, {2, 100, 0, kDirRight}},
+                     segments, "pause");
 }
 
 TEST_F(ProtocolTest, DelaysFollowTheProgramsScheduleThroughARamp) {
-    // 100 Hz with a 0.5 s ramp over 10 steps: every step has its own period but steps 4 and 5.
+    // 100 Hz with a 0.5 s ramp over 10 steps: the ramp's steps merge as far as the bound lets.
     const TsmProgramStep ramp{10, 100, 0.5, kDirRight};
     SetProgram(0, {ramp});
-    protocol->StartMotor(0);
-    std::vector<Segment> segments;
-    for (int pass = 0; pass < 4 && segments.size() < 9; ++pass) {
-        // An empty list at first, then a list that still plays: every later segment chains.
-        const uint8_t free = pass == 0 ? 12 : 6;
-        Dispatch(Status({free, 12, 12, 12}));
-        for (const Segment& s : Segments(channel.Take()))
-            segments.push_back(s);
-    }
-    ASSERT_EQ(segments.size(), 9u);
-    // Segment k (k >= 1) begins one program period after the previous segment's first step.
-    int step = 0;
-    for (size_t k = 0; k < segments.size(); ++k) {
-        const int steps = segments[k].count == 0 ? 1 : segments[k].count;
-        if (k > 0) {
-            double gap = 0;
-            for (int j = step - (segments[k - 1].count == 0 ? 1 : segments[k - 1].count); j < step;
-                 ++j)
-                gap += motion::TStepperMotor::RampPeriod(ramp, j);
-            EXPECT_NEAR(segments[k].delay, gap * 7812, 0.5) << "segment " << k;
-        }
-        EXPECT_NEAR(segments[k].period, motion::TStepperMotor::RampPeriod(ramp, step) * 7812, 0.5);
-        step += steps;
-    }
-    EXPECT_EQ(step, 10);
-    EXPECT_EQ(segments[4].count, 2);
+    const auto segments = StartAndStreamAll(0);
+    EXPECT_LT(segments.size(), 9u);
+    ExpectOnSchedule({ramp}, segments, "ramp");
 }
 
 TEST_F(ProtocolTest, FreePlacesDecideWhatMayGoOut) {
@@ -380,7 +412,7 @@ TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
     auto segments = StartAndStream(0);
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_EQ(segments[0].count, 0);  // alone
-    EXPECT_EQ(segments[0].period, 1);
+    EXPECT_EQ(segments[0].period, TUsbProtocol::kMaxPeriodTicks);
     EXPECT_EQ(segments[0].delay, 1);
 
     std::vector<double> stepTimes{start};
@@ -390,7 +422,7 @@ TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
         Dispatch(Status({12, 12, 12, 12}));
         for (const Segment& s : Segments(channel.Take())) {
             EXPECT_EQ(s.count, 0);
-            EXPECT_EQ(s.period, 1);
+            EXPECT_EQ(s.period, TUsbProtocol::kMaxPeriodTicks);
             EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
             stepTimes.push_back(HostSeconds() + s.delay / 7812.0);
         }
@@ -420,17 +452,9 @@ TEST_F(ProtocolTest, LongConstantRunsStayChained) {
             segments.push_back(s);
     }
     ASSERT_FALSE(segments.empty());
-    int steps = 0;
-    int total = 0;
-    for (size_t k = 0; k < segments.size(); ++k) {
-        if (k > 0) {
-            EXPECT_NEAR(segments[k].delay, steps * 156.24, 0.5) << k;
-        }
-        EXPECT_LE(segments[k].delay, TUsbProtocol::kMaxDelayTicks);
-        steps = segments[k].count;
-        total += steps;
-    }
-    EXPECT_EQ(total, 300);
+    for (const Segment& s : segments)
+        EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
+    ExpectOnSchedule({{300, 50, 0, kDirRight}}, segments, "50 Hz");
 }
 
 TEST_F(ProtocolTest, PeriodsTheModuleCannotTime) {
