@@ -10,7 +10,8 @@ HelpMenu::HelpMenu(platform::Desktop& desktop, std::string programDirectory)
 std::string HelpMenu::AboutText() {
     return std::string(kProgramName) + " " + kProgramVersion +
            "\n\nEdits and runs programs for up to four stepper motors, driven through a PC "
-           "parallel port or the USB motor controller module.";
+           "parallel port or the USB motor controller module.\n\nEmergency stop: Esc in the "
+           "main window stops every motor at once and cancels a reset in progress.";
 }
 
 void HelpMenu::About1Click() {

@@ -131,10 +131,14 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             PostQuitMessage(0);
             return 0;
         case WM_COMMAND:
-            if (lParam == 0)
+            // Esc reaches the window through the dialog keyboard as IDCANCEL: the emergency stop.
+            if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
+                if (Ready()) run_.EmergencyStop();
+            } else if (lParam == 0) {
                 OnMenu(LOWORD(wParam));
-            else
+            } else {
                 OnCommand(LOWORD(wParam), HIWORD(wParam));
+            }
             return 0;
         case WM_NOTIFY:
             return Ready() ? editing_.OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) : 0;

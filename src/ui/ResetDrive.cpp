@@ -56,6 +56,9 @@ TResetDrive::Result TResetDrive::Run(int t) {
                 quitCode = message.wParam;
                 break;
             }
+            // As the program's own loop: Tab, arrows and Esc (the emergency stop) work here too.
+            HWND window = static_cast<HWND>(ports_.window);
+            if (IsWindow(window) && IsDialogMessageA(window, &message)) continue;
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }

@@ -25,6 +25,7 @@ namespace ui {
 class TResetDrive {
   public:
     struct Ports {
+        void* window;  // the main window (HWND), whose keyboard the nested loop keeps working
         platform::TimerService& timers;
         platform::Desktop& desktop;
         motion::TParallelPort& port;

@@ -187,7 +187,8 @@ void TRunControl::bResetClick(const TFormControls::Entry& sender) {
 bool TRunControl::ResetDrive(int t, HWND button) {
     const uint32_t number = ++resetDriveNumber_;
     TResetDrive drive(
-        {form_.ports_.timers, form_.ports_.desktop, form_.parallel_, form_.MotorArray()},
+        {form_.handle_, form_.ports_.timers, form_.ports_.desktop, form_.parallel_,
+         form_.MotorArray()},
         [this](int motor) { StopMotor(motor); },
         [this, number] { return resetIdle_ || number != resetDriveNumber_; }, form_.alive_);
     if (drive.Run(t) == TResetDrive::Result::kWindowGone) return false;
@@ -275,6 +276,21 @@ LRESULT CALLBACK TRunControl::JogButtonProc(HWND button, UINT message, WPARAM wP
         return 0;
     }
     return DefSubclassProc(button, message, wParam, lParam);
+}
+
+void TRunControl::EmergencyStop() {
+    Button10Click();
+    if (resetIdle_) return;
+    // The reset drive sees the flag after its current pass and ends; the module is told to
+    // cancel, and no Reset button offers "Cancel" any more.
+    resetIdle_ = true;
+    if (form_.link_->Connected()) {
+        form_.protocol_->CancelReset(0);
+        form_.protocol_->AbandonReset();
+    }
+    OnResetCaption(0);
+    for (int m = 0; m < kMotorCount; ++m)
+        OnResetCaption(static_cast<WPARAM>(m + 1));
 }
 
 void TRunControl::OnResetCaption(WPARAM button) {

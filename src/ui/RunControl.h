@@ -39,6 +39,9 @@ class TRunControl {
     void Button43Click();
     void Button44Click();
     void bResetClick(const TFormControls::Entry& sender);
+    // Esc in the main window: every motor stops at once, as with the synchronous Stop, and a
+    // reset in progress (the reset drive, the module reset) is cancelled.
+    void EmergencyStop();
 
     // The jog buttons' subclass procedure (data: this object): a mouse press steps at once and
     // jogs, its release stops, a space key-down steps once.

@@ -74,6 +74,7 @@ TEST(HelpMenuTest, AboutShowsNameVersionAndPurposeCaptionedAbout) {
     EXPECT_EQ(messages[0].caption, "About");
     EXPECT_THAT(messages[0].text, ::testing::HasSubstr("Q417_Stepper 1.0"));
     EXPECT_THAT(messages[0].text, ::testing::HasSubstr("stepper motors"));
+    EXPECT_THAT(messages[0].text, ::testing::HasSubstr("Emergency stop: Esc"));
     EXPECT_TRUE(desktop.Documents().empty());
 }
 

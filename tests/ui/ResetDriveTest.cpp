@@ -48,6 +48,12 @@ void CALLBACK ClickAgain(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     testing::SendClick(gClickTarget);
 }
+// Esc pressed on a control as the keyboard posts it (the drive's loop handles it).
+HWND gEscTarget = nullptr;
+void CALLBACK PressEsc(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    PostMessageA(gEscTarget, WM_KEYDOWN, VK_ESCAPE, 1);
+}
 void CALLBACK CloseWindow(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     SendMessageA(gCloseTarget, WM_CLOSE, 0, 0);
@@ -186,6 +192,26 @@ TEST_F(ResetDriveTest, SecondClickEndsTheDrive) {
     SetTimer(nullptr, 0, 100, ClickAgain);
     Click("Button47");
     EXPECT_EQ(Text(form_->Control("Button47")), "Reset");
+}
+
+TEST_F(ResetDriveTest, EscStopsEveryMotorAndEndsTheDrive) {
+    // Host-timed runs: Esc on a jog button stops all four at once.
+    for (int m = 0; m < 4; ++m) {
+        form_->AppendStep(m, motion::TsmProgramStep{1000000, 100.0, 0.0, motion::kDirRight});
+        form_->Motor(m).StartProgram();
+    }
+    PostMessageA(form_->Control("Button7"), WM_KEYDOWN, VK_ESCAPE, 1);
+    testing::PumpAsProgram(window_);
+    EXPECT_FALSE(testing::AnyMotorRunning(*form_));
+    // During a reset drive (whose switches never close), Esc in an entry field cancels it.
+    gEscTarget = form_->Control("Edit2");
+    SetTimer(nullptr, 0, 100, PressEsc);
+    const DWORD start = GetTickCount();
+    Click("Button39");
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_TRUE(desktop_.Messages().empty());  // ended by Esc, not by the time-out
+    EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+    EXPECT_TRUE(IsWindow(window_));  // Esc in a field does not close anything
 }
 
 TEST_F(ResetDriveTest, NoSwitchWithinTenSecondsWarnsOnce) {

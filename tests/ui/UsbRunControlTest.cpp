@@ -286,5 +286,59 @@ TEST_F(UsbRunControlTest, AJogDuringAModuleRunEndsItAndJogsAtTheControlFrequency
     EXPECT_LT(played, 2000u);
 }
 
+// Esc in the main window, in both module modes: every motor stops at once.
+class EmergencyStopTest : public UsbRunControlTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EmergencyStopTest, EscStopsEveryMotorAtOnce) {
+    form_->SetPortSetting(static_cast<int16_t>(GetParam()));
+    for (int m = 0; m < 4; ++m)
+        Program(m, 3000, 200.0);
+    Click("Button9");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return form_->JogTally(0) != 0 || Steps(1).size() >= 10 ||
+                   form_->Motor(0).Position() >= 10;
+        },
+        5000));
+    const size_t clears = Received("00 07");
+    PostMessageA(form_->Control("Edit1"), WM_KEYDOWN, VK_ESCAPE, 1);  // in an entry field
+    testing::PumpAsProgram(window_);
+    EXPECT_FALSE(AnyRunning());
+    if (GetParam() == 0) {
+        // The module's lists are cleared, and nothing more plays.
+        EXPECT_TRUE(WaitFor([&] { return Received("00 07") > clears; }, 2000));
+        PumpFor(200);
+        const size_t played = Steps(1).size() + Steps(4).size();
+        PumpFor(400);
+        EXPECT_EQ(Steps(1).size() + Steps(4).size(), played);
+    } else {
+        const int32_t position = form_->Motor(3).Position();
+        PumpFor(300);
+        EXPECT_EQ(form_->Motor(3).Position(), position);
+    }
+    EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
+}
+
+INSTANTIATE_TEST_SUITE_P(UsbAndUsbSlow, EmergencyStopTest, ::testing::Values(0, 1));
+
+TEST_F(UsbRunControlTest, EscCancelsAModuleReset) {
+    form_->SetMaxFrequency(1, 20.0);  // slow: the switch is far from reached when Esc comes
+    form_->SetResetDirection(1, motion::kDirRight);
+    Program(1, 200, 1000.0);
+    Click("Button13");
+    ASSERT_TRUE(WaitFor([&] { return Steps(2).size() >= 200 && !AnyRunning(); }, 5000));
+    form_->SetResetDirection(1, motion::kDirLeft);
+    Click("Button45");
+    ASSERT_EQ(Text(form_->Control("Button45")), "Cancel");
+    PumpFor(100);
+    PostMessageA(form_->Control("Button18"), WM_KEYDOWN, VK_ESCAPE, 1);  // on a jog button
+    testing::PumpAsProgram(window_);
+    EXPECT_EQ(Text(form_->Control("Button45")), "Reset");
+    EXPECT_TRUE(WaitFor([&] { return Received("00 03 13") >= 1; }, 2000));
+    // The next click starts a new reset rather than cancelling one.
+    Click("Button45");
+    EXPECT_EQ(Text(form_->Control("Button45")), "Cancel");
+}
+
 }  // namespace
 }  // namespace ui
