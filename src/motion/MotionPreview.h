@@ -1,0 +1,60 @@
+// TMotionPreview: what a motor program will do, before it runs, from the ideal schedule
+// (TStepSchedule): the speed over one pass for a plot, the steps in each direction and the net
+// displacement, the run time of a pass to the millisecond, and warnings about program steps the
+// selected port cannot play as written.
+//
+// Warnings, each naming its program step (counted from 1):
+// - faster than the port can play: host-timed (parallel port, "USB (slow)") above 1000 steps/s,
+//   one step per millisecond at most; module-timed ("USB") above 7812.5 steps/s, one per tick;
+// - host-timed above a positive maximum frequency: the rate limiter slows it;
+// - no steps, or no frequency (a run stalls there);
+// - a looping program whose pass takes no step (the run ends at once).
+//
+// Pure functions on copies of the programs: safe on any thread, no lock, no clock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "motion/StepSchedule.h"
+
+namespace motion {
+
+class TMotionPreview {
+  public:
+    static constexpr double kHostTimedLimit = 1000.0;    // steps/s: one per millisecond
+    static constexpr double kModuleTimedLimit = 7812.5;  // steps/s: one per module tick
+
+    struct SpeedPoint {
+        double Time;   // seconds from the start of the pass
+        double Speed;  // steps per second, positive to the right, negative to the left
+        int32_t ProgramStep;
+    };
+    struct Motor {
+        std::vector<SpeedPoint> Plot;  // one pass, in time order
+        int64_t StepsRight = 0;
+        int64_t StepsLeft = 0;
+        double PassSeconds = 0;  // infinite when a program step stalls the run
+        bool Empty = true;       // no program step at all
+        bool Loops = false;
+        std::vector<std::string> Warnings;
+        int64_t Net() const { return StepsRight - StepsLeft; }
+        // "right 400, left 0, net +400; one pass 2.500 s" (with ", loops" when it loops).
+        std::string Summary() const;
+    };
+
+    // hostTimed: the selected port times the steps on the host (parallel port, "USB (slow)").
+    static Motor Of(const TStepSchedule& schedule, bool hostTimed, double maxFrequency);
+    // The run time of "Run in order" through motors 1 to 4, one pass each (motors with an empty
+    // program are passed over, as the chain passes them).
+    static double ChainSeconds(const std::array<Motor, 4>& motors);
+    // Seconds to the millisecond: "2.500 s"; "no end" for an infinite time.
+    static std::string Seconds(double seconds);
+
+  private:
+    static constexpr int32_t kPointsPerProgramStep = 400;
+};
+
+}  // namespace motion
