@@ -10,6 +10,7 @@
 #include "motion/RoundHalfEven.h"
 #include "ui/ConfigDialog.h"
 #include "ui/HelpMenu.h"
+#include "ui/MotionPreviewWindow.h"
 #include "ui/MotorIconGeometry.h"
 #include "ui/MotorPanel.h"
 #include "ui/resource.h"
@@ -52,7 +53,8 @@ bool TMainForm::Register(HINSTANCE instance) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
     const bool form = RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return form && RegisterMotorPanel(instance) && TAnimatedMotorIcon::Register(instance);
+    return form && RegisterMotorPanel(instance) && TAnimatedMotorIcon::Register(instance) &&
+           TMotionPreviewWindow::Register(instance);
 }
 
 TMainForm* TMainForm::Create(HINSTANCE instance, const Ports& ports) {
@@ -360,6 +362,9 @@ void TMainForm::OnMenu(int id) {
         case IDM_CONFIGURATION:
             Parallelportsettings1Click();
             break;
+        case IDM_MOTIONPREVIEW:
+            MotionPreview1Click();
+            break;
         case IDM_ABOUT:
             HelpMenu(ports_.desktop, programDirectory_).About1Click();
             break;
@@ -375,6 +380,16 @@ void TMainForm::OnMenu(int id) {
         default:
             break;
     }
+}
+
+void TMainForm::MotionPreview1Click() {
+    // One at a time: the menu brings an open one to the front.
+    if (preview_ == nullptr || !IsWindow(preview_)) {
+        TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(
+            handle_, [this] { return TMotionPreviewWindow::Take(PortSetting(), MotorArray()); });
+        preview_ = preview != nullptr ? preview->Handle() : nullptr;
+    }
+    if (preview_ != nullptr) SetForegroundWindow(preview_);
 }
 
 void TMainForm::Parallelportsettings1Click() {

@@ -195,6 +195,7 @@ class TMainForm final : public project::ProjectTarget,
     void NewProject1Click();
     void OpenProject1Click();
     void Parallelportsettings1Click();  // Options > Configuration
+    void MotionPreview1Click();         // Options > Motion preview
     void Save1Click();
     void SaveAs1Click();
     void Exit1Click();
@@ -218,6 +219,7 @@ class TMainForm final : public project::ProjectTarget,
     TPanelEditorBinding editing_{*this};
     TRunControl run_{*this};
     HWND lastFocus_ = nullptr;
+    HWND preview_ = nullptr;  // the motion preview window (owned by this one), while open
     // Message handlers of the form running on the window thread, nested when a handler runs a
     // modal loop (message box, dialog, reset drive). A window destroyed inside one is freed only
     // when the outermost returns, so code after a modal loop still finds the form; it sees

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "platform/virtual/VirtualDesktop.h"
 #include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
+#include "ui/MotionPreviewWindow.h"
 #include "ui/resource.h"
 
 namespace ui {
@@ -347,6 +349,7 @@ TEST_F(MainFormTest, MenuHasTheDesignedCommands) {
         items.push_back(caption(file, static_cast<UINT>(i)));
     EXPECT_THAT(items, ElementsAre("&New Project", "&Open Project", "&Save", "Save &As", "E&xit"));
     EXPECT_EQ(caption(GetSubMenu(bar, 1), 0), "&Configuration");
+    EXPECT_EQ(caption(GetSubMenu(bar, 1), 1), "Motion &preview");
     HMENU help = GetSubMenu(bar, 2);
     ASSERT_EQ(GetMenuItemCount(help), 5);
     EXPECT_EQ(caption(help, 0), "About");
@@ -354,6 +357,64 @@ TEST_F(MainFormTest, MenuHasTheDesignedCommands) {
     EXPECT_NE(GetMenuState(help, 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
     EXPECT_EQ(caption(help, 3), "Help (English)");
     EXPECT_EQ(caption(help, 4), "Hilfe (Deutsch)");
+}
+
+// The motion preview: opened from the menu (one at a time), its texts follow the programs and
+// the port setting, and it saves its plots as a bitmap.
+TEST_F(MainFormTest, MotionPreviewShowsRunTimesAndWarningsAndFollowsEdits) {
+    form_->AppendStep(0, motion::TsmProgramStep{400, 200.0, 0.5, motion::kDirRight});
+    Menu(IDM_MOTIONPREVIEW);
+    HWND preview = FindWindowA(TMotionPreviewWindow::kClassName, "Motion preview");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(GetWindow(preview, GW_OWNER), window_);
+    const auto label = [&](int id) { return Text(GetDlgItem(preview, id)); };
+    EXPECT_EQ(label(TMotionPreviewWindow::kMotorLabelId),
+              "Motor 1: right 400, left 0, net +400; one pass 2.500 s");
+    EXPECT_EQ(label(TMotionPreviewWindow::kMotorLabelId + 1), "Motor 2: no program");
+    EXPECT_EQ(label(TMotionPreviewWindow::kChainLabelId), "Run in order, motors 1 to 4: 2.500 s");
+
+    // An edit and a host-timed port show up at the next refresh.
+    form_->AppendStep(0, motion::TsmProgramStep{100, 100.0, 0.0, motion::kDirLeft});
+    form_->AppendStep(2, motion::TsmProgramStep{10, 1500.0, 0.0, motion::kDirRight});
+    form_->SetPortSetting(1);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 400)
+        Pump();
+    EXPECT_EQ(label(TMotionPreviewWindow::kMotorLabelId),
+              "Motor 1: right 400, left 100, net +300; one pass 3.500 s");
+    EXPECT_THAT(label(TMotionPreviewWindow::kMotorLabelId + 2),
+                ::testing::HasSubstr("Warning, step 1: 1500.0 Hz is faster than the host"));
+
+    Menu(IDM_MOTIONPREVIEW);  // brings the same window to the front
+    EXPECT_EQ(FindWindowExA(nullptr, preview, TMotionPreviewWindow::kClassName, nullptr), nullptr);
+    DestroyWindow(preview);
+    Pump();
+}
+
+TEST_F(MainFormTest, MotionPreviewSavesItsPlotsAsABitmap) {
+    TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(window_, [] {
+        TMotionPreviewWindow::Snapshot snapshot;
+        snapshot.Schedules[1] = motion::TStepSchedule({{300, 300.0, 0.3, motion::kDirLeft}});
+        return snapshot;
+    });
+    ASSERT_NE(preview, nullptr);
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    const std::string path = std::string(folder) + "q417-preview-test.bmp";
+    ASSERT_TRUE(preview->SaveImage(path));
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file.tellg();
+    file.seekg(0);
+    char magic[2] = {};
+    file.read(magic, 2);
+    EXPECT_EQ(std::string(magic, 2), "BM");
+    RECT client;
+    GetClientRect(preview->Handle(), &client);
+    EXPECT_GT(size, static_cast<std::streamoff>(client.right) * 3 * 100);  // pixels, not a stub
+    EXPECT_FALSE(preview->SaveImage(std::string(folder) + "no-such-folder\\x.bmp"));
+    DestroyWindow(preview->Handle());
+    DeleteFileA(path.c_str());
+    Pump();
 }
 
 TEST_F(MainFormTest, TabOrderFollowsThePanelsThenTheWindowControls) {

@@ -1,0 +1,335 @@
+#include "ui/MotionPreviewWindow.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+namespace ui {
+
+namespace {
+
+constexpr UINT_PTR kRefreshTimer = 1;
+constexpr UINT kRefreshMs = 200;
+constexpr int kBottomBar = 40;
+constexpr int kMargin = 6;
+
+bool SamePlot(const std::vector<motion::TMotionPreview::SpeedPoint>& a,
+              const std::vector<motion::TMotionPreview::SpeedPoint>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.Time == y.Time && x.Speed == y.Speed && x.ProgramStep == y.ProgramStep;
+    });
+}
+
+std::string MotorText(int motor, const motion::TMotionPreview::Motor& preview) {
+    std::string text = "Motor " + std::to_string(motor + 1) + ": " + preview.Summary();
+    for (const std::string& warning : preview.Warnings)
+        text += "\r\nWarning, " + warning;
+    return text;
+}
+
+}  // namespace
+
+TMotionPreviewWindow::Snapshot TMotionPreviewWindow::Take(
+    int16_t portSetting, const std::array<motion::TStepperMotor*, 4>& motors) {
+    Snapshot snapshot;
+    snapshot.PortSetting = portSetting;
+    for (size_t m = 0; m < motors.size(); ++m) {
+        motion::TStepperMotor& motor = *motors[m];
+        snapshot.Schedules[m] = motion::TStepSchedule::Of(*motor.LockProgram());
+        snapshot.MaxFrequencies[m] = motor.MaxFrequency();
+        if (motor.Running() && motor.HostTimed()) snapshot.CurrentSteps[m] = motor.StepIndex();
+    }
+    return snapshot;
+}
+
+bool TMotionPreviewWindow::Register(HINSTANCE instance) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+TMotionPreviewWindow* TMotionPreviewWindow::Create(HWND owner, Source source) {
+    auto* preview = new TMotionPreviewWindow(std::move(source));
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner, GWLP_HINSTANCE));
+    HWND window = CreateWindowExA(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 760, 560, owner, nullptr, instance, preview);
+    if (window == nullptr) {
+        delete preview;  // WM_NCCREATE never took it (or the creation failed before WM_CREATE)
+        return nullptr;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    return preview;
+}
+
+LRESULT CALLBACK TMotionPreviewWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                                  LPARAM lParam) {
+    TMotionPreviewWindow* self;
+    if (message == WM_NCCREATE) {
+        self = static_cast<TMotionPreviewWindow*>(
+            reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->handle_ = window;
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<TMotionPreviewWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    }
+    if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        if (self->font_ != nullptr) DeleteObject(self->font_);
+        delete self;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        return message == WM_CREATE ? -1 : 0;  // nothing may leave a window procedure
+    }
+}
+
+LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE: {
+            font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+            HINSTANCE instance =
+                reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(handle_, GWLP_HINSTANCE));
+            auto child = [&](const char* cls, const char* text, DWORD style, int id) {
+                HWND w = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10,
+                                         handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                         instance, nullptr);
+                SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+                return w;
+            };
+            for (int m = 0; m < 4; ++m)
+                labels_[static_cast<size_t>(m)] =
+                    child("STATIC", "", SS_LEFT | SS_NOPREFIX, kMotorLabelId + m);
+            chainLabel_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, kChainLabelId);
+            saveButton_ =
+                child("BUTTON", "Save image...", BS_PUSHBUTTON | WS_TABSTOP, kSaveButtonId);
+            SetTimer(handle_, kRefreshTimer, kRefreshMs, nullptr);
+            Refresh();
+            return 0;
+        }
+        case WM_SIZE:
+            Layout();
+            InvalidateRect(handle_, nullptr, FALSE);
+            return 0;
+        case WM_TIMER:
+            if (wParam == kRefreshTimer) Refresh();
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kSaveButtonId && HIWORD(wParam) == BN_CLICKED) OnSave();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // the plots are painted whole, double-buffered
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(handle_, &ps);
+            RECT client;
+            GetClientRect(handle_, &client);
+            // Into a memory bitmap first, then in one copy: no flicker while it redraws.
+            HDC memory = CreateCompatibleDC(dc);
+            HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
+            Paint(memory, client);
+            BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+            SelectObject(memory, old);
+            DeleteObject(bitmap);
+            DeleteDC(memory);
+            EndPaint(handle_, &ps);
+            return 0;
+        }
+        case WM_DESTROY:
+            KillTimer(handle_, kRefreshTimer);
+            return 0;
+        default:
+            return DefWindowProcA(handle_, message, wParam, lParam);
+    }
+}
+
+void TMotionPreviewWindow::Refresh() {
+    const Snapshot snapshot = source_();
+    const bool hostTimed = snapshot.PortSetting != 0;  // "USB" alone is timed by the module
+    bool changed = snapshot.CurrentSteps != currentSteps_;
+    currentSteps_ = snapshot.CurrentSteps;
+    for (size_t m = 0; m < 4; ++m) {
+        motion::TMotionPreview::Motor preview = motion::TMotionPreview::Of(
+            snapshot.Schedules[m], hostTimed, snapshot.MaxFrequencies[m]);
+        std::string text = MotorText(static_cast<int>(m), preview);
+        if (text != texts_[m]) {
+            texts_[m] = text;
+            SetWindowTextA(labels_[m], text.c_str());
+            changed = true;
+        }
+        if (!SamePlot(preview.Plot, motors_[m].Plot)) changed = true;
+        motors_[m] = std::move(preview);
+    }
+    const std::string chain =
+        "Run in order, motors 1 to 4: " +
+        motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors_));
+    if (chain != chainText_) {
+        chainText_ = chain;
+        SetWindowTextA(chainLabel_, chain.c_str());
+    }
+    if (changed) InvalidateRect(handle_, nullptr, FALSE);
+}
+
+RECT TMotionPreviewWindow::PlotRect(int motor) const {
+    RECT client;
+    GetClientRect(handle_, &client);
+    const int rowHeight = std::max(1, static_cast<int>(client.bottom - kBottomBar) / 4);
+    const int width = std::max(1, static_cast<int>(client.right) * 3 / 5);
+    return {kMargin, motor * rowHeight + kMargin, width - kMargin, (motor + 1) * rowHeight};
+}
+
+void TMotionPreviewWindow::Layout() {
+    RECT client;
+    GetClientRect(handle_, &client);
+    for (int m = 0; m < 4; ++m) {
+        const RECT plot = PlotRect(m);
+        MoveWindow(labels_[static_cast<size_t>(m)], plot.right + kMargin, plot.top,
+                   client.right - plot.right - 2 * kMargin, plot.bottom - plot.top, TRUE);
+    }
+    const int top = client.bottom - kBottomBar + 8;
+    MoveWindow(chainLabel_, kMargin, top + 4, client.right - 150, 20, TRUE);
+    MoveWindow(saveButton_, client.right - 130, top, 120, 25, TRUE);
+}
+
+void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
+    // One time axis and one speed scale for all four plots.
+    double timeScale = 0, speedScale = 0;
+    for (const auto& motor : motors_) {
+        if (std::isfinite(motor.PassSeconds)) timeScale = std::max(timeScale, motor.PassSeconds);
+        for (const auto& point : motor.Plot) {
+            timeScale = std::max(timeScale, point.Time);
+            speedScale = std::max(speedScale, std::fabs(point.Speed));
+        }
+    }
+    if (!(timeScale > 0)) timeScale = 1;
+    if (!(speedScale > 0)) speedScale = 1;
+
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ oldFont = SelectObject(dc, font_);
+    HPEN axis = CreatePen(PS_SOLID, 1, RGB(128, 128, 128));
+    HPEN line = CreatePen(PS_SOLID, 1, RGB(0, 0, 160));
+    HPEN current = CreatePen(PS_SOLID, 3, RGB(200, 0, 0));
+    for (int m = 0; m < 4; ++m) {
+        const auto& motor = motors_[static_cast<size_t>(m)];
+        const RECT r = PlotRect(m);
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        FrameRect(dc, &r, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+        const int zero = (r.top + r.bottom) / 2;
+        const double half = (r.bottom - r.top) / 2.0 - 4;
+        auto x = [&](double t) {
+            return r.left + static_cast<int>(t / timeScale * (r.right - r.left));
+        };
+        auto y = [&](double v) { return zero - static_cast<int>(v / speedScale * half); };
+        HGDIOBJ oldPen = SelectObject(dc, axis);
+        MoveToEx(dc, r.left, zero, nullptr);
+        LineTo(dc, r.right, zero);
+        const std::string title = "Motor " + std::to_string(m + 1);
+        TextOutA(dc, r.left + 4, r.top + 2, title.c_str(), static_cast<int>(title.size()));
+        const int32_t marked = currentSteps_[static_cast<size_t>(m)];
+        for (int pass = 0; pass < 2; ++pass) {  // the whole pass, then the step being played
+            SelectObject(dc, pass == 0 ? line : current);
+            bool drawing = false;
+            for (const auto& point : motor.Plot) {
+                if (pass == 1 && point.ProgramStep != marked) {
+                    drawing = false;
+                    continue;
+                }
+                const int px = x(point.Time), py = y(point.Speed);
+                if (drawing) {
+                    LineTo(dc, px, py);
+                } else {
+                    MoveToEx(dc, px, py, nullptr);
+                    SetPixel(dc, px, py, pass == 0 ? RGB(0, 0, 160) : RGB(200, 0, 0));
+                }
+                drawing = true;
+            }
+        }
+        SelectObject(dc, oldPen);
+    }
+    const RECT last = PlotRect(3);
+    const std::string axisText =
+        "0 s ... " + motion::TMotionPreview::Seconds(timeScale) + ", +/- " +
+        std::to_string(static_cast<long>(std::lround(speedScale))) + " steps/s";
+    TextOutA(dc, last.left, last.bottom + 2, axisText.c_str(), static_cast<int>(axisText.size()));
+    SelectObject(dc, oldFont);
+    DeleteObject(axis);
+    DeleteObject(line);
+    DeleteObject(current);
+}
+
+bool TMotionPreviewWindow::SaveImage(const std::string& path) const {
+    RECT client;
+    GetClientRect(handle_, &client);
+    const int width = std::max<LONG>(client.right, 1);
+    const int height = std::max<LONG>(client.bottom - kBottomBar + 20, 1);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(handle_);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(handle_, screen);
+    if (bitmap == nullptr || bits == nullptr) {
+        DeleteDC(memory);
+        return false;
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    const RECT area{0, 0, width, height};
+    FillRect(memory, &area, GetSysColorBrush(COLOR_BTNFACE));
+    Paint(memory, area);
+    GdiFlush();
+    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    info.bmiHeader.biSizeImage = imageSize;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    out.write(static_cast<const char*>(bits), imageSize);
+    const bool written = static_cast<bool>(out.flush());
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return written;
+}
+
+void TMotionPreviewWindow::OnSave() {
+    char file[MAX_PATH] = "motion-preview.bmp";
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = handle_;
+    dialog.lpstrFilter = "Bitmap image (*.bmp)\0*.bmp\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrDefExt = "bmp";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    // The window may be destroyed (and this object freed) while the dialog is up.
+    HWND window = handle_;
+    if (!GetSaveFileNameA(&dialog) || !IsWindow(window)) return;
+    if (!SaveImage(file))
+        MessageBoxA(window, ("Cannot create file " + std::string(file)).c_str(), "Error",
+                    MB_OK | MB_ICONERROR);
+}
+
+}  // namespace ui

@@ -1,0 +1,82 @@
+// TMotionPreviewWindow: the modeless, resizable "Motion preview" window. For each motor a plot
+// of its speed over one pass (signed by direction, one time axis in seconds and one speed scale
+// for all four), drawn double-buffered from the motion preview model, with the current program
+// step of a host-timed run marked; beside it a label with the motor's steps in each direction,
+// its net displacement, the run time of a pass and its warnings; below, the run time of the
+// "Run in order" chain and "Save image..." (a BMP file: writing PNG would need an image library,
+// and the program uses none).
+//
+// It reads what it shows through a snapshot function of the main window, five times a second,
+// and redraws when anything changed (an edited program, the port setting, a frequency, the
+// running step). The snapshot copies each program under its motor's lock for a moment only, so
+// a running motor is never held up.
+//
+// Threads: the window's thread only. The window frees itself when it is destroyed (with its
+// owner, the main window, at the latest).
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "motion/MotionPreview.h"
+#include "motion/StepperMotor.h"
+
+namespace ui {
+
+class TMotionPreviewWindow {
+  public:
+    static constexpr const char* kClassName = "TMotionPreview";
+    static constexpr const char* kCaption = "Motion preview";
+    // Child ids: the motors' labels, the chain's label, the save button.
+    static constexpr int kMotorLabelId = 100;  // + motor index
+    static constexpr int kChainLabelId = 110;
+    static constexpr int kSaveButtonId = 120;
+
+    struct Snapshot {
+        int16_t PortSetting = 0;
+        std::array<motion::TStepSchedule, 4> Schedules;
+        std::array<double, 4> MaxFrequencies{};
+        // The program step a host-timed run plays now; -1 when the motor runs none.
+        std::array<int32_t, 4> CurrentSteps{-1, -1, -1, -1};
+    };
+    using Source = std::function<Snapshot()>;
+    // The snapshot of the four motors: each program copied under its motor's lock, its maximum
+    // frequency, and the program step of a host-timed run.
+    static Snapshot Take(int16_t portSetting, const std::array<motion::TStepperMotor*, 4>& motors);
+
+    static bool Register(HINSTANCE instance);
+    // Opens the window owned by owner, or null when it cannot be created.
+    static TMotionPreviewWindow* Create(HWND owner, Source source);
+
+    HWND Handle() const { return handle_; }
+    // Reads the snapshot again and redraws when something changed.
+    void Refresh();
+    // Writes the plots as a 24-bit BMP file; false when the file cannot be written.
+    bool SaveImage(const std::string& path) const;
+
+  private:
+    explicit TMotionPreviewWindow(Source source) : source_(std::move(source)) {}
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void Layout();
+    RECT PlotRect(int motor) const;
+    void Paint(HDC dc, const RECT& area) const;
+    void OnSave();
+
+    Source source_;
+    HWND handle_ = nullptr;
+    HFONT font_ = nullptr;
+    std::array<HWND, 4> labels_{};
+    HWND chainLabel_ = nullptr;
+    HWND saveButton_ = nullptr;
+    std::array<motion::TMotionPreview::Motor, 4> motors_;
+    std::array<int32_t, 4> currentSteps_{-1, -1, -1, -1};
+    std::array<std::string, 4> texts_;
+    std::string chainText_;
+};
+
+}  // namespace ui
