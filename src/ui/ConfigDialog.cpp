@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "ui/FormControls.h"
+
 namespace ui {
 
 namespace {
@@ -111,14 +113,6 @@ int ControlId(size_t row) {
         default:
             return kFirstControlId + static_cast<int>(row);
     }
-}
-
-std::string WindowText(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    const int copied = GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<size_t>(std::max(copied, 0)));
-    return text;
 }
 
 // The dialog's in-memory template: a sizeable captioned popup without controls (they are made
