@@ -103,9 +103,8 @@ class TUsbProtocol {
     // own count, which already took the segment's places; otherwise the host would overfill
     // the module's list (which drops what does not fit) or take a busy list for an empty one.
     // The host's idea of the module's clock at the send lags the truth by the delay with which
-    // the receive thread read its freshest clock report: 20 ms (160 ticks) covers a host busy
-    // with other processes (segments are short now, so it sends often).
-    static constexpr double kStaleReportTicks = 160;
+    // the receive thread read its freshest clock report: 5 ms (40 ticks) covers a busy host.
+    static constexpr double kStaleReportTicks = 40;
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
