@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "e2e/driver/ModulePlayback.h"
+#include "motion/StepSchedule.h"
 
 namespace bench {
 
@@ -39,6 +40,40 @@ PortMotorTiming PortTiming(const std::vector<e2e::TraceLine>& trace, int motor, 
     }
     t.MedianIntervalMs = Percentile(intervalsMs, 0.5);
     return t;
+}
+
+PortScheduleTiming PortSchedule(const std::vector<e2e::TraceLine>& trace, int motor,
+                                const std::vector<motion::TsmProgramStep>& program) {
+    PortScheduleTiming t;
+    const auto ideal = motion::TStepSchedule(program).MovingSteps();
+    std::vector<double> tracedMs;
+    for (const e2e::TraceLine& line : trace) {
+        if (line.Motor != motor || !line.Last.empty()) continue;
+        if (line.Direction != 1 && line.Direction != 2) continue;
+        tracedMs.push_back(static_cast<double>(line.Tick) / 1000.0);  // microseconds
+    }
+    t.Traced = static_cast<int>(tracedMs.size());
+    t.Programmed = static_cast<int>(ideal.size());
+    const size_t n = std::min(tracedMs.size(), ideal.size());
+    if (n == 0) return t;
+    double sumII = 0, sumIT = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const double idealMs = (ideal[k].time - ideal[0].time) * 1000;
+        const double playedMs = tracedMs[k] - tracedMs[0];
+        sumII += idealMs * idealMs;
+        sumIT += idealMs * playedMs;
+        t.AbsErrorsMs.push_back(std::fabs(playedMs - idealMs));
+    }
+    t.RateErrPct = sumII > 0 ? 100 * std::fabs(sumIT / sumII - 1) : 0;
+    return t;
+}
+
+int ModuleEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind, int motor) {
+    const std::string prefix = kind + " " + std::to_string(motor) + " ";
+    int count = 0;
+    for (const e2e::TraceLine& line : trace)
+        if (line.Motor == -1 && line.Last.rfind(prefix, 0) == 0) ++count;
+    return count;
 }
 
 ModuleStalls CountStalls(const std::vector<e2e::TraceLine>& trace, int motor,

@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "e2e/driver/RampSchedule.h"
 #include "e2e/driver/TraceFile.h"
+#include "motion/MotorProgram.h"
 #include "sim/module/VirtualModule.h"
 
 namespace bench {
@@ -54,6 +56,21 @@ constexpr double kStallScaleLow = 1.0, kStallScaleHigh = 2.0;
 // steps (e2e::RampSchedule).
 ModuleStalls CountStalls(const std::vector<e2e::TraceLine>& trace, int motor,
                          const std::vector<e2e::ScheduledStep>& schedule);
+
+// The motor's (1 to 4) steps in the parallel port's trace against its program's ideal schedule
+// (TStepSchedule), anchored at the motor's first step: the mean-rate error (the least-squares
+// scale of traced against ideal times through the first step) and each step's absolute error.
+struct PortScheduleTiming {
+    int Traced = 0;
+    int Programmed = 0;  // steps of the program that move the motor
+    double RateErrPct = 0;
+    std::vector<double> AbsErrorsMs;
+};
+PortScheduleTiming PortSchedule(const std::vector<e2e::TraceLine>& trace, int motor,
+                                const std::vector<motion::TsmProgramStep>& program);
+
+// The module's fault lines of a kind ("overlap", "underrun") for motor 1 to 4.
+int ModuleEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind, int motor);
 
 // The motor's (1 to 4) step lines of the module's trace as module steps (one power-up, so the
 // tick count never wraps and serves as the elapsed count).

@@ -3,20 +3,22 @@
 // and the kit's DLLs, starts the program, types the programs into its panels and presses the
 // "Synchronous" group's Start, as an operator does; the figures come from the kit's traces only.
 //
-//   1. Parallel port (LPT1 through "default.smp", the kit's inpout32.dll): four motors, 10000
-//      steps at 1000 Hz without ramps each, all together. Missed steps (programmed against
-//      traced, per motor, summed as magnitudes) and the 99th percentile of |interval - 1 ms| over
-//      every pair of consecutive steps of all four motors.
-//   2. USB (q417-sim.exe's virtual module): the four ramped programs of the usb_streaming
-//      benchmark. Lost steps (programmed against played, summed as magnitudes), underruns (see
-//      TimingFigures.h) and the largest deviation from the ramp schedule in module ticks (the
-//      schedule converted at the module's true rate, anchored at each motor's first step, as
-//      usb_streaming reports it).
+//   1. Parallel port (LPT1 through "default.smp", the kit's inpout32.dll): four motors at 1000,
+//      700, 450 and 300 Hz for 5 s each without ramps, all together. Missed steps (programmed
+//      against traced, per motor, summed as magnitudes), the worst mean-rate error and the 95th
+//      percentile of each step's absolute error against its ideal time on the schedule, over
+//      all four motors.
+//   2. USB (q417-sim.exe's virtual module): the four programs of the usb_streaming benchmark.
+//      Lost steps (programmed against played, summed as magnitudes), the module's overlaps and
+//      underruns (its trace's fault lines), and the worst absolute error in module ticks at
+//      each run's best-fit rate, as usb_streaming reports it.
 //
 // Last line:
-// RESULT lpt_missed=<n> lpt_p99_ms=<x> usb_lost=<n> usb_underruns=<n> usb_max_dev_ticks=<x>
+// RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x> usb_lost=<n>
+//        usb_overlaps=<n> usb_underruns=<n> usb_max_abs_ticks=<x>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -34,20 +36,22 @@
 namespace {
 
 constexpr const char* kPortTrace = "q417-sim-lpt-trace.csv";
-constexpr int kPortSteps = 10000;
-constexpr double kPortPeriodMs = 1.0;
+constexpr double kPortFrequencies[4] = {1000.0, 700.0, 450.0, 300.0};
+constexpr double kPortSeconds = 5.0;
 // Time for a run to end beyond its own length, on a busy machine.
 constexpr DWORD kSlackMs = 30000;
 
 struct PortResult {
     long Missed = 0;
-    double P99Ms = 0;
+    double RateErrPct = 0;
+    double P95Ms = 0;
 };
 
 struct ModuleResult {
     long Lost = 0;
+    int Overlaps = 0;
     int Underruns = 0;
-    double MaxDeviationTicks = 0;
+    double MaxAbsTicks = 0;
 };
 
 const char* DirectionCaption(uint8_t direction) {
@@ -105,34 +109,37 @@ std::string RunParallelPort(PortResult& result) {
     e2e::MainWindow& window = session.Window();
     if (!e2e::WaitText(window.PortStatus(), "LPT1 (0378)", e2e::kWindowTimeoutMs))
         return "the port status shows \"" + window.PortStatusText() + "\", not LPT1";
+    std::vector<motion::TsmProgramStep> programs[4];
     for (int m = 0; m < 4; ++m) {
         const uint8_t direction = m % 2 == 0 ? motion::kDirRight : motion::kDirLeft;
-        if (std::string e = TypeProgram(window, m, {{kPortSteps, 1000.0, 0.0, direction}});
-            !e.empty())
-            return e;
+        const double f = kPortFrequencies[m];
+        programs[m] = {{static_cast<int32_t>(f * kPortSeconds), f, 0.0, direction}};
+        if (std::string e = TypeProgram(window, m, programs[m]); !e.empty()) return e;
     }
 
-    std::printf("parallel port: 4 x %d steps at 1000 Hz, synchronous start\n", kPortSteps);
+    std::printf("parallel port: 1000, 700, 450 and 300 Hz for %.0f s, synchronous start\n",
+                kPortSeconds);
     double elapsedMs = 0;
-    const bool ended = RunSynchronously(
-        window, static_cast<DWORD>(kPortSteps * kPortPeriodMs) + kSlackMs, elapsedMs);
+    const bool ended =
+        RunSynchronously(window, static_cast<DWORD>(kPortSeconds * 1000) + kSlackMs, elapsedMs);
     std::printf("  %s after %.0f ms\n", ended ? "ended" : "NOT ENDED", elapsedMs);
     const std::vector<e2e::TraceLine> trace = e2e::ReadTrace(session.Folder().FilePath(kPortTrace));
 
     std::vector<double> all;
     for (int motor = 1; motor <= 4; ++motor) {
-        const bench::PortMotorTiming t = bench::PortTiming(trace, motor, kPortPeriodMs);
-        const long missed = kPortSteps - t.Traced;
+        const bench::PortScheduleTiming t = bench::PortSchedule(trace, motor, programs[motor - 1]);
+        const long missed = t.Programmed - t.Traced;
         result.Missed += std::labs(missed);
-        all.insert(all.end(), t.DeviationsMs.begin(), t.DeviationsMs.end());
+        result.RateErrPct = std::max(result.RateErrPct, t.RateErrPct);
+        all.insert(all.end(), t.AbsErrorsMs.begin(), t.AbsErrorsMs.end());
         std::printf(
-            "  motor %d: traced %d of %d (missed %ld), faults %d, interval median %.3f ms, "
-            "|interval - 1 ms| p50 %.3f p99 %.3f max %.3f ms\n",
-            motor, t.Traced, kPortSteps, missed, t.Faults, t.MedianIntervalMs,
-            bench::Percentile(t.DeviationsMs, 0.5), bench::Percentile(t.DeviationsMs, 0.99),
-            bench::Percentile(t.DeviationsMs, 1.0));
+            "  motor %d (%.0f Hz): traced %d of %d (missed %ld), mean-rate error %.3f %%, error "
+            "against the ideal time p95 %.3f p99 %.3f max %.3f ms\n",
+            motor, kPortFrequencies[motor - 1], t.Traced, t.Programmed, missed, t.RateErrPct,
+            bench::Percentile(t.AbsErrorsMs, 0.95), bench::Percentile(t.AbsErrorsMs, 0.99),
+            bench::Percentile(t.AbsErrorsMs, 1.0));
     }
-    result.P99Ms = bench::Percentile(all, 0.99);
+    result.P95Ms = bench::Percentile(all, 0.95);
     return "";
 }
 
@@ -175,21 +182,24 @@ std::string RunModule(ModuleResult& result) {
 
         const bench::ModuleStalls stalls = bench::CountStalls(trace, motor, schedule);
         const sim::testing::MotorFigures f =
-            sim::testing::ScheduleFigures(program, bench::PlayedSteps(trace, motor), 0);
+            sim::testing::ScheduleFigures(program, bench::PlayedSteps(trace, motor),
+                                          bench::ModuleEvents(trace, "underrun", motor),
+                                          bench::ModuleEvents(trace, "overlap", motor));
         const e2e::PlaybackFigures p = e2e::ComparePlayback(trace, motor, schedule);
         const int sent = e2e::SegmentSteps(trace, motor);
 
-        result.Lost += std::labs(static_cast<long>(f.programmed) - f.played);
-        result.Underruns += stalls.Underruns;
-        if (f.maxDeviation > result.MaxDeviationTicks) result.MaxDeviationTicks = f.maxDeviation;
+        result.Lost += f.Lost();
+        result.Overlaps += f.overlaps;
+        result.Underruns += f.underruns;
+        result.MaxAbsTicks = std::max(result.MaxAbsTicks, f.maxAbsTicks);
         std::printf(
-            "  motor %d (%s): played %d of %d (sent %d in %d segments), %s, underruns %d "
-            "(segments meeting an idle motor %d), deviation mean %.2f max %.2f ticks; "
-            "%d stretches, scale %.3f..%.3f, residual to the scaled schedule max %.1f ticks\n",
+            "  motor %d (%s): played %d of %d (sent %d in %d segments), %s, overlaps %d, "
+            "underruns %d (late segments after an idle list by the host's view %d), mean-rate "
+            "error %.4f %%, worst error %.2f ticks at that rate, worst interval error %.2f "
+            "ticks\n",
             motor, bench::kPrograms[m].name, f.played, f.programmed, sent, p.Segments,
-            f.inOrder && p.InOrder ? "in order" : "OUT OF ORDER", stalls.Underruns,
-            stalls.IdleArrivals, f.meanDeviation, f.maxDeviation, p.Stretches, p.MinScale,
-            p.MaxScale, p.MaxResidual);
+            f.inOrder && p.InOrder ? "in order" : "OUT OF ORDER", f.overlaps, f.underruns,
+            stalls.Underruns, f.rateErrPct, f.maxAbsTicks, f.maxIntervalTicks);
     }
     return "";
 }
@@ -209,8 +219,9 @@ int main() {
         return 1;
     }
     std::printf(
-        "RESULT lpt_missed=%ld lpt_p99_ms=%.3f usb_lost=%ld usb_underruns=%d "
-        "usb_max_dev_ticks=%.2f\n",
-        port.Missed, port.P99Ms, module.Lost, module.Underruns, module.MaxDeviationTicks);
+        "RESULT bench=e2e_timing lpt_missed=%ld lpt_rate_err_pct=%.3f lpt_p95_abs_ms=%.3f "
+        "usb_lost=%ld usb_overlaps=%d usb_underruns=%d usb_max_abs_ticks=%.2f\n",
+        port.Missed, port.RateErrPct, port.P95Ms, module.Lost, module.Overlaps, module.Underruns,
+        module.MaxAbsTicks);
     return 0;
 }

@@ -243,10 +243,12 @@ double TStepperMotor::HostInterval(const TsmProgramStep& step) {
     // steps after it keep their own spacing from there (the run falls behind by lagMs_).
     const double due = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
     const double next = stepStart_ + TStepSchedule::Offset(step, stepCounter_ + 1);
+    const uint32_t nowTicks = timers_.TickCount();
     int64_t dueMs = nextDueMs_;
     if (dueMs < 0) {  // the run's first step
         lagMs_ = -WholeMs(due);
         dueMs = 0;
+        runStartTicks_ = nowTicks;
     }
     int64_t nextMs = WholeMs(next) + lagMs_;
     if (nextMs <= dueMs) {
@@ -254,7 +256,12 @@ double TStepperMotor::HostInterval(const TsmProgramStep& step) {
         nextMs = dueMs + 1;
     }
     nextDueMs_ = nextMs;
-    return static_cast<double>(nextMs - dueMs) / 1000.0;
+    // A step taken late (a busy timer thread, a missed event) is no reason for the next one to
+    // be late as well: the wait counts from the clock, not from this step's due time, so the
+    // run catches up at one step per millisecond and keeps its mean rate.
+    const int64_t nowMs = static_cast<uint32_t>(nowTicks - runStartTicks_);
+    const int64_t fromMs = std::max(dueMs, nowMs);
+    return static_cast<double>(std::max<int64_t>(nextMs - fromMs, 1)) / 1000.0;
 }
 
 int64_t TStepperMotor::WholeMs(double seconds) {

@@ -16,7 +16,8 @@
 //   calibration gave when the run's first step was planned. Pauses advance that schedule
 //   without sending anything.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
-//   step within 8 ticks of its due tick, each segment beginning where its predecessor ended.
+//   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
+//   ended, so that no segment is due before its predecessor's last step.
 //   A record's RefTick is its first step's tick from the run's start and RefTime the host time
 //   of it; a chained segment's delay is the difference of the two RefTicks, exact in ticks.
 // - Every delay sent lies in 1..16382 ticks and every period in 1..16383. The planner keeps the
@@ -28,8 +29,9 @@
 // - The first segment of a run goes out once the module's list is empty, its delay from now
 //   (at least 1 tick): the run starts there, and every later segment is chained to it.
 // - A step period of 0 or less (a frequency of 0, or negative) stalls the stream at that step
-//   with the motor still running, as a host-timed run stalls; a positive period shorter than
-//   one tick is sent as 1 tick, the fastest the module can time.
+//   with the motor still running, as a host-timed run stalls. Steps closer than one tick (above
+//   7812.5 per second) play one tick apart, the fastest the module can time, and the run falls
+//   behind its schedule by as much; the steps after them keep their own spacing.
 // - Discarding a motor's queue (its start) empties every record still queued, also the open
 //   one, so nothing of an earlier run is sent or merged into the new one.
 // - Sending the open record (the sender has caught up with the fill) closes it, so that the

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -213,6 +214,33 @@ TEST(PlayedSteps, FeedTheScheduleComparisonWithTheModulesTicks) {
     EXPECT_TRUE(f.inOrder) << "motor 2's step is not motor 1's";
     trace[1].Direction = 2;
     EXPECT_FALSE(sim::testing::ScheduleFigures(program, PlayedSteps(trace, 1), 0).inOrder);
+}
+
+// Each port step against its ideal time from the motor's first step: 700 Hz is due at 0,
+// 1.4286, 2.8571, 4.2857 ms; traced (in microseconds) at 1, 2, 4, 6 ms after a first step at
+// 10 ms, the errors are 0, 0.43, 1.14 and 1.71 ms. Other motors, writes and faults do not count;
+// the module's fault lines are counted by kind and motor.
+TEST(PortSchedule, EveryStepAgainstItsIdealTime) {
+    const std::vector<motion::TsmProgramStep> program{{5, 700.0, 0.0, motion::kDirRight}};
+    const std::vector<TraceLine> trace = {Step(10000, 1), PortWrite(10500), Step(11000, 1),
+                                          Step(11500, 2), Fault(11700, 1),  Step(12000, 1),
+                                          Step(14000, 1)};
+    const PortScheduleTiming t = PortSchedule(trace, 1, program);
+    EXPECT_EQ(t.Traced, 4);
+    EXPECT_EQ(t.Programmed, 5);
+    ASSERT_EQ(t.AbsErrorsMs.size(), 4u);
+    const double expected[] = {0, 1 - 1 / 0.7, 2 - 2 / 0.7, 4 - 3 / 0.7};
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(t.AbsErrorsMs[k], std::fabs(expected[k]), 1e-9) << k;
+    EXPECT_GT(t.RateErrPct, 0);
+
+    TraceLine overlap = Segment(500, 2, 3);
+    overlap.Last = "overlap 2 due 100 after 104";
+    TraceLine underrun = overlap;
+    underrun.Last = "underrun 2 dry since 90";
+    EXPECT_EQ(ModuleEvents({overlap, underrun, overlap, Segment(600, 2, 1)}, "overlap", 2), 2);
+    EXPECT_EQ(ModuleEvents({overlap, underrun}, "underrun", 2), 1);
+    EXPECT_EQ(ModuleEvents({overlap, underrun}, "overlap", 1), 0);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The times at which a motor program's steps are due, worked out here on their own from the
-// ramp formula (trapezoidal ramps of RampTime seconds up to and down from Frequency), so that the
-// steps a module or port played can be held against them. Times are seconds from the program's
+// The times at which a motor program's steps are due, taken from the program's ideal schedule
+// (motion::TStepSchedule), in the driver's own record types, so that the steps a module or port
+// played can be held against them. Times are seconds from the program's
 // first step; pause steps (direction none) take their periods but are not steps of the motor.
 #pragma once
 
