@@ -288,7 +288,12 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     bool askStatus = false;
     for (int i = 0; i < kMotorCount; ++i) {
         const double sent = channels_[i].sentModuleTicks.load();
-        if (sent >= 0 && static_cast<double>(moduleTicks) < sent + kStaleReportTicks) continue;
+        if (sent >= 0 && static_cast<double>(moduleTicks) < sent + kStaleReportTicks) {
+            // Maybe stale: an exact count is asked for, one request at a time.
+            if ((motors_[i]->Running() || !NothingQueued(i)) && !StatusRequestWaiting())
+                askStatus = true;
+            continue;
+        }
         const int32_t places = kLevelPlaces[levels >> (2 * i) & 3];
         SetFreePlaces(i, places);
         // A streamed pass whose list the module shows empty is over; the status report that
@@ -305,6 +310,21 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
         askStatus = true;
     }
     if (askStatus) GetMotorStatus();
+}
+
+int32_t TUsbProtocol::PlacesSentAfter(int motorIndex, uint64_t after) const {
+    const MotorChannel& channel = channels_[motorIndex];
+    std::lock_guard lock(channel.mutex);
+    if (channel.forgotten > after) return -1;  // a segment after `after` is no longer known
+    int32_t places = 0;
+    for (const MotorChannel::Sent& sent : channel.recent)
+        if (sent.Number > after) places += sent.Places;
+    return places;
+}
+
+bool TUsbProtocol::StatusRequestWaiting() {
+    std::lock_guard lock(statusMutex_);
+    return !statusRequests_.empty();
 }
 
 bool TUsbProtocol::NothingQueued(int motorIndex) const {
@@ -346,9 +366,11 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     }
 
     for (int i = 0; i < kMotorCount; ++i) {
-        if (channels_[i].lastSegment.load() > answered.SentSegments)
-            continue;  // written before the last sends
-        const int32_t places = report[4 + i];
+        // The answer counts the segments sent before its request; those sent after it take
+        // their places off.
+        const int32_t later = PlacesSentAfter(i, answered.SentSegments);
+        if (later < 0) continue;  // too many sent since: wait for a later answer
+        const int32_t places = std::max<int32_t>(0, report[4 + i] - later);
         SetFreePlaces(i, places);
         motion::TStepperMotor& motor = *motors_[i];
         // The module has played everything of the pass, and the host has nothing of it left to
@@ -509,7 +531,13 @@ void TUsbProtocol::Send(int motorIndex) {
         record = TSegmentRecord{};
         ports_.channel.SendReport(segment);
         channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
-        channel.lastSegment.store(++sentSegments_);
+        const uint64_t number = ++sentSegments_;
+        channel.lastSegment.store(number);
+        channel.recent.push_back({number, steps > 0 ? 3 : 2});
+        if (channel.recent.size() > kMaxRecentSegments) {
+            channel.forgotten = channel.recent.front().Number;
+            channel.recent.pop_front();
+        }
         // Sending the open record closes it: the fill goes on in the next one. Otherwise
         // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
         if (ring.SendIndex == ring.FillIndex) {

@@ -99,12 +99,17 @@ class TUsbProtocol {
     static constexpr double kEndOfProgramLimit = 99999900000000.0;
     // A clock report written less than this after the host's last segment to a motor (by the
     // module's clock) may not count that segment yet: it waited in the input buffer while the
-    // host was sending. Its free places for that motor are passed over and the host keeps its
-    // own count, which already took the segment's places; otherwise the host would overfill
-    // the module's list (which drops what does not fit) or take a busy list for an empty one.
-    // The host's idea of the module's clock at the send lags the truth by the delay with which
-    // the receive thread read its freshest clock report: 5 ms (40 ticks) covers a busy host.
-    static constexpr double kStaleReportTicks = 40;
+    // host was sending, or the segment was still on its way. Its free places for that motor are
+    // passed over and the host keeps its own count, which already took the segment's places;
+    // otherwise the host would overfill the module's list (which drops what does not fit) or
+    // take a busy list for an empty one. The host's idea of the module's clock at the send lags
+    // the truth by the delay with which the receive thread read its freshest clock report, and
+    // a busy host delivers late: 20 ms (160 ticks) covers both. A motor whose clock report is
+    // passed over asks for a status report instead, whose count is exact (see below), so a
+    // stream that sends often is never left without room.
+    static constexpr double kStaleReportTicks = 160;
+    // Segments per motor whose places a late status answer may have to take off.
+    static constexpr size_t kMaxRecentSegments = 32;
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
@@ -195,6 +200,15 @@ class TUsbProtocol {
         std::atomic<double> sentModuleTicks{-1};
         // The number of the last segment sent to this motor (sentSegments_ at that moment).
         std::atomic<uint64_t> lastSegment{0};
+        // The last segments sent to this motor, oldest first: their numbers and places. A status
+        // answer counts exactly the segments sent before its request; the places of those sent
+        // after it are taken off its count. Under the ring lock.
+        struct Sent {
+            uint64_t Number;
+            int32_t Places;
+        };
+        std::deque<Sent> recent;
+        uint64_t forgotten = 0;  // the number of the last segment dropped from `recent`
         // The run being streamed: its segments as planned, the module's rate that turns its
         // schedule into ticks (taken once, at its first step, so that a calibration that goes on
         // improving cannot bend the run), the host time of its start, and the RefTick of the
@@ -216,6 +230,8 @@ class TUsbProtocol {
         void NewRun() {
             sentModuleTicks.store(-1);
             lastSegment.store(0);
+            recent.clear();
+            forgotten = 0;
             planner.Reset();
             runRate = 0;
             runStart = 0;
@@ -238,6 +254,10 @@ class TUsbProtocol {
 
     // No record of the motor waits on the host (takes the ring lock).
     bool NothingQueued(int motorIndex) const;
+    // The places of the motor's segments sent after segment number `after` (takes the ring
+    // lock); -1 when they are no longer all known.
+    int32_t PlacesSentAfter(int motorIndex, uint64_t after) const;
+    bool StatusRequestWaiting();
     void HandleClockReport(const UsbReport& report, double hostSeconds);
     void HandleStatusReport(const UsbReport& report);
     // Starts the motor at the in-order index after a finished one; false when none is started.

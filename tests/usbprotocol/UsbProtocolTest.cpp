@@ -967,6 +967,25 @@ TEST_F(LateReportTest, AClockReportWrittenBeforeTheLastSegmentsDoesNotRefillTheL
     EXPECT_EQ(Segments(channel.Take()).size(), 4u);
 }
 
+TEST_F(LateReportTest, AClockReportPassedOverAsksForTheExactCountOnce) {
+    StartLongRun();
+    ASSERT_EQ(sentFirst, 4u);
+    // Maybe written before the segments arrived: not trusted, a status request instead.
+    Dispatch(Clock(24 * 62 + 5, 0xFF));
+    EXPECT_EQ(channel.Take(), std::vector<UsbReport>{GetMotorStatusReport()});
+    Dispatch(Clock(24 * 62 + 10, 0xFF));  // its answer is on its way: no second request
+    EXPECT_TRUE(channel.Take().empty());
+    protocol->GetMotorStatus();  // a second request, also before the next segments
+    channel.Take();
+    // The first answer counts every segment sent before its request: 6 places, 2 segments.
+    Dispatch(Status({6, 12, 12, 12}));
+    EXPECT_EQ(Segments(channel.Take()).size(), 2u);
+    // The second answer was written before those two arrived: their places come off its 6.
+    Dispatch(Status({6, 12, 12, 12}));
+    EXPECT_TRUE(Segments(channel.Take()).empty());
+    EXPECT_EQ(protocol->FreePlaces(0), 0);
+}
+
 TEST_F(LateReportTest, AStatusAnswerToARequestOlderThanTheLastSegmentsIsPassedOver) {
     StartLongRun();
     protocol->GetMotorStatus();  // asked before ...
