@@ -243,12 +243,12 @@ double TStepperMotor::HostInterval(const TsmProgramStep& step) {
     // steps after it keep their own spacing from there (the run falls behind by lagMs_).
     const double due = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
     const double next = stepStart_ + TStepSchedule::Offset(step, stepCounter_ + 1);
-    const uint32_t nowTicks = timers_.TickCount();
+    const uint64_t nowUs = timers_.Microseconds();
     int64_t dueMs = nextDueMs_;
     if (dueMs < 0) {  // the run's first step
         lagMs_ = -WholeMs(due);
         dueMs = 0;
-        runStartTicks_ = nowTicks;
+        runStartUs_ = nowUs;
     }
     int64_t nextMs = WholeMs(next) + lagMs_;
     if (nextMs <= dueMs) {
@@ -259,9 +259,11 @@ double TStepperMotor::HostInterval(const TsmProgramStep& step) {
     // A step taken late (a busy timer thread, a missed event) is no reason for the next one to
     // be late as well: the wait counts from the clock, not from this step's due time, so the
     // run catches up at one step per millisecond and keeps its mean rate.
-    const int64_t nowMs = static_cast<uint32_t>(nowTicks - runStartTicks_);
-    const int64_t fromMs = std::max(dueMs, nowMs);
-    return static_cast<double>(std::max<int64_t>(nextMs - fromMs, 1)) / 1000.0;
+    // The clock is the fine one: the millisecond tick count moves in steps of 10 to 16 ms on
+    // many systems, which would make every correction that coarse.
+    const double nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
+    const double fromMs = std::max(static_cast<double>(dueMs), nowMs);
+    return std::max(RoundHalfEven(static_cast<double>(nextMs) - fromMs), 1.0) / 1000.0;
 }
 
 int64_t TStepperMotor::WholeMs(double seconds) {

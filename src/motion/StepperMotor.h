@@ -198,7 +198,7 @@ class TStepperMotor {
     // times through steps closer than the timer's 1 ms (negative: the run began mid-program).
     int64_t nextDueMs_ = -1;
     int64_t lagMs_ = 0;
-    uint32_t runStartTicks_ = 0;  // the tick count at the run's first step
+    uint64_t runStartUs_ = 0;  // the fine clock at the run's first step
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.
     TMultiMediaTimer timer_;

@@ -51,6 +51,10 @@ class TimerService {
 
     // Milliseconds since the system started (wraps after 49.7 days, like GetTickCount).
     virtual uint32_t TickCount() = 0;
+    // A monotonic clock in microseconds (any origin), finer than TickCount, whose resolution
+    // is 10 to 16 ms on many systems (Wine's too): what host-timed steps are timed against.
+    // By default it follows TickCount.
+    virtual uint64_t Microseconds() { return uint64_t{TickCount()} * 1000; }
 
     // Suspends the calling thread for about periodMs milliseconds.
     virtual void Sleep(uint32_t periodMs) = 0;

@@ -72,6 +72,7 @@ class PauseRecordingTimers final : public platform::TimerService {
     }
     void KillEvent(uint32_t timerId) override { system_.KillEvent(timerId); }
     uint32_t TickCount() override { return system_.TickCount(); }
+    uint64_t Microseconds() override { return system_.Microseconds(); }
     void Sleep(uint32_t periodMs) override {
         pauses.push_back(periodMs);
         system_.Sleep(periodMs);

@@ -151,6 +151,12 @@ uint32_t PosixTimerService::TickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count());
 }
 
+uint64_t PosixTimerService::Microseconds() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
 void PosixTimerService::Sleep(uint32_t periodMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
 }

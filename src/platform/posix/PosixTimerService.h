@@ -35,6 +35,7 @@ class PosixTimerService final : public TimerService {
     uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs, TimerEventSink* sink) override;
     void KillEvent(uint32_t timerId) override;
     uint32_t TickCount() override;
+    uint64_t Microseconds() override;
     void Sleep(uint32_t periodMs) override;
 
   private:

@@ -45,6 +45,16 @@ uint32_t Win32TimerService::TickCount() {
     return GetTickCount();
 }
 
+uint64_t Win32TimerService::Microseconds() {
+    LARGE_INTEGER frequency, count;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count) ||
+        frequency.QuadPart <= 0)
+        return uint64_t{GetTickCount()} * 1000;
+    const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
+    const uint64_t c = static_cast<uint64_t>(count.QuadPart);
+    return c / f * 1000000 + c % f * 1000000 / f;
+}
+
 void Win32TimerService::Sleep(uint32_t periodMs) {
     ::Sleep(periodMs);
 }

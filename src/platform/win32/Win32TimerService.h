@@ -13,6 +13,7 @@ class Win32TimerService final : public TimerService {
     uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs, TimerEventSink* sink) override;
     void KillEvent(uint32_t timerId) override;
     uint32_t TickCount() override;
+    uint64_t Microseconds() override;  // QueryPerformanceCounter
     void Sleep(uint32_t periodMs) override;
 };
 
