@@ -1102,7 +1102,7 @@ class RunControlTest : public MainFormTest {
 
 TEST_F(RunControlTest, RunInOrderRunsOneToFourThenEnds) {
     for (int m = 0; m < 4; ++m)
-        Program(m, 10, 200.0);  // 50 ms each
+        Program(m, 10, 100.0);  // 100 ms each: long enough that a busy pump sees every motor
     Check("CheckBox5", true);
     EXPECT_TRUE(IsWindowEnabled(Control("CheckBox6")));
     Click("Button9");
@@ -1115,7 +1115,7 @@ TEST_F(RunControlTest, RunInOrderRunsOneToFourThenEnds) {
 
 TEST_F(RunControlTest, RunInOrderWithLoopGoesOnWithMotorOne) {
     for (int m = 0; m < 4; ++m)
-        Program(m, 6, 200.0);
+        Program(m, 6, 50.0);  // 120 ms each: long enough that a busy pump sees every motor
     Check("CheckBox5", true);
     Check("CheckBox6", true);
     Click("Button9");
