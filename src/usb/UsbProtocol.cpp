@@ -417,7 +417,16 @@ void TUsbProtocol::Stream() {
     for (int i = 0; i < kMotorCount; ++i) {
         std::lock_guard lock(channels_[i].mutex);
         Fill(i);
-        Send(i);
+    }
+    // One segment per motor in turn: motors started together get their first segments out
+    // back to back, instead of the last one waiting for every segment of the others (each
+    // write takes the link a millisecond or more).
+    for (bool sent = true; sent;) {
+        sent = false;
+        for (int i = 0; i < kMotorCount; ++i) {
+            std::lock_guard lock(channels_[i].mutex);
+            sent = SendNext(i) || sent;
+        }
     }
 }
 
@@ -497,56 +506,54 @@ void TUsbProtocol::Record(TSegmentRecord& record, const SegmentPlanner::Segment&
                        segment.refTick};
 }
 
-void TUsbProtocol::Send(int motorIndex) {
+bool TUsbProtocol::SendNext(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
     MotorChannel& channel = channels_[motorIndex];
     SegmentRing& ring = channel.ring;
-    int32_t places = channel.freePlaces.load();
+    const int32_t places = channel.freePlaces.load();
 
-    for (;;) {
-        TSegmentRecord& record = ring.AtSend();
-        if (record.Empty()) break;
-        if (!(places >= 3 || (record.ExtraSteps == 0 && places >= 2))) break;
+    TSegmentRecord& record = ring.AtSend();
+    if (record.Empty()) return false;
+    if (!(places >= 3 || (record.ExtraSteps == 0 && places >= 2))) return false;
 
-        // Chained, the delay is the exact distance in ticks between the two segments' first
-        // steps as planned, so the module plays the run on the planner's ticks. The first
-        // segment of a run, and any after the module's list has run empty, are timed from now.
-        int64_t delay = record.RefTick - channel.lastRefTick;
-        if (!channel.chained || delay > kMaxDelayTicks || places >= kModulePlaces) {
-            // The module counts a delay from its previous segment, so a gap that does not fit
-            // can only be timed from the segment's arrival at an idle module.
-            if (places < kModulePlaces) break;
-            delay = SecondsToTicks(record.RefTime - Now());
-        }
-        if (delay < 1) delay = 1;
-        if (delay > kMaxDelayTicks) break;  // waits on the host for a later pass
-
-        const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
-        const UsbReport segment =
-            SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
-        places -= steps > 0 ? 3 : 2;
-        channel.lastRefTick = record.RefTick;
-        channel.chained = true;
-        motor.SetLastSentTime(record.RefTime);
-        record = TSegmentRecord{};
-        ports_.channel.SendReport(segment);
-        channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
-        const uint64_t number = ++sentSegments_;
-        channel.lastSegment.store(number);
-        channel.recent.push_back({number, steps > 0 ? 3 : 2});
-        if (channel.recent.size() > kMaxRecentSegments) {
-            channel.forgotten = channel.recent.front().Number;
-            channel.recent.pop_front();
-        }
-        // Sending the open record closes it: the fill goes on in the next one. Otherwise
-        // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
-        if (ring.SendIndex == ring.FillIndex) {
-            ring.FillIndex = SegmentRing::Next(ring.FillIndex);
-            channel.planner.Close();
-        }
-        ring.SendIndex = SegmentRing::Next(ring.SendIndex);
+    // Chained, the delay is the exact distance in ticks between the two segments' first
+    // steps as planned, so the module plays the run on the planner's ticks. The first
+    // segment of a run, and any after the module's list has run empty, are timed from now.
+    int64_t delay = record.RefTick - channel.lastRefTick;
+    if (!channel.chained || delay > kMaxDelayTicks || places >= kModulePlaces) {
+        // The module counts a delay from its previous segment, so a gap that does not fit
+        // can only be timed from the segment's arrival at an idle module.
+        if (places < kModulePlaces) return false;
+        delay = SecondsToTicks(record.RefTime - Now());
     }
-    channel.freePlaces.store(places);
+    if (delay < 1) delay = 1;
+    if (delay > kMaxDelayTicks) return false;  // waits on the host for a later pass
+
+    const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
+    const UsbReport segment =
+        SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
+    channel.freePlaces.store(places - (steps > 0 ? 3 : 2));
+    channel.lastRefTick = record.RefTick;
+    channel.chained = true;
+    motor.SetLastSentTime(record.RefTime);
+    record = TSegmentRecord{};
+    ports_.channel.SendReport(segment);
+    channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
+    const uint64_t number = ++sentSegments_;
+    channel.lastSegment.store(number);
+    channel.recent.push_back({number, steps > 0 ? 3 : 2});
+    if (channel.recent.size() > kMaxRecentSegments) {
+        channel.forgotten = channel.recent.front().Number;
+        channel.recent.pop_front();
+    }
+    // Sending the open record closes it: the fill goes on in the next one. Otherwise
+    // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
+    if (ring.SendIndex == ring.FillIndex) {
+        ring.FillIndex = SegmentRing::Next(ring.FillIndex);
+        channel.planner.Close();
+    }
+    ring.SendIndex = SegmentRing::Next(ring.SendIndex);
+    return true;
 }
 
 }  // namespace usb

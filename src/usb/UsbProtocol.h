@@ -47,6 +47,8 @@
 //   a motor with a completed pass empty brings a status request: its answer finishes the motor.
 // - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
 //   looping program of pauses only) cannot hold the receive thread.
+// - A stream pass sends one segment per motor in turn, so that the first segments of motors
+//   started together reach the module back to back and their runs begin within a millisecond.
 //
 // Threads and locks:
 // - Receive thread: ReceiveThreadStarted, BeginPass, DispatchReport (with the streaming).
@@ -265,7 +267,8 @@ class TUsbProtocol {
     void Stream();
     // Under the motor's ring lock.
     void Fill(int motorIndex);
-    void Send(int motorIndex);
+    // Sends the motor's next segment when the module has room for it; false when none went.
+    bool SendNext(int motorIndex);
     // Writes a planned segment into a ring record.
     static void Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
                        const MotorChannel& channel);

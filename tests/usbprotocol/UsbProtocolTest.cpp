@@ -510,6 +510,24 @@ TEST_F(ProtocolTest, AMotorIsFinishedOnlyWhenTheModuleHasPlayedEverything) {
     EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
 }
 
+TEST_F(ProtocolTest, ASynchronousStartSendsEveryMotorsFirstSegmentBeforeAnySecond) {
+    // Ramps make one segment per step, so every motor has several segments ready at once.
+    for (int i = 0; i < 4; ++i)
+        SetProgram(i, {{20, 100.0 * (i + 1), 0.1, kDirRight}});
+    protocol->StartAll();
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    const std::vector<Segment> segments = Segments(channel.Take());
+    ASSERT_GE(segments.size(), 8u);
+    std::vector<int> motors;
+    for (const Segment& s : segments)
+        motors.push_back(s.motor);
+    EXPECT_EQ(std::vector<int>(motors.begin(), motors.begin() + 8),
+              (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4}));
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(segments[k].delay, 1) << "motor " << segments[k].motor;
+}
+
 class RunInOrderTest : public ProtocolTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
