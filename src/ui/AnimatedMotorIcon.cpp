@@ -1,16 +1,12 @@
 #include "ui/AnimatedMotorIcon.h"
 
+#include "ui/WindowClass.h"
+
 namespace ui {
 
 bool TAnimatedMotorIcon::Register(HINSTANCE instance) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = nullptr;  // everything is painted in WM_PAINT
-    wc.lpszClassName = kClassName;
-    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    // No background: the paint covers every pixel.
+    return RegisterWindowClass(instance, kClassName, WindowProc, nullptr);
 }
 
 TAnimatedMotorIcon* TAnimatedMotorIcon::Create(HWND parent, int id) {
@@ -28,19 +24,14 @@ TAnimatedMotorIcon* TAnimatedMotorIcon::Create(HWND parent, int id) {
 
 LRESULT CALLBACK TAnimatedMotorIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    TAnimatedMotorIcon* self;
-    if (message == WM_NCCREATE) {
-        self = static_cast<TAnimatedMotorIcon*>(
-            reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->handle_ = window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->SetAngle(0.0f);
-    } else {
-        self = reinterpret_cast<TAnimatedMotorIcon*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    }
+    auto* self = WindowObject<TAnimatedMotorIcon>(window, message, lParam);
     if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCCREATE) {
+        self->handle_ = window;
+        self->SetAngle(0.0f);
+    }
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        ForgetWindowObject(window);
         delete self;
         return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -13,6 +13,7 @@
 #include "ui/MotionPreviewWindow.h"
 #include "ui/MotorIconGeometry.h"
 #include "ui/MotorPanel.h"
+#include "ui/WindowClass.h"
 #include "ui/resource.h"
 #include "usb/UsbReport.h"
 
@@ -44,15 +45,9 @@ std::string ModuleDirectory() {
 // Window class and procedure
 
 bool TMainForm::Register(HINSTANCE instance) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    const bool form = RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    const bool form = RegisterWindowClass(instance, kClassName, WindowProc,
+                                          reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                                          LoadIcon(nullptr, IDI_APPLICATION));
     return form && RegisterMotorPanel(instance) && TAnimatedMotorIcon::Register(instance) &&
            TMotionPreviewWindow::Register(instance);
 }
@@ -87,17 +82,11 @@ TMainForm::~TMainForm() {
 }
 
 LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    TMainForm* self;
-    if (message == WM_NCCREATE) {
-        self = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->handle_ = window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else {
-        self = reinterpret_cast<TMainForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    }
+    auto* self = WindowObject<TMainForm>(window, message, lParam);
     if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCCREATE) self->handle_ = window;
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        ForgetWindowObject(window);
         // A handler further down this thread's stack may still be in a modal loop (a message
         // box, a dialog, the reset drive) in which the window was closed: it returns into the
         // form, and the outermost one frees it.

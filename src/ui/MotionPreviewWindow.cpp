@@ -6,6 +6,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "ui/WindowClass.h"
+
 namespace ui {
 
 namespace {
@@ -45,14 +47,7 @@ TMotionPreviewWindow::Snapshot TMotionPreviewWindow::Take(
 }
 
 bool TMotionPreviewWindow::Register(HINSTANCE instance) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return RegisterWindowClass(instance, kClassName, WindowProc);
 }
 
 TMotionPreviewWindow* TMotionPreviewWindow::Create(HWND owner, Source source) {
@@ -70,18 +65,11 @@ TMotionPreviewWindow* TMotionPreviewWindow::Create(HWND owner, Source source) {
 
 LRESULT CALLBACK TMotionPreviewWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
-    TMotionPreviewWindow* self;
-    if (message == WM_NCCREATE) {
-        self = static_cast<TMotionPreviewWindow*>(
-            reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->handle_ = window;
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else {
-        self = reinterpret_cast<TMotionPreviewWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    }
+    auto* self = WindowObject<TMotionPreviewWindow>(window, message, lParam);
     if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCCREATE) self->handle_ = window;
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        ForgetWindowObject(window);
         if (self->font_ != nullptr) DeleteObject(self->font_);
         delete self;
         return DefWindowProcA(window, message, wParam, lParam);

@@ -1,6 +1,7 @@
 #include "ui/MotorPanel.h"
 
 #include "ui/MainFormLayout.h"
+#include "ui/WindowClass.h"
 
 namespace ui {
 
@@ -38,14 +39,7 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lPara
 }  // namespace
 
 bool RegisterMotorPanel(HINSTANCE instance) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = PanelProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kMotorPanelClass;
-    return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    return RegisterWindowClass(instance, kMotorPanelClass, PanelProc);
 }
 
 HWND CreateMotorPanel(HWND parent, int left, int top, int id) {
