@@ -17,11 +17,22 @@ constexpr UINT kRefreshMs = 200;
 constexpr int kBottomBar = 40;
 constexpr int kMargin = 6;
 
-bool SamePlot(const std::vector<motion::TMotionPreview::SpeedPoint>& a,
-              const std::vector<motion::TMotionPreview::SpeedPoint>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
-        return x.Time == y.Time && x.Speed == y.Speed && x.ProgramStep == y.ProgramStep;
-    });
+bool SameProgram(const motion::TStepSchedule& a, const motion::TStepSchedule& b) {
+    const auto& x = a.ProgramSteps();
+    const auto& y = b.ProgramSteps();
+    return a.Looping() == b.Looping() &&
+           std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const auto& p, const auto& q) {
+               return p.Steps == q.Steps && p.Frequency == q.Frequency &&
+                      p.RampTime == q.RampTime && p.Direction == q.Direction;
+           });
+}
+
+// Whether two snapshots give the same plots, texts and warnings (the running steps aside).
+bool SameInput(const TMotionPreviewWindow::Snapshot& a, const TMotionPreviewWindow::Snapshot& b) {
+    if (a.PortSetting != b.PortSetting || a.MaxFrequencies != b.MaxFrequencies) return false;
+    for (size_t m = 0; m < a.Schedules.size(); ++m)
+        if (!SameProgram(a.Schedules[m], b.Schedules[m])) return false;
+    return true;
 }
 
 std::string MotorText(int motor, const motion::TMotionPreview::Motor& preview) {
@@ -145,30 +156,26 @@ LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
 }
 
 void TMotionPreviewWindow::Refresh() {
-    const Snapshot snapshot = source_();
-    const bool hostTimed = snapshot.PortSetting != 0;  // "USB" alone is timed by the module
-    bool changed = snapshot.CurrentSteps != currentSteps_;
+    Snapshot snapshot = source_();
+    const bool marksMoved = snapshot.CurrentSteps != currentSteps_;
     currentSteps_ = snapshot.CurrentSteps;
+    // Most refreshes find the programs as they were: only the running step's mark may move.
+    if (shown_ && SameInput(*shown_, snapshot)) {
+        if (marksMoved) InvalidateRect(handle_, nullptr, FALSE);
+        return;
+    }
+    const bool hostTimed = snapshot.PortSetting != 0;  // "USB" alone is timed by the module
     for (size_t m = 0; m < 4; ++m) {
-        motion::TMotionPreview::Motor preview = motion::TMotionPreview::Of(
-            snapshot.Schedules[m], hostTimed, snapshot.MaxFrequencies[m]);
-        std::string text = MotorText(static_cast<int>(m), preview);
-        if (text != texts_[m]) {
-            texts_[m] = text;
-            SetWindowTextA(labels_[m], text.c_str());
-            changed = true;
-        }
-        if (!SamePlot(preview.Plot, motors_[m].Plot)) changed = true;
-        motors_[m] = std::move(preview);
+        motors_[m] = motion::TMotionPreview::Of(snapshot.Schedules[m], hostTimed,
+                                                snapshot.MaxFrequencies[m]);
+        SetWindowTextA(labels_[m], MotorText(static_cast<int>(m), motors_[m]).c_str());
     }
     const std::string chain =
         "Run in order, motors 1 to 4: " +
         motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors_));
-    if (chain != chainText_) {
-        chainText_ = chain;
-        SetWindowTextA(chainLabel_, chain.c_str());
-    }
-    if (changed) InvalidateRect(handle_, nullptr, FALSE);
+    SetWindowTextA(chainLabel_, chain.c_str());
+    shown_ = std::move(snapshot);
+    InvalidateRect(handle_, nullptr, FALSE);
 }
 
 RECT TMotionPreviewWindow::PlotRect(int motor) const {

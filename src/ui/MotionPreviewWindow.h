@@ -19,6 +19,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,8 @@ class TMotionPreviewWindow {
     HWND saveButton_ = nullptr;
     std::array<motion::TMotionPreview::Motor, 4> motors_;
     std::array<int32_t, 4> currentSteps_{-1, -1, -1, -1};
-    std::array<std::string, 4> texts_;
-    std::string chainText_;
+    // What the plots and texts were made from; none before the first refresh.
+    std::optional<Snapshot> shown_;
 };
 
 }  // namespace ui
