@@ -237,33 +237,48 @@ void TStepperMotor::Tick() {
 
 double TStepperMotor::HostInterval(const TsmProgramStep& step) {
     // Each step is due at its ideal time from the run's first step, in whole milliseconds
-    // rounded from that start; the timer waits the milliseconds between two such due times, so
-    // the roundings never add up. A step that comes less than a millisecond after the one
+    // rounded from that start, and the timer waits from now to its exact ideal time, so the
+    // roundings never add up. A step that comes less than a millisecond after the one
     // before (a program step above 1000 Hz) waits one millisecond, the timer's limit, and the
     // steps after it keep their own spacing from there (the run falls behind by lagMs_).
     const double due = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
     const double next = stepStart_ + TStepSchedule::Offset(step, stepCounter_ + 1);
     const uint64_t nowUs = timers_.Microseconds();
     int64_t dueMs = nextDueMs_;
-    if (dueMs < 0) {  // the run's first step
+    const bool firstStep = dueMs < 0;
+    if (firstStep) {
         lagMs_ = -WholeMs(due);
         dueMs = 0;
         runStartUs_ = nowUs;
     }
     int64_t nextMs = WholeMs(next) + lagMs_;
+    // The wait aims at the exact ideal time, not at its whole millisecond: with the fine
+    // clock's fraction of a millisecond that is one rounding, not two.
+    double aimMs = next * 1000 + static_cast<double>(lagMs_);
     if (nextMs <= dueMs) {
         lagMs_ += dueMs + 1 - nextMs;
         nextMs = dueMs + 1;
+        aimMs = static_cast<double>(nextMs);
     }
-    nextDueMs_ = nextMs;
     // A step taken late (a busy timer thread, a missed event) is no reason for the next one to
     // be late as well: the wait counts from the clock, not from this step's due time, so the
     // run catches up at one step per millisecond and keeps its mean rate.
     // The clock is the fine one: the millisecond tick count moves in steps of 10 to 16 ms on
     // many systems, which would make every correction that coarse.
     const double nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
-    const double fromMs = std::max(static_cast<double>(dueMs), nowMs);
-    return std::max(RoundHalfEven(static_cast<double>(nextMs) - fromMs), 1.0) / 1000.0;
+    // The timer's events come late by a fairly steady amount (under Wine about a millisecond):
+    // each step's lateness moves the learnt amount a little, and the waits are shortened by it,
+    // so that the steps' mean error goes to zero. Lateness beyond 2 ms is a held thread, not the
+    // timer's: it is caught up and teaches nothing.
+    constexpr double kLearnRate = 1.0 / 16;
+    constexpr double kLatestEventMs = 2.0;
+    if (!firstStep) {
+        const double lateMs = nowMs - static_cast<double>(dueMs);
+        if (std::fabs(lateMs) <= kLatestEventMs)
+            eventLateMs_ = std::clamp(eventLateMs_ + kLearnRate * lateMs, 0.0, kLatestEventMs);
+    }
+    nextDueMs_ = nextMs;
+    return std::max(RoundHalfEven(aimMs - nowMs - eventLateMs_), 1.0) / 1000.0;
 }
 
 int64_t TStepperMotor::WholeMs(double seconds) {

@@ -199,6 +199,10 @@ class TStepperMotor {
     int64_t nextDueMs_ = -1;
     int64_t lagMs_ = 0;
     uint64_t runStartUs_ = 0;  // the fine clock at the run's first step
+    // How much later than armed the timer's events come, learnt from the steps' own lateness
+    // (milliseconds): the waits are that much shorter, so that the steps come on time. A property
+    // of the timer, kept from run to run.
+    double eventLateMs_ = 0;
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.
     TMultiMediaTimer timer_;

@@ -222,6 +222,39 @@ TEST_F(StepperMotorTest, RampedRunTimesEveryStepAtItsIdealTimeRoundedFromTheStar
     EXPECT_EQ(motor.Position(), -10);
 }
 
+// A timer whose every wait takes a millisecond longer than armed, as Wine's events come late.
+struct LateTimerService final : platform::TimerService {
+    explicit LateTimerService(VirtualTimerService& s) : inner(s) {}
+    bool GetDevCaps(platform::TimerCaps& caps) override { return inner.GetDevCaps(caps); }
+    void BeginPeriod(uint32_t ms) override { inner.BeginPeriod(ms); }
+    void EndPeriod(uint32_t ms) override { inner.EndPeriod(ms); }
+    uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
+                      platform::TimerEventSink* sink) override {
+        return inner.SetEvent(delayMs + 1, resolutionMs, sink);
+    }
+    void KillEvent(uint32_t id) override { inner.KillEvent(id); }
+    uint32_t TickCount() override { return inner.TickCount(); }
+    void Sleep(uint32_t ms) override { inner.Sleep(ms); }
+    VirtualTimerService& inner;
+};
+
+TEST_F(StepperMotorTest, StepsOfATimerThatComesLateAreBackOnTimeOnceItsLatenessIsLearnt) {
+    LateTimerService late{service};
+    TStepperMotor lateMotor{1, late};
+    recorder.Attach(lateMotor);
+    SetProgram(lateMotor, {{60, 250.0, 0.0, R}});
+    lateMotor.StartProgram();
+    service.Advance(300);
+    // The first steps come a millisecond late; from then on every step is on its 4 ms.
+    const std::string trace = recorder.Trace();
+    EXPECT_EQ(trace.substr(0, 10), "R@0 R@5 R@");
+    std::string onTime;
+    for (int i = 40; i < 60; ++i)
+        onTime += "R@" + std::to_string(4 * i) + " ";
+    EXPECT_NE(trace.find(onTime), std::string::npos) << trace;
+    EXPECT_EQ(lateMotor.Position(), 60);
+}
+
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
     SetProgram(motor, {{2, 100.0, 0.0, R}, {0, 5.0, 0.0, R}, {-4, 5.0, 0.0, R}, {1, 50.0, 0.0, L}});
     motor.StartProgram();
