@@ -2,7 +2,9 @@
 // native virtual-time run, streamed by the real protocol and link into q417-sim.exe, with the
 // played steps read back from the simulator's trace.
 //
-// Last line: RESULT platform=wine lost_steps=<n> underruns=<n> max_dev_ticks=<x> mean_dev_ticks=<x>
+// Last line:
+//   RESULT bench=usb_streaming platform=wine lost=<n> overlaps=<n> underruns=<n>
+//          max_abs_ticks=<x> max_interval_ticks=<x> max_rate_err_pct=<x>
 #include "StreamingBench.h"
 #include "sim/SimulatorStreaming.h"
 
