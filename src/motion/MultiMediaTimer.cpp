@@ -63,8 +63,8 @@ uint32_t TMultiMediaTimer::TimerId() const {
     return timerId_;
 }
 
-double TMultiMediaTimer::TickSeconds() const {
-    return service_.TickCount() * 0.001;
+double TMultiMediaTimer::HostSeconds() const {
+    return service_.Seconds();
 }
 
 uint32_t TMultiMediaTimer::DelayForInterval() const {

@@ -50,8 +50,8 @@ class TMultiMediaTimer final : private platform::TimerEventSink {
     uint32_t TimerId() const;  // 0 = nothing armed
     const platform::TimerCaps& Caps() const { return caps_; }
 
-    // Seconds since the system started, with the millisecond tick counter's resolution.
-    double TickSeconds() const;
+    // The host clock in seconds (the timer service's fine clock).
+    double HostSeconds() const;
 
   private:
     void Restart(std::unique_lock<std::mutex>& lock);

@@ -76,7 +76,7 @@ void TStepperMotor::SetRunningLocked(bool value) {
     if (value) {
         passCompleted_ = false;
         finished_ = false;
-        nextStepTime_ = timer_.TickSeconds();
+        nextStepTime_ = timer_.HostSeconds();
         passCount_ = 0;
         stepInPass_ = false;
         stepStart_ = 0;
@@ -131,7 +131,7 @@ bool TStepperMotor::TakeStep(uint8_t direction, bool mayWait) {
     {
         std::lock_guard lock(mutex_);
         if (maxFrequency_ > 0) {
-            const double now = timer_.TickSeconds();
+            const double now = timer_.HostSeconds();
             if (now < nextAllowedTime_) {
                 if (!mayWait) return false;
                 const double ms = RoundHalfEven(1000 / maxFrequency_);

@@ -55,6 +55,9 @@ class TimerService {
     // is 10 to 16 ms on many systems (Wine's too): what host-timed steps are timed against.
     // By default it follows TickCount.
     virtual uint64_t Microseconds() { return uint64_t{TickCount()} * 1000; }
+    // The fine clock in seconds: the one host time that step times, the rate limiter, segment
+    // delays and the module clock's fit are all taken on.
+    double Seconds() { return static_cast<double>(Microseconds()) * 1e-6; }
 
     // Suspends the calling thread for about periodMs milliseconds.
     virtual void Sleep(uint32_t periodMs) = 0;

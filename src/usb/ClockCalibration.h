@@ -9,15 +9,17 @@
 // where the ring's quarter second would keep it near 0.5 %); before, it is the nominal 7812
 // ticks per second, so the rate starts afresh with every emptying.
 //
-// Host time enters only through AddSample's hostSeconds: the millisecond tick count of the
-// report's arrival, as the receive loop takes it. Its resolution (1 ms under Wine, 10 to 16 ms
-// on many Windows systems) and the read latency are noise that the long fit averages out. An empty
+// Host time enters only through AddSample's hostSeconds: the timer service's fine clock at the
+// report's arrival, as the receive loop takes it (the millisecond tick count, 10 to 16 ms coarse
+// on many Windows systems, would put a rate error of 0.2 % into the first seconds' fit). The
+// read latency is noise that the long fit averages out. An empty
 // slot is marked by a flag rather than by a host time of 0, so that a sample taken when the host
 // clock reads 0 still counts.
 //
-// Host times come from the 32-bit millisecond tick count, which wraps every 49.7 days. Each
-// host time is unwrapped before it is used (a time more than half a wrap behind the latest
-// sample has passed a wrap), so the fit never sees time run backwards across the wrap.
+// A host clock that follows the 32-bit millisecond tick count (the tests' virtual one) wraps
+// every 49.7 days. Each host time is unwrapped before it is used (a time more than half a wrap
+// behind the latest sample has passed a wrap), so the fit never sees time run backwards across the
+// wrap.
 //
 // Threads: AddSample runs on the receive thread; Clear on the window's thread (every opening of
 // the link); TicksPerSecond and SecondsToTicks on any thread. A lock guards the samples, and the

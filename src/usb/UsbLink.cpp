@@ -241,7 +241,7 @@ void TUsbLink::UsbReceiveLoop(TUpdateUsbDeviceThread& thread) {
             }
             report[1] = 0;  // the pass handles no report
         }
-        const double hostSeconds = ports_.timers.TickCount() * 0.001;
+        const double hostSeconds = ports_.timers.Seconds();
         read.reset();
         if (thread.Terminated()) break;
         client_.DispatchReport(report, hostSeconds);

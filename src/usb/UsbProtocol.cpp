@@ -23,7 +23,7 @@ bool TUsbProtocol::UsbPort() const {
 }
 
 double TUsbProtocol::Now() const {
-    return ports_.timers.TickCount() * 0.001;
+    return ports_.timers.Seconds();
 }
 
 TUsbProtocol::RingLocks TUsbProtocol::LockAllRings() {

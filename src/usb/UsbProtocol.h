@@ -120,7 +120,7 @@ class TUsbProtocol {
 
     struct Ports {
         ReportChannel& channel;
-        platform::TimerService& timers;  // the host clock (tick count)
+        platform::TimerService& timers;  // the host clock (its fine Seconds)
         UsbProtocolWindow& window;
     };
 

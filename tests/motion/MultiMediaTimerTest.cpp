@@ -215,13 +215,13 @@ TEST(TMultiMediaTimer, FailedCapsQueryMakesItInertAndSkipsEndPeriod) {
     EXPECT_TRUE(service.EndPeriodCalls().empty());
 }
 
-TEST(TMultiMediaTimer, TickSecondsIsTheTickCountInSeconds) {
+TEST(TMultiMediaTimer, HostSecondsFollowTheVirtualTickCount) {
     VirtualTimerService service;
     TMultiMediaTimer timer(service);
     service.SetNowMs(123456);
-    EXPECT_DOUBLE_EQ(timer.TickSeconds(), 123.456);
+    EXPECT_DOUBLE_EQ(timer.HostSeconds(), 123.456);
     service.SetNowMs(0x1'0000'0005ull);  // the tick count wraps like GetTickCount
-    EXPECT_DOUBLE_EQ(timer.TickSeconds(), 0.005);
+    EXPECT_DOUBLE_EQ(timer.HostSeconds(), 0.005);
 }
 
 }  // namespace
