@@ -16,6 +16,7 @@ struct TsmProgramStep {
     double Frequency;   // plateau rate in Hz; 0 without a ramp: no further step is timed
     double RampTime;    // seconds to accelerate to Frequency and back; 0 or less: no ramp
     uint8_t Direction;  // kDirNone (a pause of Steps periods), kDirLeft, kDirRight
+    bool operator==(const TsmProgramStep&) const = default;
 };
 
 class TsmProgram {

@@ -17,21 +17,14 @@ constexpr UINT kRefreshMs = 200;
 constexpr int kBottomBar = 40;
 constexpr int kMargin = 6;
 
-bool SameProgram(const motion::TStepSchedule& a, const motion::TStepSchedule& b) {
-    const auto& x = a.ProgramSteps();
-    const auto& y = b.ProgramSteps();
-    return a.Looping() == b.Looping() &&
-           std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const auto& p, const auto& q) {
-               return p.Steps == q.Steps && p.Frequency == q.Frequency &&
-                      p.RampTime == q.RampTime && p.Direction == q.Direction;
-           });
-}
-
 // Whether two snapshots give the same plots, texts and warnings (the running steps aside).
 bool SameInput(const TMotionPreviewWindow::Snapshot& a, const TMotionPreviewWindow::Snapshot& b) {
     if (a.PortSetting != b.PortSetting || a.MaxFrequencies != b.MaxFrequencies) return false;
-    for (size_t m = 0; m < a.Schedules.size(); ++m)
-        if (!SameProgram(a.Schedules[m], b.Schedules[m])) return false;
+    for (size_t m = 0; m < a.Schedules.size(); ++m) {
+        const motion::TStepSchedule& x = a.Schedules[m];
+        const motion::TStepSchedule& y = b.Schedules[m];
+        if (x.Looping() != y.Looping() || x.ProgramSteps() != y.ProgramSteps()) return false;
+    }
     return true;
 }
 
@@ -157,11 +150,12 @@ LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
 
 void TMotionPreviewWindow::Refresh() {
     Snapshot snapshot = source_();
-    const bool marksMoved = snapshot.CurrentSteps != currentSteps_;
-    currentSteps_ = snapshot.CurrentSteps;
     // Most refreshes find the programs as they were: only the running step's mark may move.
     if (shown_ && SameInput(*shown_, snapshot)) {
-        if (marksMoved) InvalidateRect(handle_, nullptr, FALSE);
+        if (snapshot.CurrentSteps != shown_->CurrentSteps) {
+            shown_->CurrentSteps = snapshot.CurrentSteps;
+            InvalidateRect(handle_, nullptr, FALSE);
+        }
         return;
     }
     const bool hostTimed = snapshot.PortSetting != 0;  // "USB" alone is timed by the module
@@ -233,7 +227,7 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
         LineTo(dc, r.right, zero);
         const std::string title = "Motor " + std::to_string(m + 1);
         TextOutA(dc, r.left + 4, r.top + 2, title.c_str(), static_cast<int>(title.size()));
-        const int32_t marked = currentSteps_[static_cast<size_t>(m)];
+        const int32_t marked = shown_ ? shown_->CurrentSteps[static_cast<size_t>(m)] : -1;
         for (int pass = 0; pass < 2; ++pass) {  // the whole pass, then the step being played
             SelectObject(dc, pass == 0 ? line : current);
             bool drawing = false;

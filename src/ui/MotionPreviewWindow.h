@@ -75,8 +75,8 @@ class TMotionPreviewWindow {
     HWND chainLabel_ = nullptr;
     HWND saveButton_ = nullptr;
     std::array<motion::TMotionPreview::Motor, 4> motors_;
-    std::array<int32_t, 4> currentSteps_{-1, -1, -1, -1};
-    // What the plots and texts were made from; none before the first refresh.
+    // What the plots, texts and the running steps' marks were made from; none before the first
+    // refresh.
     std::optional<Snapshot> shown_;
 };
 

@@ -540,7 +540,6 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     ports_.channel.SendReport(segment);
     channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
     const uint64_t number = ++sentSegments_;
-    channel.lastSegment.store(number);
     channel.recent.push_back({number, steps > 0 ? 3 : 2});
     if (channel.recent.size() > kMaxRecentSegments) {
         channel.forgotten = channel.recent.front().Number;

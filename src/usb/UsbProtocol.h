@@ -200,8 +200,6 @@ class TUsbProtocol {
         // The module's clock (as the host estimates it, never ahead) when the last segment was
         // sent; -1: none since the ring was last emptied. See kStaleReportTicks.
         std::atomic<double> sentModuleTicks{-1};
-        // The number of the last segment sent to this motor (sentSegments_ at that moment).
-        std::atomic<uint64_t> lastSegment{0};
         // The last segments sent to this motor, oldest first: their numbers and places. A status
         // answer counts exactly the segments sent before its request; the places of those sent
         // after it are taken off its count. Under the ring lock.
@@ -231,7 +229,6 @@ class TUsbProtocol {
         }
         void NewRun() {
             sentModuleTicks.store(-1);
-            lastSegment.store(0);
             recent.clear();
             forgotten = 0;
             planner.Reset();

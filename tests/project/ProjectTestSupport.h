@@ -31,10 +31,7 @@ inline std::vector<std::string> CrLfLines(std::string_view text) {
 }  // namespace project::test
 
 namespace motion {
-inline bool operator==(const TsmProgramStep& a, const TsmProgramStep& b) {
-    return a.Steps == b.Steps && a.Frequency == b.Frequency && a.RampTime == b.RampTime &&
-           a.Direction == b.Direction;
-}
+// For the test messages; the comparison is the step's own.
 inline std::ostream& operator<<(std::ostream& out, const TsmProgramStep& s) {
     return out << "{" << s.Steps << ", " << s.Frequency << " Hz, " << s.RampTime << " s, dir "
                << int(s.Direction) << "}";

@@ -46,11 +46,15 @@ uint32_t Win32TimerService::TickCount() {
 }
 
 uint64_t Win32TimerService::Microseconds() {
-    LARGE_INTEGER frequency, count;
-    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&count) ||
-        frequency.QuadPart <= 0)
-        return uint64_t{GetTickCount()} * 1000;
-    const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
+    // The counter's frequency is fixed at boot: asked once, not in every timer event.
+    static const uint64_t f = [] {
+        LARGE_INTEGER frequency;
+        return QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0
+                   ? static_cast<uint64_t>(frequency.QuadPart)
+                   : 0;
+    }();
+    LARGE_INTEGER count;
+    if (f == 0 || !QueryPerformanceCounter(&count)) return uint64_t{GetTickCount()} * 1000;
     const uint64_t c = static_cast<uint64_t>(count.QuadPart);
     return c / f * 1000000 + c % f * 1000000 / f;
 }
