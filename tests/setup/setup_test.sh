@@ -54,6 +54,7 @@ for row in "${cases[@]}"; do
     mkdir -p "$STUB"
     [ "$installed" = 1 ] && touch "$STUB/installed"
     out=$(PATH="$work/bin:$PATH" Q417_SETUP_PAUSE=0 Q417_SETUP_OS_RELEASE="$work/os-release" \
+        Q417_WINDOWS_VARIANT=win32 \
         "$setup" 2>&1)
     rc=$?
     updates=$(cat "$STUB/updates" 2>/dev/null || echo 0)
