@@ -162,7 +162,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             run_.OnResetIdle();
             return 0;
         case kMsgEnableRunInOrder:
-            run_.OnEnableRunInOrder(wParam != 0);
+            run_.OnEnableRunInOrder();
             return 0;
         case kMsgProgramFinished:
             run_.OnProgramFinished(static_cast<int>(wParam), static_cast<uint32_t>(lParam));

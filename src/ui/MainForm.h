@@ -65,7 +65,7 @@ class TMainForm final : public project::ProjectTarget,
         kMsgShowCurrentStep,         // wParam motor
         kMsgResetCaption,            // wParam Reset button 0-4
         kMsgResetIdle,               //
-        kMsgEnableRunInOrder,        // wParam 0 or 1
+        kMsgEnableRunInOrder,        // "Run in order" follows the motors' state as it is then
         kMsgProgramFinished,         // wParam motor: its host-timed program ended or wrapped
     };
     static constexpr WPARAM kPortStatusDisplay = 4;
@@ -143,9 +143,7 @@ class TMainForm final : public project::ProjectTarget,
         PostMessageA(handle_, kMsgResetCaption, static_cast<WPARAM>(button), 0);
     }
     void SetResetIdle() override { PostMessageA(handle_, kMsgResetIdle, 0, 0); }
-    void EnableRunInOrder(bool enabled) override {
-        PostMessageA(handle_, kMsgEnableRunInOrder, enabled ? 1 : 0, 0);
-    }
+    void EnableRunInOrder(bool) override { PostMessageA(handle_, kMsgEnableRunInOrder, 0, 0); }
 
     // The motors' callbacks (timer thread, receive thread or window thread).
     // Step event: the symbol turns 6 degrees (right -6, left +6), the jog tally counts while the

@@ -302,8 +302,10 @@ void TRunControl::OnResetCaption(WPARAM button) {
     }
 }
 
-void TRunControl::OnEnableRunInOrder(bool enabled) {
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), enabled);
+void TRunControl::OnEnableRunInOrder() {
+    // The motors as they are now, not as the receive thread saw them when it posted: an answer
+    // posted just before a Stop would otherwise leave "Run in order" disabled after it.
+    EnableRunInOrderIfIdle();
 }
 
 }  // namespace ui

@@ -56,7 +56,7 @@ class TRunControl {
     // the module reset over, "Run in order" enabled or disabled.
     void OnResetCaption(WPARAM button);
     void OnResetIdle() { resetIdle_ = true; }
-    void OnEnableRunInOrder(bool enabled);
+    void OnEnableRunInOrder();
 
     // The window's Stop of a motor: it returns after the motor's timer event in progress, and
     // a finish posted before it starts no further motor.
