@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <vector>
 
+#include "ui/ImageFile.h"
 #include "ui/WindowClass.h"
 
 namespace ui {
@@ -259,15 +260,15 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
     DeleteObject(current);
 }
 
-bool TMotionPreviewWindow::SaveImage(const std::string& path) const {
+std::string TMotionPreviewWindow::SaveImage(const std::string& path) const {
     RECT client;
     GetClientRect(handle_, &client);
     const int width = std::max<LONG>(client.right, 1);
-    const int height = std::max<LONG>(client.bottom - kBottomBar + 20, 1);
+    const int height = std::max<LONG>(client.bottom, 1);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biHeight = -height;  // top-down, as the image file takes the rows
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
@@ -278,25 +279,31 @@ bool TMotionPreviewWindow::SaveImage(const std::string& path) const {
     ReleaseDC(handle_, screen);
     if (bitmap == nullptr || bits == nullptr) {
         DeleteDC(memory);
-        return false;
+        return {};
     }
     HGDIOBJ old = SelectObject(memory, bitmap);
     const RECT area{0, 0, width, height};
     FillRect(memory, &area, GetSysColorBrush(COLOR_BTNFACE));
     Paint(memory, area);
+    // The labels are child windows: their texts (run times, warnings) are drawn where they stand.
+    HGDIOBJ oldFont = SelectObject(memory, font_);
+    SetBkMode(memory, TRANSPARENT);
+    SetTextColor(memory, GetSysColor(COLOR_WINDOWTEXT));
+    std::vector<HWND> labels(labels_.begin(), labels_.end());
+    labels.push_back(chainLabel_);
+    for (HWND label : labels) {
+        RECT r;
+        GetWindowRect(label, &r);
+        MapWindowPoints(nullptr, handle_, reinterpret_cast<POINT*>(&r), 2);
+        const int length = GetWindowTextLengthA(label);
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        text.resize(static_cast<size_t>(GetWindowTextA(label, text.data(), length + 1)));
+        DrawTextA(memory, text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    }
+    SelectObject(memory, oldFont);
     GdiFlush();
-    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageSize;
-    info.bmiHeader.biSizeImage = imageSize;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(static_cast<const char*>(bits), imageSize);
-    const bool written = static_cast<bool>(out.flush());
+    const std::string written = WriteImageFile(path, {bits, width, height});
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -304,19 +311,19 @@ bool TMotionPreviewWindow::SaveImage(const std::string& path) const {
 }
 
 void TMotionPreviewWindow::OnSave() {
-    char file[MAX_PATH] = "motion-preview.bmp";
+    char file[MAX_PATH] = "motion-preview.png";
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = handle_;
-    dialog.lpstrFilter = "Bitmap image (*.bmp)\0*.bmp\0";
+    dialog.lpstrFilter = "PNG image (*.png)\0*.png\0";
     dialog.lpstrFile = file;
     dialog.nMaxFile = sizeof file;
-    dialog.lpstrDefExt = "bmp";
+    dialog.lpstrDefExt = "png";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     // The window may be destroyed (and this object freed) while the dialog is up.
     HWND window = handle_;
     if (!GetSaveFileNameA(&dialog) || !IsWindow(window)) return;
-    if (!SaveImage(file))
+    if (SaveImage(file).empty())
         MessageBoxA(window, ("Cannot create file " + std::string(file)).c_str(), "Error",
                     MB_OK | MB_ICONERROR);
 }

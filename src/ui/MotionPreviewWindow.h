@@ -3,8 +3,8 @@
 // for all four), drawn double-buffered from the motion preview model, with the current program
 // step of a host-timed run marked; beside it a label with the motor's steps in each direction,
 // its net displacement, the run time of a pass and its warnings; below, the run time of the
-// "Run in order" chain and "Save image..." (a BMP file: writing PNG would need an image library,
-// and the program uses none).
+// "Run in order" chain and "Save image...", which writes the plots with those labels as a PNG
+// file (a BMP where the system has no PNG codec).
 //
 // It reads what it shows through a snapshot function of the main window, five times a second,
 // and redraws when anything changed (an edited program, the port setting, a frequency, the
@@ -56,8 +56,9 @@ class TMotionPreviewWindow {
     HWND Handle() const { return handle_; }
     // Reads the snapshot again and redraws when something changed.
     void Refresh();
-    // Writes the plots as a 24-bit BMP file; false when the file cannot be written.
-    bool SaveImage(const std::string& path) const;
+    // Writes the plots and the labels as a PNG file (a BMP where the system has no PNG codec,
+    // see WriteImageFile); the path written, or "" when the file cannot be written.
+    std::string SaveImage(const std::string& path) const;
 
   private:
     explicit TMotionPreviewWindow(Source source) : source_(std::move(source)) {}

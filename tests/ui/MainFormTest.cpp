@@ -5,10 +5,12 @@
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <commctrl.h>
+#include <wincodec.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -391,7 +393,53 @@ TEST_F(MainFormTest, MotionPreviewShowsRunTimesAndWarningsAndFollowsEdits) {
     Pump();
 }
 
-TEST_F(MainFormTest, MotionPreviewSavesItsPlotsAsABitmap) {
+// An image file decoded by the system's codecs into 32-bit BGRA rows; empty when it cannot be.
+struct DecodedImage {
+    UINT Width = 0, Height = 0;
+    std::vector<BYTE> Pixels;
+    // Pixels of r (client coordinates) darker than the window's background: drawn lines and text.
+    int DarkPixelsIn(const RECT& r) const {
+        int dark = 0;
+        for (LONG y = std::max(r.top, 0L); y < std::min<LONG>(r.bottom, Height); ++y)
+            for (LONG x = std::max(r.left, 0L); x < std::min<LONG>(r.right, Width); ++x) {
+                const BYTE* p = &Pixels[(static_cast<size_t>(y) * Width + x) * 4];
+                if (p[0] + p[1] + p[2] < 3 * 96) ++dark;
+            }
+        return dark;
+    }
+};
+
+DecodedImage Decode(const std::string& path) {
+    DecodedImage image;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    const std::wstring wide(path.begin(), path.end());
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) &&
+        SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+        SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA,
+                                        WICBitmapDitherTypeNone, nullptr, 0,
+                                        WICBitmapPaletteTypeCustom)) &&
+        SUCCEEDED(converter->GetSize(&image.Width, &image.Height))) {
+        image.Pixels.resize(static_cast<size_t>(image.Width) * image.Height * 4);
+        if (FAILED(converter->CopyPixels(nullptr, image.Width * 4,
+                                         static_cast<UINT>(image.Pixels.size()),
+                                         image.Pixels.data())))
+            image = {};
+    }
+    for (IUnknown* p : std::initializer_list<IUnknown*>{converter, frame, decoder, factory})
+        if (p) p->Release();
+    CoUninitialize();
+    return image;
+}
+
+TEST_F(MainFormTest, MotionPreviewSavesItsPlotsAndLabelsAsAPng) {
     TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(window_, [] {
         TMotionPreviewWindow::Snapshot snapshot;
         snapshot.Schedules[1] = motion::TStepSchedule({{300, 300.0, 0.3, motion::kDirLeft}});
@@ -400,18 +448,27 @@ TEST_F(MainFormTest, MotionPreviewSavesItsPlotsAsABitmap) {
     ASSERT_NE(preview, nullptr);
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);
-    const std::string path = std::string(folder) + "q417-preview-test.bmp";
-    ASSERT_TRUE(preview->SaveImage(path));
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = file.tellg();
-    file.seekg(0);
-    char magic[2] = {};
-    file.read(magic, 2);
-    EXPECT_EQ(std::string(magic, 2), "BM");
+    const std::string path = std::string(folder) + "q417-preview-test.png";
+    ASSERT_EQ(preview->SaveImage(path), path);
+    char magic[8] = {};
+    std::ifstream(path, std::ios::binary).read(magic, sizeof magic);
+    EXPECT_EQ(std::string(magic, sizeof magic), "\x89PNG\r\n\x1a\n");
+
+    const DecodedImage image = Decode(path);
     RECT client;
     GetClientRect(preview->Handle(), &client);
-    EXPECT_GT(size, static_cast<std::streamoff>(client.right) * 3 * 100);  // pixels, not a stub
-    EXPECT_FALSE(preview->SaveImage(std::string(folder) + "no-such-folder\\x.bmp"));
+    ASSERT_EQ(image.Width, static_cast<UINT>(client.right));
+    ASSERT_EQ(image.Height, static_cast<UINT>(client.bottom));
+    // The plot and the texts beside and below it are in the picture, not only on the screen.
+    for (int id : {TMotionPreviewWindow::kMotorLabelId + 1, TMotionPreviewWindow::kChainLabelId}) {
+        HWND label = GetDlgItem(preview->Handle(), id);
+        ASSERT_GT(GetWindowTextLengthA(label), 0) << id;
+        RECT r;
+        GetWindowRect(label, &r);
+        MapWindowPoints(nullptr, preview->Handle(), reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_GT(image.DarkPixelsIn(r), 20) << "label " << id;
+    }
+    EXPECT_TRUE(preview->SaveImage(std::string(folder) + "no-such-folder\\x.png").empty());
     DestroyWindow(preview->Handle());
     DeleteFileA(path.c_str());
     Pump();
