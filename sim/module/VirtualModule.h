@@ -21,6 +21,11 @@
 // - A status report (type 5) answering GetMotorStatus (0x04, byte 2 = 5): byte 2 the reset mask
 //   (bit set = the motor's reset goes on), byte 3 the four phases (motor 1 in bits 0 and 1),
 //   bytes 4 to 7 the exact free places of motors 1 to 4.
+// - The same status report on its own, unasked, as the hardware sends it: when a motor's list
+//   runs empty by playing its last step, and when a motor's reset ends (at its switch, by the
+//   reset cancel, or at once for a motor with nothing to do). It carries the state at that tick
+//   and is indistinguishable from an answer, so a host that pairs status reports with its
+//   requests in order is misled. On by default; SetUnaskedStatusReports(false) turns it off.
 //
 // Command lists. Per motor 12 places; a segment without step count takes 2, one with a count 3.
 // A segment keeps its places until its last step has been played, so 12 free places mean the
@@ -170,6 +175,12 @@ class VirtualModule {
     // Called for every step played (after the trace line); may be empty.
     void SetStepListener(std::function<void(const ModuleStep&)> listener);
 
+    // Whether the module sends status reports on its own (see above); on by default.
+    void SetUnaskedStatusReports(bool on) { unaskedStatus_ = on; }
+    bool UnaskedStatusReports() const { return unaskedStatus_; }
+    // Status reports sent unasked since the power-up.
+    uint64_t UnaskedStatusCount() const { return unaskedCount_; }
+
     // State of motor m (1 to 4), for tests and the simulator's console.
     int32_t Position(int motor) const { return motors_[Index(motor)].position; }
     uint8_t Phase(int motor) const { return motors_[Index(motor)].phase; }
@@ -214,7 +225,13 @@ class VirtualModule {
     uint64_t Elapsed(uint64_t nowUs) const;
     uint64_t TimeUs(uint64_t elapsed) const { return powerUpUs_ + elapsed * kMicrosecondsPerTick; }
     Report StatusReport() const;
+    // Queues an unasked status report (when they are on); Advance and Receive hand the queue
+    // to their caller in the order the reports were made.
+    void SendUnaskedStatus();
+    void TakeOutbox(std::vector<Report>& reports);
 
+    // Carries out one well-formed output report at tick `now`.
+    void Take(const uint8_t* report, uint64_t now, std::vector<Report>& answers);
     void TakeSegment(int motor, const uint8_t* report, uint64_t now);
     void ClearCommandList(int target);
     void StartReset(uint8_t mask, uint64_t now);
@@ -239,6 +256,9 @@ class VirtualModule {
     uint64_t nowUs_ = 0;  // the latest time given
     uint64_t nextClockUs_ = 0;
     uint8_t resetMask_ = 0;  // bit m-1 set while motor m's reset is going on
+    bool unaskedStatus_ = true;
+    uint64_t unaskedCount_ = 0;
+    std::vector<Report> outbox_;  // unasked reports made during the current call
     std::array<Motor, kMotors> motors_;
 };
 

@@ -475,8 +475,65 @@ TEST(ModuleFirmwareTest, TraceLinesAcrossTheClockWrap) {
               "0,1.000384,1,2,3,2,\n"
               "1,1.000512,2,1,2,-1,\n"
               "2,1.000640,1,2,2,3,\n");
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(ClockTicks(reports[0]), 75u);  // 78 ticks after last - 2
+    // The unasked status reports of motor 2's and motor 1's lists running empty, then the clock.
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0][1], 5);
+    EXPECT_EQ(reports[1][1], 5);
+    EXPECT_EQ(ClockTicks(reports[2]), 75u);  // 78 ticks after last - 2
+}
+
+// Status reports the module sends on its own: when a list runs empty by playing and when a
+// reset ends, each with the state of its moment; none for a clear, and none at all when the
+// option is off.
+TEST(ModuleFirmwareTest, UnaskedStatusReportsWhenAListRunsEmptyOrAResetEnds) {
+    struct Case {
+        const char* name;
+        bool unasked;
+        std::vector<Report> sent;  // all at tick 0
+        uint64_t runToTick;
+        std::vector<Report> expected;  // the status reports sent, in order
+    };
+    const Report seg1 = Segment(1, 10, false, 3, 5);     // steps at 5, 15, 25
+    const Report seg2 = Segment(2, 10, false, 0, 100);   // one step at 100
+    const Report reset3 = Segment(3, 10, true, 255, 5);  // 4 steps left to the switch at -4
+    const Case cases[] = {
+        {"a list runs empty", true, {seg1}, 100, {Bytes({0, 5, 0, 0x02, 12, 12, 12, 12})}},
+        {"each list on its own, in order",
+         true,
+         {seg2, seg1},
+         200,
+         {Bytes({0, 5, 0, 0x02, 12, 10, 12, 12}), Bytes({0, 5, 0, 0x06, 12, 12, 12, 12})}},
+        {"a reset ends at its switch",
+         true,
+         {reset3, StartReset(0x04, reset3)},
+         100,
+         {Bytes({0, 5, 0, 0x00, 12, 12, 12, 12})}},
+        {"a reset with nothing to do ends at once",
+         true,
+         {StartReset(0x08, reset3)},
+         100,
+         {Bytes({0, 5, 0, 0, 12, 12, 12, 12})}},
+        {"a reset cancel",
+         true,
+         {reset3, StartReset(0x04, reset3), kResetCancel},
+         100,
+         {Bytes({0, 5, 0, 0, 12, 12, 12, 12})}},
+        {"a clear sends nothing", true, {seg1, ClearList(1)}, 100, {}},
+        {"the option off", false, {seg1, reset3, StartReset(0x04, reset3)}, 100, {}},
+    };
+    for (const Case& c : cases) {
+        Firmware f;
+        f.module.SetReferenceSwitch(3, -4);
+        f.module.SetUnaskedStatusReports(c.unasked);
+        for (const Report& r : c.sent)
+            f.SendAtTick(r, 0);
+        f.RunUntilTick(c.runToTick);
+        std::vector<Report> statuses;
+        for (const Report& r : f.reports)
+            if (r[1] == 5) statuses.push_back(r);
+        EXPECT_EQ(statuses, c.expected) << c.name;
+        EXPECT_EQ(f.module.UnaskedStatusCount(), c.expected.size()) << c.name;
+    }
 }
 
 }  // namespace
