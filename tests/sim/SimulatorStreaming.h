@@ -83,9 +83,9 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     }
 
     MotorFigures Figures(int motor) {
-        return ScheduleFigures(programs_[motor], PlayedSteps(motor + 1),
-                               TraceEvents("underrun", motor + 1),
-                               TraceEvents("overlap", motor + 1));
+        return ScheduleFigures(
+            programs_[motor], PlayedSteps(motor + 1), TraceEvents("underrun", motor + 1),
+            TraceEvents("overlap", motor + 1), TraceEvents("coil overwrite", motor + 1));
     }
 
     std::string TracePath() const { return simulator_.TracePath(); }
@@ -121,7 +121,8 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
         return steps;
     }
 
-    // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...").
+    // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...",
+    // "coil overwrite 2 ...").
     int TraceEvents(const std::string& kind, int motor) const {
         std::ifstream trace(simulator_.TracePath());
         const std::string prefix = ",,,,," + kind + " " + std::to_string(motor) + " ";
