@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/common/MotorTable.h"

@@ -40,10 +40,10 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
             motor->Stop();
     }
 
-    // Starts the simulator, opens the link and lets the clock calibration settle. "" when all
-    // went well, else what failed.
-    std::string Start(const std::string& simulatorExe) {
-        if (!simulator_.Start(simulatorExe)) return simulator_.Error();
+    // Starts the simulator (with simulatorArguments, e.g. "--link-ms 2"), opens the link and lets
+    // the clock calibration settle. "" when all went well, else what failed.
+    std::string Start(const std::string& simulatorExe, const std::string& simulatorArguments = "") {
+        if (!simulator_.Start(simulatorExe, simulatorArguments)) return simulator_.Error();
         link_ = std::make_unique<usb::TUsbLink>(
             usb::TUsbLink::Ports{platform::SystemLibraryLoader(), platform::SystemDeviceFiles(),
                                  desktop_, platform::SystemTimerService()},
@@ -89,6 +89,8 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     }
 
     std::string TracePath() const { return simulator_.TracePath(); }
+    // A control command to the simulator ("stall 300"); its answer.
+    std::string Control(const std::string& command) { return simulator_.Control(command); }
     motion::TStepperMotor& Motor(int motor) { return *motors_[motor]; }
     usb::TUsbProtocol& Protocol() { return *protocol_; }
 
