@@ -15,9 +15,10 @@
 //   count, low byte first; byte 8 each motor's free-place level (2 bits per motor). The level
 //   is the largest of 0, 1, 2, 3 (standing for 0, 3, 6, 12 free places) whose count is not above
 //   the free places, so a level never promises room that is not there: 0-2 free places give 0,
-//   3-5 give 1, 6-11 give 2, 12 gives 3. A caller that comes back late by more than a period
-//   gets one report carrying the time it is sent, not a burst of old ones (a burst would
-//   spoil the host's calibration, which pairs each report with the time it arrived).
+//   3-5 give 1, 6-11 give 2, 12 gives 3. Each report carries the tick at which it is made. A
+//   caller that comes back late by more than a period gets one report, made then, not a burst
+//   of old ones: the hardware makes its reports on time, and the bursts a host does see come
+//   from reports waiting in the link's buffers while it does not read (ModuleLink).
 // - A status report (type 5) answering GetMotorStatus (0x04, byte 2 = 5): byte 2 the reset mask
 //   (bit set = the motor's reset goes on), byte 3 the four phases (motor 1 in bits 0 and 1),
 //   bytes 4 to 7 the exact free places of motors 1 to 4.
