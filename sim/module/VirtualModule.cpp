@@ -186,8 +186,7 @@ void VirtualModule::Take(const uint8_t* report, uint64_t now, std::vector<Report
             StartReset(report[2] & 0x0F, now);
             break;
         case kDirectOutput:
-            for (int m = 1; m <= kMotors; ++m)
-                motors_[Index(m)].phase = (report[2] >> (2 * (m - 1))) & 3;
+            DirectOutput(report[2]);
             break;
         case kProbe:  // accepted: the write completing is the whole answer
         default:
@@ -212,13 +211,12 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
     }
     const bool idle = m.list.empty();
     if (idle && m.dry) {
-        // The list ran dry by playing, and this segment comes soon after its last step and
-        // overdue: timed from its arrival at once, or, counted from the segment before as a
-        // chained delay is, due before it arrived. The run it belongs to had steps to come.
+        // The list ran dry by playing: this segment plays from its arrival, not at its chained
+        // due tick. Soon after the last step it belongs to the run that ran dry; later, a
+        // chained due tick still ahead says the same (a pause's end that came too late).
         const bool soon = now - m.lastStep <= kUnderrunWindowTicks;
-        const uint64_t chainedDue = m.dryReference + s.delay;
-        const bool overdue = s.delay <= 1 || (chainedDue > m.lastStep && chainedDue <= now);
-        if (soon && overdue) {
+        const bool chainedAhead = m.dryReference + s.delay > now;
+        if (soon || chainedAhead) {
             ++m.underruns;
             if (trace_ != nullptr)
                 trace_->Event(Ticks(nowUs_), nowUs_,
@@ -229,6 +227,22 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
     m.dry = false;
     m.list.push_back(s);
     if (idle) Schedule(motor, now + s.delay, /*chained=*/false);
+}
+
+void VirtualModule::DirectOutput(uint8_t phases) {
+    for (int motor = 1; motor <= kMotors; ++motor) {
+        Motor& m = motors_[Index(motor)];
+        const uint8_t phase = (phases >> (2 * (motor - 1))) & 3;
+        if (phase != m.phase && !m.list.empty()) {
+            // The coils of a motor the module plays: it loses its step.
+            ++m.overwrites;
+            if (trace_ != nullptr)
+                trace_->Event(Ticks(nowUs_), nowUs_,
+                              "coil overwrite " + std::to_string(motor) + " phase " +
+                                  std::to_string(m.phase) + " to " + std::to_string(phase));
+        }
+        m.phase = phase;
+    }
 }
 
 void VirtualModule::Schedule(int motor, uint64_t due, bool chained) {

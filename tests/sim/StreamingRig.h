@@ -111,7 +111,8 @@ class StreamingRig {
     MotorFigures Figures(int motor) const {
         return ScheduleFigures(programs_[motor], played_[motor],
                                static_cast<int>(module_.Underruns(motor + 1)),
-                               static_cast<int>(module_.Overlaps(motor + 1)));
+                               static_cast<int>(module_.Overlaps(motor + 1)),
+                               static_cast<int>(module_.CoilOverwrites(motor + 1)));
     }
 
     const std::vector<ModuleStep>& Played(int motor) const { return played_[motor]; }

@@ -90,5 +90,31 @@ TEST(UsbStreamingEndToEndTest, TheLinkCarriesOneOutputReportPerPeriod) {
     }
 }
 
+// A stall holds the host's receive side: the module's reports wait in the reading handle's
+// buffer (a clock report every 8 ms), the oldest dropped beyond 32, and all that waited is
+// dispatched as soon as the stall ends.
+TEST(UsbStreamingEndToEndTest, AStallHoldsTheReceiveSideAndDropsTheOldest) {
+    struct Case {
+        uint64_t stallMs;
+        size_t buffered;   // at the stall's last millisecond, give or take one
+        uint64_t dropped;  // give or take one
+    };
+    const Case cases[] = {{100, 12, 0}, {256, 32, 0}, {500, 32, 30}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(1000);
+        rig.HoldReceive(c.stallMs);
+        rig.Run(c.stallMs - 1);
+        EXPECT_NEAR(static_cast<double>(rig.Link().Buffered(0)), static_cast<double>(c.buffered),
+                    1.0)
+            << c.stallMs;
+        EXPECT_NEAR(static_cast<double>(rig.Link().Dropped(0)), static_cast<double>(c.dropped), 1.0)
+            << c.stallMs;
+        rig.Run(1);
+        EXPECT_EQ(rig.Link().Buffered(0), 0u) << c.stallMs << ": dispatched when it ended";
+    }
+}
+
 }  // namespace
 }  // namespace sim::testing
