@@ -468,6 +468,45 @@ TEST_F(ProtocolTest, LongConstantRunsStayChained) {
     ExpectOnSchedule({{300, 50, 0, kDirRight}}, segments, "50 Hz");
 }
 
+TEST_F(ProtocolTest, ARunStartedBeforeTheCalibrationSettledFollowsItAsItImproves) {
+    // A module at 7830 ticks/s, 0.23 % off the nominal rate the host assumes until 20 clock
+    // reports have come: a 3 s run started 100 ms after the opening. Held at 7812 to its end,
+    // its last step would play 54 ticks early; following the calibration, it stays close.
+    const uint64_t openedMs = timers.NowMs();
+    auto moduleTicks = [&] { return (timers.NowMs() - openedMs) * 7830 / 1000; };
+    auto playOn = [&](uint64_t ms) {
+        for (uint64_t t = 0; t < ms; t += 8) {
+            timers.SetNowMs(timers.NowMs() + 8);
+            Dispatch(Clock(moduleTicks(), 0xFF));
+        }
+    };
+    playOn(96);
+    ASSERT_EQ(protocol->TicksPerSecond(), 7812);
+    SetProgram(0, {{3000, 1000, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    const int64_t startTicks = static_cast<int64_t>(moduleTicks());
+    std::vector<Segment> segments = Segments(channel.Take());
+    for (int pass = 0; pass < 500 && motors[0]->Running(); ++pass) {
+        playOn(16);
+        const auto more = Segments(channel.Take());
+        segments.insert(segments.end(), more.begin(), more.end());
+    }
+    playOn(500);
+    const auto more = Segments(channel.Take());
+    segments.insert(segments.end(), more.begin(), more.end());
+    ASSERT_FALSE(segments.empty());
+    // The first step is due a lead after the start; the last one 2.999 s after the first.
+    int64_t reference = startTicks + segments[0].delay;
+    const int64_t first = reference;
+    for (size_t k = 1; k < segments.size(); ++k)
+        reference += segments[k].delay;
+    const Segment& last = segments.back();
+    const int64_t lastStep = reference + (std::max(last.count, 1) - 1) * last.period;
+    EXPECT_NEAR(static_cast<double>(lastStep - first), 2.999 * 7830, 16.0);
+}
+
 TEST_F(ProtocolTest, PeriodsTheModuleCannotTime) {
     // 0 Hz: never timed; the run stalls at that step and stays running.
     SetProgram(0, {{5, 0, 0, kDirRight}});
