@@ -73,6 +73,8 @@
 //   sending) or a call of the window port. Nothing that holds a motor's lock or the write
 //   channel ever asks for a ring lock, so no cycle can form; a window-thread caller waits at
 //   most for one segment's write.
+// - Each motor's list account lives under its ring lock. The origin shared by motors started
+//   together is guarded by a lock of its own, taken under a ring lock and holding nothing else.
 // - The window state (port setting, the two check boxes), the reset mask, the in-order index
 //   and the free places are atomics. The window must not hold a motor's program lock
 //   (TStepperMotor::LockProgram) while it calls in here.
