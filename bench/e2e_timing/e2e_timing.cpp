@@ -8,14 +8,17 @@
 //      against traced, per motor, summed as magnitudes), the worst mean-rate error and the 95th
 //      percentile of each step's absolute error against its ideal time on the schedule, over
 //      all four motors.
-//   2. USB (q417-sim.exe's virtual module): the four programs of the usb_streaming benchmark.
-//      Lost steps (programmed against played, summed as magnitudes), the module's overlaps and
-//      underruns (its trace's fault lines), and the worst absolute error in module ticks at
-//      each run's best-fit rate, as usb_streaming reports it.
+//   2. USB (q417-sim.exe's virtual module at its hardware-like defaults: unasked status reports,
+//      one output report per millisecond): the four programs of the usb_streaming benchmark.
+//      Lost steps (programmed against played, summed as magnitudes), the module's overlaps,
+//      underruns and coil overwrites (its trace's fault lines), the worst absolute error in
+//      module ticks at each run's best-fit rate and the worst mean-rate error, as usb_streaming
+//      reports them, and the start skew of the four motors' first steps.
 //
 // Last line:
 // RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x> usb_lost=<n>
-//        usb_overlaps=<n> usb_underruns=<n> usb_max_abs_ticks=<x>
+//        usb_overlaps=<n> usb_underruns=<n> usb_overwrites=<n> usb_max_abs_ticks=<x>
+//        usb_rate_err_pct=<x> usb_start_skew_ticks=<x>
 #include <windows.h>
 
 #include <algorithm>
@@ -51,7 +54,10 @@ struct ModuleResult {
     long Lost = 0;
     int Overlaps = 0;
     int Underruns = 0;
+    int Overwrites = 0;
     double MaxAbsTicks = 0;
+    double RateErrPct = 0;
+    double StartSkewTicks = 0;
 };
 
 const char* DirectionCaption(uint8_t direction) {
@@ -172,6 +178,8 @@ std::string RunModule(ModuleResult& result) {
     trace.erase(trace.begin(),
                 trace.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace.size())));
 
+    double firstStart = 0, lastStart = 0;
+    bool started = false;
     for (int m = 0; m < 4; ++m) {
         const int motor = m + 1;
         const std::vector<motion::TsmProgramStep>& program = bench::kPrograms[m].steps;
@@ -184,22 +192,32 @@ std::string RunModule(ModuleResult& result) {
         const sim::testing::MotorFigures f =
             sim::testing::ScheduleFigures(program, bench::PlayedSteps(trace, motor),
                                           bench::ModuleEvents(trace, "underrun", motor),
-                                          bench::ModuleEvents(trace, "overlap", motor));
+                                          bench::ModuleEvents(trace, "overlap", motor),
+                                          bench::ModuleEvents(trace, "coil overwrite", motor));
         const e2e::PlaybackFigures p = e2e::ComparePlayback(trace, motor, schedule);
         const int sent = e2e::SegmentSteps(trace, motor);
 
         result.Lost += f.Lost();
         result.Overlaps += f.overlaps;
         result.Underruns += f.underruns;
+        result.Overwrites += f.overwrites;
         result.MaxAbsTicks = std::max(result.MaxAbsTicks, f.maxAbsTicks);
+        result.RateErrPct = std::max(result.RateErrPct, f.rateErrPct);
+        if (f.played > 0) {
+            firstStart = started ? std::min(firstStart, f.startTicks) : f.startTicks;
+            lastStart = started ? std::max(lastStart, f.startTicks) : f.startTicks;
+            started = true;
+            result.StartSkewTicks = lastStart - firstStart;
+        }
         std::printf(
             "  motor %d (%s): played %d of %d (sent %d in %d segments), %s, overlaps %d, "
-            "underruns %d (late segments after an idle list by the host's view %d), mean-rate "
-            "error %.4f %%, worst error %.2f ticks at that rate, worst interval error %.2f "
-            "ticks\n",
+            "underruns %d (late segments after an idle list by the host's view %d), coil "
+            "overwrites %d, mean-rate error %.4f %%, worst error %.2f ticks at that rate, worst "
+            "interval error %.2f ticks, first step %+.1f ticks off\n",
             motor, bench::kPrograms[m].name, f.played, f.programmed, sent, p.Segments,
             f.inOrder && p.InOrder ? "in order" : "OUT OF ORDER", f.overlaps, f.underruns,
-            stalls.Underruns, f.rateErrPct, f.maxAbsTicks, f.maxIntervalTicks);
+            stalls.Underruns, f.overwrites, f.rateErrPct, f.maxAbsTicks, f.maxIntervalTicks,
+            f.startTicks);
     }
     return "";
 }
@@ -220,8 +238,9 @@ int main() {
     }
     std::printf(
         "RESULT bench=e2e_timing lpt_missed=%ld lpt_rate_err_pct=%.3f lpt_p95_abs_ms=%.3f "
-        "usb_lost=%ld usb_overlaps=%d usb_underruns=%d usb_max_abs_ticks=%.2f\n",
+        "usb_lost=%ld usb_overlaps=%d usb_underruns=%d usb_overwrites=%d usb_max_abs_ticks=%.2f "
+        "usb_rate_err_pct=%.4f usb_start_skew_ticks=%.1f\n",
         port.Missed, port.RateErrPct, port.P95Ms, module.Lost, module.Overlaps, module.Underruns,
-        module.MaxAbsTicks);
+        module.Overwrites, module.MaxAbsTicks, module.RateErrPct, module.StartSkewTicks);
     return 0;
 }

@@ -28,7 +28,8 @@ class SimulatorClient {
     // temporary folder, and extraArguments (e.g. "--unplugged"); sets Q417_SIM_PIPE for this
     // process; waits until the control channel answers. False, with Error() set, on failure.
     bool Start(const std::string& exePath, const std::string& extraArguments = "");
-    // Sends a control command ("plug", "pull", "deaf", "hear", "quit") and returns the answer
+    // Sends a control command ("plug", "pull", "deaf", "hear", "quit", "stall N" for a receive
+    // side held N ms from now) and returns the answer
     // ("ok", "error: ..."), or "" when the simulator does not answer.
     std::string Control(const std::string& command);
     // The exit code, or STILL_ACTIVE when it has not ended within timeoutMs.

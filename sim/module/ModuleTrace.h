@@ -14,7 +14,8 @@
 //   "report" empty: "1250,0.160000,2,1,2,-1,".
 // - A fault the module noticed in what the host sent fills only "report" with words, never 16
 //   hex numbers: "overlap 2 due 1200 after 1204" (motor 2's segment was due at tick 1200,
-//   before its predecessor's last step at 1204), "underrun 2 dry since 1190".
+//   before its predecessor's last step at 1204), "underrun 2 dry since 1190", "coil overwrite 2
+//   phase 3 to 0" (a direct output changed the coils of motor 2 while its segments played).
 //
 // Received reports are flushed as they are written; step lines, which come by the thousand per
 // second, are flushed in batches by Flush (the module flushes at the end of every call that

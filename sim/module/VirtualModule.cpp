@@ -32,6 +32,8 @@ void VirtualModule::PowerUp(uint64_t nowUs, uint64_t startTick) {
     startTick_ = startTick & kClockMask;
     nextClockUs_ = nowUs + kClockReportPeriodUs;
     resetMask_ = 0;
+    unaskedCount_ = 0;
+    outbox_.clear();
     for (Motor& m : motors_) {
         const int32_t switchPosition = m.switchPosition;
         m = Motor{};
@@ -99,6 +101,17 @@ Report VirtualModule::StatusReport() const {
     return report;
 }
 
+void VirtualModule::SendUnaskedStatus() {
+    if (!unaskedStatus_) return;
+    outbox_.push_back(StatusReport());
+    ++unaskedCount_;
+}
+
+void VirtualModule::TakeOutbox(std::vector<Report>& reports) {
+    reports.insert(reports.end(), outbox_.begin(), outbox_.end());
+    outbox_.clear();
+}
+
 int VirtualModule::NextMotor() const {
     int next = 0;
     for (int m = 1; m <= kMotors; ++m) {
@@ -128,6 +141,7 @@ void VirtualModule::Advance(uint64_t nowUs, std::vector<Report>& reports) {
         played = true;
     }
     if (played && trace_ != nullptr) trace_->Flush();
+    TakeOutbox(reports);  // made at the ticks of their steps, before the clock report of now
     if (nextClockUs_ <= nowUs) {
         reports.push_back(ClockReport(nowUs));
         nextClockUs_ += kClockReportPeriodUs;
@@ -142,6 +156,11 @@ void VirtualModule::Receive(const uint8_t* report, size_t length, uint64_t nowUs
     if (trace_ != nullptr) trace_->Received(Ticks(nowUs_), nowUs_, report, length);
     if (length != kReportLength || report[0] != 0) return;
 
+    Take(report, now, answers);
+    TakeOutbox(answers);  // a reset that ended at once
+}
+
+void VirtualModule::Take(const uint8_t* report, uint64_t now, std::vector<Report>& answers) {
     const uint8_t code = report[1] & 0x0F;
     const int motor = report[1] >> 4;
     if (code == kSegment) {
@@ -167,8 +186,7 @@ void VirtualModule::Receive(const uint8_t* report, size_t length, uint64_t nowUs
             StartReset(report[2] & 0x0F, now);
             break;
         case kDirectOutput:
-            for (int m = 1; m <= kMotors; ++m)
-                motors_[Index(m)].phase = (report[2] >> (2 * (m - 1))) & 3;
+            DirectOutput(report[2]);
             break;
         case kProbe:  // accepted: the write completing is the whole answer
         default:
@@ -193,13 +211,12 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
     }
     const bool idle = m.list.empty();
     if (idle && m.dry) {
-        // The list ran dry by playing, and this segment comes soon after its last step and
-        // overdue: timed from its arrival at once, or, counted from the segment before as a
-        // chained delay is, due before it arrived. The run it belongs to had steps to come.
+        // The list ran dry by playing: this segment plays from its arrival, not at its chained
+        // due tick. Soon after the last step it belongs to the run that ran dry; later, a
+        // chained due tick still ahead says the same (a pause's end that came too late).
         const bool soon = now - m.lastStep <= kUnderrunWindowTicks;
-        const uint64_t chainedDue = m.dryReference + s.delay;
-        const bool overdue = s.delay <= 1 || (chainedDue > m.lastStep && chainedDue <= now);
-        if (soon && overdue) {
+        const bool chainedAhead = m.dryReference + s.delay > now;
+        if (soon || chainedAhead) {
             ++m.underruns;
             if (trace_ != nullptr)
                 trace_->Event(Ticks(nowUs_), nowUs_,
@@ -210,6 +227,22 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
     m.dry = false;
     m.list.push_back(s);
     if (idle) Schedule(motor, now + s.delay, /*chained=*/false);
+}
+
+void VirtualModule::DirectOutput(uint8_t phases) {
+    for (int motor = 1; motor <= kMotors; ++motor) {
+        Motor& m = motors_[Index(motor)];
+        const uint8_t phase = (phases >> (2 * (motor - 1))) & 3;
+        if (phase != m.phase && !m.list.empty()) {
+            // The coils of a motor the module plays: it loses its step.
+            ++m.overwrites;
+            if (trace_ != nullptr)
+                trace_->Event(Ticks(nowUs_), nowUs_,
+                              "coil overwrite " + std::to_string(motor) + " phase " +
+                                  std::to_string(m.phase) + " to " + std::to_string(phase));
+        }
+        m.phase = phase;
+    }
 }
 
 void VirtualModule::Schedule(int motor, uint64_t due, bool chained) {
@@ -238,6 +271,7 @@ void VirtualModule::FinishFront(int motor, uint64_t reference) {
     } else {
         m.dry = true;
         m.dryReference = reference;
+        SendUnaskedStatus();  // the list ran empty by playing
     }
 }
 
@@ -279,13 +313,15 @@ void VirtualModule::EndReset(int motor, uint64_t now) {
     for (size_t i = 0; i < m.list.size(); ++i) {
         if (!m.list[i].reset) continue;
         if (i == 0) {
-            FinishFront(motor, now);
+            m.list.pop_front();
+            if (!m.list.empty()) Schedule(motor, now + m.list.front().delay, /*chained=*/true);
             m.dry = false;  // a reset is no run: what follows it starts afresh
         } else {
             m.list.erase(m.list.begin() + static_cast<std::ptrdiff_t>(i));
         }
-        return;
+        break;
     }
+    SendUnaskedStatus();  // one report per reset that ended, its bit clear
 }
 
 void VirtualModule::StartReset(uint8_t mask, uint64_t now) {
@@ -295,6 +331,7 @@ void VirtualModule::StartReset(uint8_t mask, uint64_t now) {
         if (m.list.empty()) {
             // Nothing to step with: the reset is over before it began.
             resetMask_ &= static_cast<uint8_t>(~(1u << (motor - 1)));
+            SendUnaskedStatus();
             continue;
         }
         m.list.back().reset = true;

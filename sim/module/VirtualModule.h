@@ -15,12 +15,18 @@
 //   count, low byte first; byte 8 each motor's free-place level (2 bits per motor). The level
 //   is the largest of 0, 1, 2, 3 (standing for 0, 3, 6, 12 free places) whose count is not above
 //   the free places, so a level never promises room that is not there: 0-2 free places give 0,
-//   3-5 give 1, 6-11 give 2, 12 gives 3. A caller that comes back late by more than a period
-//   gets one report carrying the time it is sent, not a burst of old ones (a burst would
-//   spoil the host's calibration, which pairs each report with the time it arrived).
+//   3-5 give 1, 6-11 give 2, 12 gives 3. Each report carries the tick at which it is made. A
+//   caller that comes back late by more than a period gets one report, made then, not a burst
+//   of old ones: the hardware makes its reports on time, and the bursts a host does see come
+//   from reports waiting in the link's buffers while it does not read (ModuleLink).
 // - A status report (type 5) answering GetMotorStatus (0x04, byte 2 = 5): byte 2 the reset mask
 //   (bit set = the motor's reset goes on), byte 3 the four phases (motor 1 in bits 0 and 1),
 //   bytes 4 to 7 the exact free places of motors 1 to 4.
+// - The same status report on its own, unasked, as the hardware sends it: when a motor's list
+//   runs empty by playing its last step, and when a motor's reset ends (at its switch, by the
+//   reset cancel, or at once for a motor with nothing to do). It carries the state at that tick
+//   and is indistinguishable from an answer, so a host that pairs status reports with its
+//   requests in order is misled. On by default; SetUnaskedStatusReports(false) turns it off.
 //
 // Command lists. Per motor 12 places; a segment without step count takes 2, one with a count 3.
 // A segment keeps its places until its last step has been played, so 12 free places mean the
@@ -49,16 +55,16 @@
 // Strictness: the module repairs nothing silently. It counts and traces
 // - an overlap: a chained segment due at or before the tick of its predecessor's last step
 //   (played from the tick after it, so that the steps keep their order);
-// - an underrun: the motor's list ran dry by playing its last segment (not by a clear, a reset
-//   or a power-up) and, within kUnderrunWindowTicks of that last step, a segment arrives that
-//   is already overdue: its delay is 1 tick (a host that finds the list empty times the next
-//   segment from its arrival, and one that is late asks for 1 tick), or, counted from the
-//   segment before as a chained delay is, it would have been due after that segment's last
-//   step but before it arrived (a continuation that came too late). A segment
-//   due later than its arrival (the end of a long pause, which the host may only send once the
-//   list is empty) is no underrun. The module cannot tell the first segment of a new run from a
-//   late one: a new run started on the same motor within half a second of the last one's final
-//   step counts as well.
+// - an underrun: a segment that cannot play at its chained due tick (the reference of the
+//   segment before + its delay) because its list ran dry before it came: the list ran dry by
+//   playing its last segment (not by a clear, a reset or a power-up), and the segment arrives
+//   within kUnderrunWindowTicks of that last step, or later but with its chained due tick still
+//   ahead (a continuation after a pause that came too late). It plays from its arrival + its
+//   delay instead, so it counts also when that delay still lies ahead. The module cannot tell
+//   the first segment of a new run from a late one: a new run started on the same motor within
+//   half a second of the last one's final step counts as well;
+// - a coil overwrite: a direct output that changes the phase of a motor whose segments are
+//   playing (its list is not empty). The phase is set as asked, so the motor loses its step.
 //
 // Steps advance the motor's 2-bit phase in the Gray code (right 0→1→3→2→0, left 0→2→3→1→0)
 // and its position counter (right +1, left -1); each step is one line in the trace.
@@ -170,6 +176,12 @@ class VirtualModule {
     // Called for every step played (after the trace line); may be empty.
     void SetStepListener(std::function<void(const ModuleStep&)> listener);
 
+    // Whether the module sends status reports on its own (see above); on by default.
+    void SetUnaskedStatusReports(bool on) { unaskedStatus_ = on; }
+    bool UnaskedStatusReports() const { return unaskedStatus_; }
+    // Status reports sent unasked since the power-up.
+    uint64_t UnaskedStatusCount() const { return unaskedCount_; }
+
     // State of motor m (1 to 4), for tests and the simulator's console.
     int32_t Position(int motor) const { return motors_[Index(motor)].position; }
     uint8_t Phase(int motor) const { return motors_[Index(motor)].phase; }
@@ -178,6 +190,7 @@ class VirtualModule {
     uint64_t RejectedSegments(int motor) const { return motors_[Index(motor)].rejected; }
     uint64_t Overlaps(int motor) const { return motors_[Index(motor)].overlaps; }
     uint64_t Underruns(int motor) const { return motors_[Index(motor)].underruns; }
+    uint64_t CoilOverwrites(int motor) const { return motors_[Index(motor)].overwrites; }
     uint8_t ResetMask() const { return resetMask_; }
     uint8_t PhaseByte() const;
 
@@ -206,6 +219,7 @@ class VirtualModule {
         uint64_t rejected = 0;
         uint64_t overlaps = 0;
         uint64_t underruns = 0;
+        uint64_t overwrites = 0;
         bool dry = false;           // the list ran dry by playing; no clear or reset since
         uint64_t dryReference = 0;  // reference tick of the segment it played last
     };
@@ -214,8 +228,15 @@ class VirtualModule {
     uint64_t Elapsed(uint64_t nowUs) const;
     uint64_t TimeUs(uint64_t elapsed) const { return powerUpUs_ + elapsed * kMicrosecondsPerTick; }
     Report StatusReport() const;
+    // Queues an unasked status report (when they are on); Advance and Receive hand the queue
+    // to their caller in the order the reports were made.
+    void SendUnaskedStatus();
+    void TakeOutbox(std::vector<Report>& reports);
 
+    // Carries out one well-formed output report at tick `now`.
+    void Take(const uint8_t* report, uint64_t now, std::vector<Report>& answers);
     void TakeSegment(int motor, const uint8_t* report, uint64_t now);
+    void DirectOutput(uint8_t phases);
     void ClearCommandList(int target);
     void StartReset(uint8_t mask, uint64_t now);
     void CancelResets(uint64_t now);
@@ -239,6 +260,9 @@ class VirtualModule {
     uint64_t nowUs_ = 0;  // the latest time given
     uint64_t nextClockUs_ = 0;
     uint8_t resetMask_ = 0;  // bit m-1 set while motor m's reset is going on
+    bool unaskedStatus_ = true;
+    uint64_t unaskedCount_ = 0;
+    std::vector<Report> outbox_;  // unasked reports made during the current call
     std::array<Motor, kMotors> motors_;
 };
 

@@ -57,7 +57,7 @@ bool ControlChannel::ReplyPending() const {
     return false;
 }
 
-void ControlChannel::Service(const std::function<std::string(ControlCommand)>& execute) {
+void ControlChannel::Service(const std::function<std::string(ControlCommand, uint64_t)>& execute) {
     for (Instance& in : instances_) {
         if (in.state != State::Idle && HasOverlappedIoCompleted(&in.io)) Step(in, execute);
     }
@@ -99,7 +99,8 @@ void ControlChannel::Restart(Instance& in) {
     Listen(in);
 }
 
-void ControlChannel::Step(Instance& in, const std::function<std::string(ControlCommand)>& execute) {
+void ControlChannel::Step(Instance& in,
+                          const std::function<std::string(ControlCommand, uint64_t)>& execute) {
     DWORD count = 0;
     const bool ok = GetOverlappedResult(in.pipe, &in.io, &count, FALSE);
     const DWORD code = ok ? ERROR_SUCCESS : GetLastError();
@@ -123,13 +124,15 @@ void ControlChannel::Step(Instance& in, const std::function<std::string(ControlC
                 StartRead(in);
                 return;
             }
+            uint64_t argument = 0;
             const ControlCommand command =
-                in.discarding ? ControlCommand::Unknown
-                              : ParseControlCommand(std::string_view(in.buffer.data(), count));
+                in.discarding
+                    ? ControlCommand::Unknown
+                    : ParseControlCommand(std::string_view(in.buffer.data(), count), &argument);
             in.discarding = false;
             in.reply = command == ControlCommand::Unknown
-                           ? "error: unknown command (plug, pull, deaf, hear, quit)"
-                           : execute(command);
+                           ? "error: unknown command (plug, pull, deaf, hear, quit, stall MS)"
+                           : execute(command, argument);
             ResetEvent(in.io.hEvent);
             in.state = State::Writing;
             if (!WriteFile(in.pipe, in.reply.data(), static_cast<DWORD>(in.reply.size()), nullptr,

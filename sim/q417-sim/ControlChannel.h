@@ -37,7 +37,7 @@ class ControlChannel {
 
     // Moves every instance whose operation has ended on; each command received goes to execute,
     // and its answer back to the client.
-    void Service(const std::function<std::string(ControlCommand)>& execute);
+    void Service(const std::function<std::string(ControlCommand, uint64_t)>& execute);
 
     // True while a reply has not yet been read by its client.
     bool ReplyPending() const;
@@ -56,7 +56,7 @@ class ControlChannel {
     void Listen(Instance& in);
     void StartRead(Instance& in);
     void Restart(Instance& in);  // drops the client and listens again
-    void Step(Instance& in, const std::function<std::string(ControlCommand)>& execute);
+    void Step(Instance& in, const std::function<std::string(ControlCommand, uint64_t)>& execute);
 
     std::string path_;
     std::array<Instance, 2> instances_;

@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/common/MotorTable.h"
@@ -17,8 +18,11 @@ std::string ErrorText(const char* what, DWORD code) {
 
 }  // namespace
 
-ModuleServer::ModuleServer(std::string pipePath)
-    : pipePath_(std::move(pipePath)), control_(ControlPipePath(pipePath_)) {
+ModuleServer::ModuleServer(std::string pipePath, Options options)
+    : pipePath_(std::move(pipePath)),
+      control_(ControlPipePath(pipePath_)),
+      options_(options),
+      link_(kInstances, options.linkPeriodUs) {
     for (Instance& in : instances_) {
         in.in.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         in.out.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -59,6 +63,7 @@ bool ModuleServer::Start(std::ostream& trace, const std::string& traceName, bool
         return false;
     }
     module_ = std::make_unique<VirtualModule>(trace_.get());
+    module_->SetUnaskedStatusReports(options_.unaskedStatus);
     module_->SetStepListener(
         [this](const ModuleStep& step) { meter_.Step(step.motor, step.timeUs, step.direction); });
     if (keys_.Start()) Say("keys: p = plug in / pull out, d = deaf / hearing, q = quit");
@@ -84,7 +89,10 @@ int ModuleServer::Run() {
         DWORD timeoutMs = INFINITE;
         const uint64_t now = NowUs();
         if (plugged_ != nullptr) {
-            const uint64_t next = module_->NextEventUs();
+            uint64_t next = module_->NextEventUs();
+            for (const Instance& in : instances_)
+                if (in.readWaiting) next = std::min(next, link_.FreeUs());
+            if (link_.ReceiveHeld(now)) next = std::min(next, link_.HeldUntilUs());
             timeoutMs = next > now ? static_cast<DWORD>((next - now + 999) / 1000) : 0;
         }
         if (view_.Active()) {
@@ -99,7 +107,10 @@ int ModuleServer::Run() {
             if (in.outPending && HasOverlappedIoCompleted(&in.out)) CompleteOut(in, false);
             SendUnread(in);
         }
-        control_.Service([this](ControlCommand command) { return Execute(command); });
+        ResumeReads();
+        control_.Service([this](ControlCommand command, uint64_t argument) {
+            return Execute(command, argument);
+        });
         HandleKeys();
         AdvanceModule();
         if (view_.Active() && NowUs() >= nextShowUs_) {
@@ -114,7 +125,7 @@ int ModuleServer::Run() {
     return 0;
 }
 
-std::string ModuleServer::Execute(ControlCommand command) {
+std::string ModuleServer::Execute(ControlCommand command, uint64_t argument) {
     std::string error;
     switch (command) {
         case ControlCommand::Plug:
@@ -134,6 +145,10 @@ std::string ModuleServer::Execute(ControlCommand command) {
             return "ok";
         case ControlCommand::Quit:
             quit_ = true;
+            return "ok";
+        case ControlCommand::Stall:
+            link_.HoldReceive(NowUs(), argument * 1000);
+            Say("stall: the host's receive side is held for " + std::to_string(argument) + " ms");
             return "ok";
         case ControlCommand::Unknown:
             break;
@@ -205,7 +220,8 @@ void ModuleServer::Pull() {
         in.pipe = INVALID_HANDLE_VALUE;
         in.connected = false;
         in.discarding = false;
-        in.unread.clear();
+        in.readWaiting = false;
+        link_.Close(Handle(in));
     }
     Say("pulled out");
     broadcaster_.Notify();
@@ -221,7 +237,7 @@ void ModuleServer::SetDeaf(bool deaf) {
             CancelIoEx(in.pipe, &in.in);
             CompleteIn(in, true);
         } else if (!deaf && !in.inPending) {
-            StartRead(in);
+            in.readWaiting = true;  // when the link is free
         }
     }
     Say(deaf ? "deaf: output reports are not read" : "hearing: output reports are read");
@@ -230,7 +246,8 @@ void ModuleServer::SetDeaf(bool deaf) {
 void ModuleServer::Listen(Instance& in) {
     in.connected = false;
     in.discarding = false;
-    in.unread.clear();
+    in.readWaiting = false;
+    link_.Close(Handle(in));
     // A second attempt only when a client connected and left before the listen began.
     for (int attempt = 0; attempt < 2; ++attempt) {
         ResetEvent(in.in.hEvent);
@@ -241,6 +258,7 @@ void ModuleServer::Listen(Instance& in) {
         in.inPending = false;
         if (code == ERROR_PIPE_CONNECTED) {  // a client came before the listen
             in.connected = true;
+            link_.Open(Handle(in));
             if (!deaf_) StartRead(in);
             return;
         }
@@ -270,6 +288,7 @@ void ModuleServer::CompleteIn(Instance& in, bool wait) {
     if (!in.connected) {
         if (ok || code == ERROR_PIPE_CONNECTED) {
             in.connected = true;
+            link_.Open(Handle(in));
             if (!deaf_) StartRead(in);
         } else {
             Reconnect(in);
@@ -284,10 +303,26 @@ void ModuleServer::CompleteIn(Instance& in, bool wait) {
     // An overlong message is delivered once with what fits (the module refuses it for its
     // length); its rest is read and dropped.
     const bool rest = !ok;
-    if (!in.discarding) Deliver(in.inBuffer.data(), count);
+    const bool report = !in.discarding;
+    if (report) Deliver(in.inBuffer.data(), count);
     if (!in.connected || in.inPending) return;  // an answer found this client gone
     in.discarding = rest;
-    if (!deaf_ || in.discarding) StartRead(in);
+    if (in.discarding) {
+        StartRead(in);
+    } else if (!deaf_) {
+        // The link carries the next output report a period after this one: the writer waits.
+        in.readWaiting = true;
+        ResumeReads();
+    }
+}
+
+void ModuleServer::ResumeReads() {
+    if (plugged_ == nullptr || NowUs() < link_.FreeUs()) return;
+    for (Instance& in : instances_) {
+        if (!in.readWaiting) continue;
+        in.readWaiting = false;
+        if (in.connected && !in.inPending && !deaf_) StartRead(in);
+    }
 }
 
 void ModuleServer::CompleteOut(Instance& in, bool wait) {
@@ -318,7 +353,9 @@ void ModuleServer::Reconnect(Instance& in) {
 
 void ModuleServer::Deliver(const uint8_t* report, size_t length) {
     std::vector<Report> answers;
-    module_->Receive(report, length, NowUs(), answers);
+    // Reads start only once the link is free, so the report is taken as it arrives; Carry
+    // books the link for the next one.
+    module_->Receive(report, length, link_.Carry(NowUs()), answers);
     if (!trace_->Good() && !traceFailed_) {
         traceFailed_ = true;
         Say("warning: writing the trace file " + traceName_ +
@@ -329,19 +366,15 @@ void ModuleServer::Deliver(const uint8_t* report, size_t length) {
 }
 
 void ModuleServer::Broadcast(const Report& report) {
-    for (Instance& in : instances_) {
-        if (!in.connected) continue;
-        if (in.unread.size() >= kInputBufferReports) in.unread.pop_front();
-        in.unread.push_back(report);
+    link_.Post(report);
+    for (Instance& in : instances_)
         SendUnread(in);
-    }
 }
 
 void ModuleServer::SendUnread(Instance& in) {
     if (in.outPending && HasOverlappedIoCompleted(&in.out)) CompleteOut(in, false);
-    if (!in.connected || in.outPending || in.unread.empty()) return;
-    in.outBuffer = in.unread.front();
-    in.unread.pop_front();
+    if (!in.connected || in.outPending) return;
+    if (!link_.Read(Handle(in), NowUs(), in.outBuffer)) return;
     ResetEvent(in.out.hEvent);
     in.outPending = true;
     if (!WriteFile(in.pipe, in.outBuffer.data(), kReportLength, nullptr, &in.out) &&
@@ -372,6 +405,7 @@ void ModuleServer::ShowMotors() {
         row.resetting = (module_->ResetMask() & (1u << (m - 1))) != 0;
         row.overlaps = module_->Overlaps(m);
         row.underruns = module_->Underruns(m);
+        row.overwrites = module_->CoilOverwrites(m);
     }
     const std::string status =
         std::string("q417-sim  ") + (plugged_ != nullptr ? "plugged in" : "pulled out") + ", " +

@@ -11,13 +11,18 @@
 //   (whole milliseconds, with a 1 ms timer resolution), so segments play on time and an idle
 //   module costs one wake-up per clock report. Each step is traced at its own module tick,
 //   however late the loop woke for it.
-// - Every input report (clock reports every 8 ms, answers) goes to every open handle, each its
-//   own copy, as HID gives each handle its own. Like the HID input buffer, each handle keeps up
-//   to 32 unread reports besides the one on its way through the pipe; a handle that falls
-//   behind (one that is only written to, never read) loses its oldest for the newest, and the
-//   other handles are not held up.
+// - Every input report (clock reports every 8 ms, answers, unasked status reports) goes to
+//   every open handle, each its own copy, as HID gives each handle its own. Like the HID input
+//   buffer, each handle keeps up to 32 unread reports besides the one on its way through the
+//   pipe; a handle that falls behind (one that is only written to, never read) loses its oldest
+//   for the newest, and the other handles are not held up (ModuleLink).
 // - A write completes only once the module has taken the report (the pipe buffers no output
 //   report), so a deaf module makes the host's write time out as an unresponsive device does.
+// - The link carries one output report per report period (1 ms by default, as a full-speed
+//   interrupt endpoint; 2 ms or no limit as options): the next read of an output report starts
+//   only once the link is free again, so a host that writes faster waits in its WriteFile.
+// - "stall N" (a control command) holds the host's receive side for N ms from that moment:
+//   input reports wait in the handles' buffers and come back to back when it ends.
 // - Every report received is traced with its time (ModuleTrace).
 // - Plugged in: the pipe exists and the "plugged" object (SimulatorNames.h) is held; pulled
 //   out: the object is gone first, then every instance is closed, so open handles fail and new
@@ -50,6 +55,7 @@
 #include "DeviceChangeBroadcaster.h"
 #include "sim/common/ControlCommand.h"
 #include "sim/common/SpeedMeter.h"
+#include "sim/module/ModuleLink.h"
 #include "sim/module/ModuleTrace.h"
 #include "sim/module/VirtualModule.h"
 
@@ -59,9 +65,13 @@ class ModuleServer {
   public:
     static constexpr int kInstances = 8;
     static constexpr uint64_t kShowPeriodUs = 250000;  // refresh of the live view
-    static constexpr DWORD kInputBufferReports = 32;
 
-    explicit ModuleServer(std::string pipePath);
+    struct Options {
+        bool unaskedStatus = true;  // status reports on its own (list empty, reset ended)
+        uint64_t linkPeriodUs = ModuleLink::kDefaultReportPeriodUs;  // 0: no limit
+    };
+
+    ModuleServer(std::string pipePath, Options options);
     ~ModuleServer();
 
     ModuleServer(const ModuleServer&) = delete;
@@ -89,20 +99,23 @@ class ModuleServer {
         bool connected = false;
         bool inPending = false;
         bool outPending = false;
-        bool discarding = false;  // reading the rest of an overlong message
+        bool discarding = false;   // reading the rest of an overlong message
+        bool readWaiting = false;  // the next read waits until the link is free
         std::array<uint8_t, 256> inBuffer{};
         Report outBuffer{};
-        std::deque<Report> unread;  // input reports not yet handed to the pipe
     };
 
     bool Plug(std::string& error);
     void Pull();
     void SetDeaf(bool deaf);
-    std::string Execute(ControlCommand command);
+    std::string Execute(ControlCommand command, uint64_t argument = 0);
     void HandleKeys();
 
     void Listen(Instance& in);
     void StartRead(Instance& in);
+    // Starts the reads that wait for the link, once it is free.
+    void ResumeReads();
+    int Handle(const Instance& in) const { return static_cast<int>(&in - instances_.data()); }
     void CompleteIn(Instance& in, bool wait);
     void CompleteOut(Instance& in, bool wait);
     void SendUnread(Instance& in);
@@ -126,6 +139,8 @@ class ModuleServer {
     ConsoleKeys keys_;
     std::unique_ptr<ModuleTrace> trace_;
     std::unique_ptr<VirtualModule> module_;
+    Options options_;
+    ModuleLink link_;
     std::array<Instance, kInstances> instances_;
     bool deaf_ = false;
     bool quit_ = false;

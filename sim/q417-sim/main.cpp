@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     const std::string tracePath =
         options.tracePath.empty() ? DefaultTracePath() : options.tracePath;
 
-    sim::ModuleServer server(pipePath);
+    sim::ModuleServer server(pipePath, {options.unaskedStatus, options.linkPeriodUs});
     std::string error;
     // The name first: a second simulator must not empty the trace file of the first.
     if (!server.Claim(error)) return Fail(error);

@@ -8,6 +8,11 @@
 
 namespace usb {
 
+ClockCalibration::ClockCalibration() {
+    points_.reserve(kFitCapacity);
+    hull_.reserve(kFitCapacity);
+}
+
 double ClockCalibration::Unwrapped(double hostSeconds) const {
     const double t = hostSeconds + wrapOffset_;
     return t < latestHost_ - kHostWrapSeconds / 2 ? t + kHostWrapSeconds : t;
@@ -39,31 +44,95 @@ int ClockCalibration::AddSample(double hostSeconds, double moduleTicks) {
             ++count;
     }
 
-    // The rate itself comes from a longer baseline than the ring's quarter second: the
-    // least-squares slope of module ticks over host seconds through every sample since the
-    // first one after the emptying, taken relative to that first sample so that the sums keep
-    // their precision. Each reading is off by the host clock's resolution and by how late the
-    // receive thread read the report, a millisecond or so either way; over a baseline of L
-    // seconds with n samples the slope's error shrinks as 1 / (L √n): about 0.005 % after 2 s of
-    // reports every 8 ms, where the ring alone would give some 0.5 %. A burst of late reads
-    // shifts a few samples, which the fit spreads over all of them.
     if (!fit_.anchored) {
         fit_ = Fit{};
         fit_.anchored = true;
         fit_.host0 = host;
         fit_.module0 = moduleTicks;
+        fit_.lastHost = host;
+        points_.clear();
     }
-    const double t = host - fit_.host0, m = moduleTicks - fit_.module0;
-    fit_.n += 1;
-    fit_.t += t;
-    fit_.m += m;
-    fit_.tt += t * t;
-    fit_.tm += t * m;
-    const double variance = fit_.tt - fit_.t * fit_.t / fit_.n;
-    const double covariance = fit_.tm - fit_.t * fit_.m / fit_.n;
-    ticksPerSecond_.store(count >= kPairsNeeded && variance > 0 ? covariance / variance
-                                                                : kDefaultTicksPerSecond);
+    const double passed = host - fit_.lastHost;
+    if (passed > 0 && (fit_.hostStep == 0 || passed < fit_.hostStep)) fit_.hostStep = passed;
+    fit_.lastHost = host;
+    KeepFitSample({host - fit_.host0, moduleTicks - fit_.module0});
+    const bool trusted =
+        count >= kPairsNeeded || (fit_.arrived > static_cast<uint64_t>(kPairsNeeded) &&
+                                  points_.back().t - points_.front().t >= kTrustedSpanSeconds);
+    const double rate = trusted ? EnvelopeRate() : 0;
+    ticksPerSecond_.store(rate > 0 ? rate : kDefaultTicksPerSecond);
     return count;
+}
+
+void ClockCalibration::KeepFitSample(Point p) {
+    // Host time never runs back on the fit's line (a clock that did would only be a fault).
+    if (!points_.empty()) p.t = std::max(p.t, points_.back().t);
+    if (fit_.arrived++ % fit_.stride != 0) return;
+    if (points_.size() == kFitCapacity) {
+        size_t kept = 0;
+        for (size_t i = 0; i < points_.size(); i += 2)
+            points_[kept++] = points_[i];
+        points_.resize(kept);
+        fit_.stride *= 2;
+    }
+    points_.push_back(p);
+}
+
+double ClockCalibration::EnvelopeRate() {
+    // The upper hull, left to right (the samples are in order of host time): a sample below the
+    // segment from the one before it to the new one is no corner of the envelope.
+    hull_.clear();
+    for (const Point& p : points_) {
+        if (!hull_.empty() && hull_.back().t == p.t) {
+            if (hull_.back().m >= p.m) continue;  // the same arrival, made earlier: later read
+            hull_.pop_back();
+        }
+        while (hull_.size() >= 2) {
+            const Point& a = hull_[hull_.size() - 2];
+            const Point& b = hull_.back();
+            // b lies on or below the line from a to p.
+            if ((b.m - a.m) * (p.t - a.t) <= (p.m - a.m) * (b.t - a.t)) {
+                hull_.pop_back();
+            } else {
+                break;
+            }
+        }
+        hull_.push_back(p);
+    }
+    // Least squares through the samples within the band below the hull, the newest of each
+    // host time.
+    const double band = (kEnvelopeBandSeconds + fit_.hostStep) * kDefaultTicksPerSecond;
+    // The hull ends at the newest sample whatever its delay; the line of the rate so far through
+    // the least delayed sample tells a late newest one (the last of a burst) as well.
+    const double rate = ticksPerSecond_.load();
+    double offset = -1e300;
+    for (const Point& p : points_)
+        offset = std::max(offset, p.m - rate * p.t);
+    double n = 0, st = 0, sm = 0, stt = 0, stm = 0;
+    size_t edge = 0;
+    for (size_t i = 0; i < points_.size(); ++i) {
+        const Point& p = points_[i];
+        if (i + 1 < points_.size() && points_[i + 1].t == p.t) continue;
+        while (edge + 1 < hull_.size() && hull_[edge + 1].t < p.t)
+            ++edge;
+        double envelope = hull_[edge].m;
+        if (edge + 1 < hull_.size() && p.t > hull_[edge].t) {
+            const Point& a = hull_[edge];
+            const Point& b = hull_[edge + 1];
+            envelope = a.m + (b.m - a.m) * (p.t - a.t) / (b.t - a.t);
+        }
+        envelope = std::max(envelope, offset + rate * p.t);
+        if (envelope - p.m > band) continue;
+        n += 1;
+        st += p.t;
+        sm += p.m;
+        stt += p.t * p.t;
+        stm += p.t * p.m;
+    }
+    if (n < 2) return 0;
+    const double variance = stt - st * st / n;
+    const double covariance = stm - st * sm / n;
+    return variance > 0 ? covariance / variance : 0;
 }
 
 void ClockCalibration::Clear() {
@@ -71,6 +140,7 @@ void ClockCalibration::Clear() {
     samples_.fill(Sample{});
     clockSampleIndex_ = 0;
     fit_ = Fit{};
+    points_.clear();
 }
 
 int ClockCalibration::ClockSampleIndex() const {

@@ -49,9 +49,17 @@ bool SegmentPlanner::Fits(double t, double periodTicks) const {
 }
 
 bool SegmentPlanner::Add(double idealTick, double periodTicks, uint8_t directionBit, int32_t pass) {
-    const double t = idealTick + shift_;
+    double t = idealTick + shift_;
     bool closed = false;
     if (open_) {
+        // Steps closer than a tick play one per tick: a step the open segment could not reach
+        // even a tick after its last one puts the schedule behind by as much, so the segment
+        // goes on at one step per tick instead of ending every few steps.
+        const double next = static_cast<double>(segment_.refTick + segment_.steps);
+        if (periodTicks < 1 && t < next && segment_.steps > 0 && low_ <= 1) {
+            shift_ += next - t;
+            t = next;
+        }
         if (directionBit == segment_.directionBit && pass == segment_.pass &&
             segment_.steps < kMaxSteps && Fits(t, periodTicks)) {
             Narrowed(t, low_, high_);

@@ -1,6 +1,7 @@
 #include "usb/UsbProtocol.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace usb {
 
@@ -81,7 +82,7 @@ void TUsbProtocol::GetMotorStatus() {
     if (!(UsbPort() && Connected())) return;
     {
         std::lock_guard lock(statusMutex_);
-        statusRequests_.push_back({sentSegments_.load(), ++statusRequestsSent_});
+        statusRequests_.push_back({++statusRequestsSent_});
         if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
@@ -110,7 +111,9 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
     {
         MotorChannel& channel = channels_[motorIndex];
         std::lock_guard lock(channel.mutex);
+        ClearBeforeStart(1u << motorIndex);
         channel.Discard();
+        channel.startGroup = ++startGroup_;
         // Only the motor at the in-order index is streamed while "Run in order" is checked: a
         // start with no chain running begins the chain here, as a host-timed start does.
         if (runInOrder_.load() && !motors_[inOrderIndex_.load()]->Running()) {
@@ -129,8 +132,12 @@ void TUsbProtocol::StartAll() {
     ResumeRunInOrder();
     {
         RingLocks locks = LockAllRings();
-        for (MotorChannel& channel : channels_)
+        ClearBeforeStart(0x0F);
+        const uint64_t group = ++startGroup_;
+        for (MotorChannel& channel : channels_) {
             channel.Discard();
+            channel.startGroup = group;
+        }
         inOrderIndex_.store(0);
         inOrderWrapped_.store(false);
         const bool runInOrder = runInOrder_.load();
@@ -139,6 +146,30 @@ void TUsbProtocol::StartAll() {
         }
     }
     GetMotorStatus();
+}
+
+void TUsbProtocol::ClearBeforeStart(unsigned mask) {
+    // A motor whose list may still play (an earlier run, a reset) is cleared in the module, or
+    // the old queue would play first and the new run's segments would chain to it.
+    const double now = ModuleNow();
+    unsigned busy = 0;
+    for (int i = 0; i < kMotorCount; ++i)
+        if ((mask & (1u << i)) != 0 && !channels_[i].account.Empty(now)) busy |= 1u << i;
+    if (busy == 0) return;
+    if (portSetting_.load() == kPortUsb && Connected()) {
+        if ((busy & (busy - 1)) == 0) {
+            int motor = 0;
+            while ((busy & (1u << motor)) == 0)
+                ++motor;
+            ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(motor + 1)));
+        } else {
+            // Several motors: only the common start asks for that, and it restarts all four.
+            ports_.channel.SendReport(ClearCommandListReport(0));
+            busy = 0x0F;
+        }
+    }
+    for (int i = 0; i < kMotorCount; ++i)
+        if ((busy & (1u << i)) != 0) channels_[i].account.Clear();
 }
 
 // ---- Module reset -----------------------------------------------------------------------
@@ -191,6 +222,7 @@ void TUsbProtocol::StartReset(int32_t target) {
         buffer = SegmentReport(i + 1, ticks, direction == motion::kDirLeft ? kLeftBit : 0,
                                kMaxSteps, kResetDelayTicks);
         ports_.channel.SendReport(buffer);
+        channels_[i].account.SentUntilCleared(3);  // until the next clear or start
     }
     // The start-reset request keeps bytes 3 to 6 of the last reset segment.
     buffer[1] = 0x09;
@@ -264,16 +296,44 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
 
 // ---- Reports ----------------------------------------------------------------------------
 
-void TUsbProtocol::SetFreePlaces(int motorIndex, int32_t places) {
-    MotorChannel& channel = channels_[motorIndex];
-    channel.freePlaces.store(places);
-    if (places < 3) return;
-    bool queued;
-    {
-        std::lock_guard lock(channel.mutex);
-        queued = !channel.ring.AtSend().Empty();
+double TUsbProtocol::ModuleNow() const {
+    return clock_.ModuleTicksAt(Now());
+}
+
+void TUsbProtocol::SetSendFlag() {
+    for (int i = 0; i < kMotorCount; ++i) {
+        if (motors_[i]->Running() || !NothingQueued(i)) sendFlag_ = true;
     }
-    if (queued || motors_[motorIndex]->Running()) sendFlag_ = true;
+}
+
+void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
+    MotorChannel& channel = channels_[motorIndex];
+    std::lock_guard lock(channel.mutex);
+    channel.account.Report(madeTick, taken);
+    channel.freePlaces.store(channel.account.Free(ModuleNow()));
+}
+
+bool TUsbProtocol::FinishPlayedPasses() {
+    const double now = ModuleNow();
+    bool finished = false;
+    for (int i = 0; i < kMotorCount; ++i) {
+        motion::TStepperMotor& motor = *motors_[i];
+        if (!motor.PassCompleted()) continue;
+        bool played;
+        {
+            MotorChannel& channel = channels_[i];
+            std::lock_guard lock(channel.mutex);
+            played = channel.ring.AtSend().Empty() && channel.account.Empty(now);
+        }
+        // The module has played everything of the pass, and the host has nothing of it left to
+        // send. Taken in one step, so that a Stop in between gives the pass up instead of
+        // finishing it.
+        if (played && motor.TakeCompletedPass()) {
+            finished = true;
+            if (StartNextInOrder()) sendFlag_ = true;
+        }
+    }
+    return finished;
 }
 
 void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds) {
@@ -283,48 +343,28 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     const int pairs = clock_.AddSample(hostSeconds, static_cast<double>(moduleTicks));
     // The module's first clock reports after an opening bring a status request.
     if (pairs == 2) GetMotorStatus();
+    const double made = static_cast<double>(moduleTicks);
+    lastClockTick_ = std::max(lastClockTick_, made);
 
+    // Each level promises at least its places free; the places taken are at least those below
+    // the next level (0-2 free give level 0, 3-5 level 1, 6-11 level 2, 12 level 3).
+    static constexpr int kTakenAtLeast[4] = {10, 7, 1, 0};
     const uint8_t levels = report[8];
-    bool askStatus = false;
-    for (int i = 0; i < kMotorCount; ++i) {
-        const double sent = channels_[i].sentModuleTicks.load();
-        if (sent >= 0 && static_cast<double>(moduleTicks) < sent + kStaleReportTicks) {
-            // Maybe stale: an exact count is asked for, one request at a time.
-            if ((motors_[i]->Running() || !NothingQueued(i)) && !StatusRequestWaiting())
-                askStatus = true;
-            continue;
-        }
-        const int32_t places = kLevelPlaces[levels >> (2 * i) & 3];
-        SetFreePlaces(i, places);
-        // A streamed pass whose list the module shows empty is over; the status report that
-        // finishes the motor (and goes on with "Run in order") is asked for here, since the
-        // module sends status reports only when asked.
-        if (places == kModulePlaces && motors_[i]->PassCompleted() && NothingQueued(i)) {
-            askStatus = true;
-        }
+    for (int i = 0; i < kMotorCount; ++i)
+        LowerAccount(i, made, kTakenAtLeast[levels >> (2 * i) & 3]);
+    SetSendFlag();
+    if (FinishPlayedPasses() && portSetting_.load() == kPortUsb) {
+        bool allIdle = true;
+        for (const motion::TStepperMotor* motor : motors_)
+            allIdle = allIdle && motor->Idle();
+        ports_.window.EnableRunInOrder(allIdle);
     }
-    // Without a request the end of a module reset would never be learnt, and the Reset buttons
+    // Without a request the end of a module reset might never be learnt, and the Reset buttons
     // would go on offering "Cancel".
     if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
         lastResetPoll_ = hostSeconds;
-        askStatus = true;
+        GetMotorStatus();
     }
-    if (askStatus) GetMotorStatus();
-}
-
-int32_t TUsbProtocol::PlacesSentAfter(int motorIndex, uint64_t after) const {
-    const MotorChannel& channel = channels_[motorIndex];
-    std::lock_guard lock(channel.mutex);
-    if (channel.forgotten > after) return -1;  // a segment after `after` is no longer known
-    int32_t places = 0;
-    for (const MotorChannel::Sent& sent : channel.recent)
-        if (sent.Number > after) places += sent.Places;
-    return places;
-}
-
-bool TUsbProtocol::StatusRequestWaiting() {
-    std::lock_guard lock(statusMutex_);
-    return !statusRequests_.empty();
 }
 
 bool TUsbProtocol::NothingQueued(int motorIndex) const {
@@ -337,21 +377,19 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     for (int i = 0; i < kMotorCount; ++i)
         motors_[i]->SetPhase(static_cast<uint8_t>(report[3] >> (2 * i) & 3));
 
-    // The module answers requests in the order they were sent: this report answers the oldest
-    // request still waiting. It does not count the segments sent after that request, so for
-    // their motors it is passed over like a late clock report. An answer that no request is
-    // waiting for counts everything sent.
-    StatusRequest answered{UINT64_MAX, 0};
+    // Answers come in the order of the requests, but the module also reports on its own (a list
+    // run empty, a reset ended): a report answers the oldest request still waiting as far as
+    // the reset is concerned. Only answers to requests sent after the start-reset request may
+    // narrow the reset mask.
     bool aboutTheReset = false;
     {
         std::lock_guard lock(statusMutex_);
+        uint64_t answered = statusRequestsSent_;
         if (!statusRequests_.empty()) {
-            answered = statusRequests_.front();
+            answered = statusRequests_.front().Number;
             statusRequests_.pop_front();
-        } else {
-            answered.Number = statusRequestsSent_;
         }
-        aboutTheReset = answered.Number > resetAnswersFrom_;
+        aboutTheReset = answered > resetAnswersFrom_;
     }
     if (resetMask_.load() != 0 && aboutTheReset) {
         const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
@@ -365,21 +403,21 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         }
     }
 
+    // The exact places, made no earlier than the latest clock report: they may lower the
+    // account, never raise it, whether the report answers a request or came on its own. A
+    // motor whose reset has ended has an empty list.
     for (int i = 0; i < kMotorCount; ++i) {
-        // The answer counts the segments sent before its request; those sent after it take
-        // their places off.
-        const int32_t later = PlacesSentAfter(i, answered.SentSegments);
-        if (later < 0) continue;  // too many sent since: wait for a later answer
-        const int32_t places = std::max<int32_t>(0, report[4 + i] - later);
-        SetFreePlaces(i, places);
-        motion::TStepperMotor& motor = *motors_[i];
-        // The module has played everything of the pass, and the host has nothing of it left to
-        // send (an empty list with records still queued is only a gap). Taken in one step, so
-        // that a Stop in between gives the pass up instead of finishing it.
-        if (places == kModulePlaces && motor.PassCompleted() && NothingQueued(i) &&
-            motor.TakeCompletedPass() && StartNextInOrder())
-            sendFlag_ = true;
+        if ((report[2] & (1u << i)) == 0 && (resetMask_.load() & (1u << i)) == 0) {
+            std::lock_guard lock(channels_[i].mutex);
+            if (channels_[i].account.LastEnd() >= ModuleListAccount::kForever)
+                channels_[i].account.Clear();
+        }
+        if (lastClockTick_ >= 0)
+            LowerAccount(i, lastClockTick_,
+                         ModuleListAccount::kPlaces - std::min<int>(report[4 + i], 12));
     }
+    SetSendFlag();
+    FinishPlayedPasses();
 
     // In "USB (slow)" the host times the runs and the window keeps "Run in order" itself.
     if (portSetting_.load() != kPortUsb) return;
@@ -471,10 +509,20 @@ void TUsbProtocol::Fill(int motorIndex) {
         motor.AdvanceStep();
         ++pulled;
 
-        if (channel.runRate == 0) {
-            channel.runRate = TicksPerSecond();
+        // The run's schedule in ticks at the rate calibrated now: a better rate takes over
+        // from this step on, continuing from where the steps before it lie.
+        const double rate = TicksPerSecond();
+        if (channel.rate == 0) {
+            channel.rate = rate;
+            channel.anchorDue = due;
+            channel.anchorTick = due * rate;
             channel.runStart = stepTime - due;
+        } else if (rate != channel.rate) {
+            channel.anchorTick += (due - channel.anchorDue) * channel.rate;
+            channel.anchorDue = due;
+            channel.rate = rate;
         }
+        const double idealTick = channel.anchorTick + (due - channel.anchorDue) * rate;
         const uint8_t direction = motor.CurrentDirection();
         if (direction != motion::kDirLeft && direction != motion::kDirRight) {
             // A pause: no step, but its time passes; the next step begins a new record.
@@ -485,8 +533,7 @@ void TUsbProtocol::Fill(int motorIndex) {
             continue;
         }
         const uint8_t directionBit = direction == motion::kDirLeft ? kLeftBit : 0;
-        if (channel.planner.Add(due * channel.runRate, p * channel.runRate, directionBit,
-                                motor.PassCount())) {
+        if (channel.planner.Add(idealTick, p * rate, directionBit, motor.PassCount())) {
             Record(ring.AtFill(), channel.planner.Closed(), channel);
             ring.FillIndex = SegmentRing::Next(ring.FillIndex);
         }
@@ -496,55 +543,71 @@ void TUsbProtocol::Fill(int motorIndex) {
 
 void TUsbProtocol::Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
                           const MotorChannel& channel) {
-    record =
-        TSegmentRecord{segment.period,
-                       channel.runStart + static_cast<double>(segment.refTick) / channel.runRate,
-                       segment.steps - 1,
-                       segment.directionBit,
-                       segment.pass,
-                       true,
-                       segment.refTick};
+    record = TSegmentRecord{
+        segment.period,    channel.runStart + static_cast<double>(segment.refTick) / channel.rate,
+        segment.steps - 1, segment.directionBit,
+        segment.pass,      true,
+        segment.refTick};
 }
 
 bool TUsbProtocol::SendNext(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
     MotorChannel& channel = channels_[motorIndex];
     SegmentRing& ring = channel.ring;
-    const int32_t places = channel.freePlaces.load();
-
     TSegmentRecord& record = ring.AtSend();
     if (record.Empty()) return false;
-    if (!(places >= 3 || (record.ExtraSteps == 0 && places >= 2))) return false;
 
-    // Chained, the delay is the exact distance in ticks between the two segments' first
-    // steps as planned, so the module plays the run on the planner's ticks. The first
-    // segment of a run, and any after the module's list has run empty, are timed from now.
-    int64_t delay = record.RefTick - channel.lastRefTick;
-    if (!channel.chained || delay > kMaxDelayTicks || places >= kModulePlaces) {
-        // The module counts a delay from its previous segment, so a gap that does not fit
-        // can only be timed from the segment's arrival at an idle module.
-        if (places < kModulePlaces) return false;
-        delay = SecondsToTicks(record.RefTime - Now());
+    const double now = ModuleNow();
+    const int32_t places = channel.account.Free(now);
+    channel.freePlaces.store(places);
+    const int32_t needed = record.ExtraSteps > 0 ? 3 : 2;
+    if (places < needed) return false;
+
+    // The run's first segment fixes its origin, the module tick of its tick 0: a lead from now,
+    // shared by the motors started with it.
+    if (!channel.hasOrigin) {
+        std::lock_guard lock(originMutex_);
+        if (originGroup_ != channel.startGroup || channel.startGroup == 0) {
+            originGroup_ = channel.startGroup;
+            groupOrigin_ = std::max(now, 0.0) + kLeadSeconds * TicksPerSecond();
+        }
+        channel.origin = groupOrigin_;
+        channel.hasOrigin = true;
     }
-    if (delay < 1) delay = 1;
-    if (delay > kMaxDelayTicks) return false;  // waits on the host for a later pass
+
+    const bool empty = channel.account.Empty(now);
+    int64_t delay = record.RefTick - channel.lastRefTick;
+    if (channel.chained && !empty) {
+        // Chained: the exact distance in ticks between the two segments' first steps as planned,
+        // so the module plays the run on the planner's ticks. That needs the list still playing
+        // when the segment arrives; when it may have run dry, wait until it surely has.
+        if (channel.account.LastEnd() <= now + 2 * kMarginTicks) return false;
+        if (delay > kMaxDelayTicks) return false;  // waits for the list to run empty
+    } else {
+        // The module times a segment that reaches an idle list from its arrival: its first step
+        // is due at the run's origin plus its tick. A segment that can no longer make that (the
+        // list ran dry) goes at once, and the rest of the run follows it.
+        const double due = channel.origin + static_cast<double>(record.RefTick);
+        delay = static_cast<int64_t>(std::llround(due - std::max(now, 0.0)));
+        if (delay < 1) {
+            channel.origin += static_cast<double>(1 - delay);
+            delay = 1;
+        }
+        if (delay > kMaxDelayTicks) return false;  // waits on the host for a later pass
+    }
 
     const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
     const UsbReport segment =
         SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
-    channel.freePlaces.store(places - (steps > 0 ? 3 : 2));
+    const double lastStep = channel.origin + static_cast<double>(record.RefTick) +
+                            static_cast<double>(record.ExtraSteps * record.IntervalTicks);
+    channel.account.Sent(needed, lastStep + kMarginTicks);
+    channel.freePlaces.store(places - needed);
     channel.lastRefTick = record.RefTick;
     channel.chained = true;
     motor.SetLastSentTime(record.RefTime);
     record = TSegmentRecord{};
     ports_.channel.SendReport(segment);
-    channel.sentModuleTicks.store(clock_.ModuleTicksAt(Now()));
-    const uint64_t number = ++sentSegments_;
-    channel.recent.push_back({number, steps > 0 ? 3 : 2});
-    if (channel.recent.size() > kMaxRecentSegments) {
-        channel.forgotten = channel.recent.front().Number;
-        channel.recent.pop_front();
-    }
     // Sending the open record closes it: the fill goes on in the next one. Otherwise
     // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
     if (ring.SendIndex == ring.FillIndex) {

@@ -13,8 +13,14 @@
 // Promises beyond the bare command set:
 // - Step times: every step is due at its time on the run's ideal schedule (TStepSchedule, via
 //   the sequencer's StepDue), turned into module ticks from the run's start at the rate the
-//   calibration gave when the run's first step was planned. Pauses advance that schedule
-//   without sending anything.
+//   calibration gives when the step is planned: a better rate takes over from the step where it
+//   comes, continuing from the ticks before it, so a run follows the calibration as it improves
+//   without a jump. Pauses advance that schedule without sending anything.
+// - Free places: the host's own account of each motor's list (ModuleListAccount), from the
+//   segments it sent and the module's clock: a segment frees its places when its last step has
+//   surely played. Clock and status reports, asked for or sent by the module on its own, in
+//   whatever order they come, can only lower that account, never raise it. So the host never
+//   overfills a list (the module drops what does not fit) and never waits for a report to send.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
 //   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
 //   ended, so that no segment is due before its predecessor's last step.
@@ -26,8 +32,12 @@
 //   until the module's list is empty, and then goes out with its delay from now, so the module
 //   never counts it from a segment still playing. A lone slow step's period does not matter
 //   (it plays one step): it is sent as 16383.
-// - The first segment of a run goes out once the module's list is empty, its delay from now
-//   (at least 1 tick): the run starts there, and every later segment is chained to it.
+// - A start clears the list of a motor whose list may still play (an earlier run, a reset), so
+//   the new run never plays after an old queue. The run's first step is due kLeadSeconds after
+//   its first segment goes out, so the first segments of every motor started with it reach the
+//   module before it; motors started together share that first tick. Every later segment is
+//   chained to the one before; one that finds the list run dry is timed from now to its tick on
+//   the run's schedule, or at once when that has passed (the rest of the run follows it).
 // - A step period of 0 or less (a frequency of 0, or negative) stalls the stream at that step
 //   with the motor still running, as a host-timed run stalls. Steps closer than one tick (above
 //   7812.5 per second) play one tick apart, the fastest the module can time, and the run falls
@@ -43,8 +53,8 @@
 //   at most; a chain in which no motor has a step ends. A chain that has passed motor 4 goes on
 //   with the first motor only when the run-in-order "Loop" is checked, whatever motor it goes
 //   on with, and a motor with an empty program is never started by the chain.
-// - The module sends status reports only when asked, so a clock report that shows the list of
-//   a motor with a completed pass empty brings a status request: its answer finishes the motor.
+// - A motor whose streamed pass has played to its end by the host's account is finished at the
+//   next report, without asking for a status report.
 // - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
 //   looping program of pauses only) cannot hold the receive thread.
 // - A stream pass sends one segment per motor in turn, so that the first segments of motors
@@ -63,6 +73,8 @@
 //   sending) or a call of the window port. Nothing that holds a motor's lock or the write
 //   channel ever asks for a ring lock, so no cycle can form; a window-thread caller waits at
 //   most for one segment's write.
+// - Each motor's list account lives under its ring lock. The origin shared by motors started
+//   together is guarded by a lock of its own, taken under a ring lock and holding nothing else.
 // - The window state (port setting, the two check boxes), the reset mask, the in-order index
 //   and the free places are atomics. The window must not hold a motor's program lock
 //   (TStepperMotor::LockProgram) while it calls in here.
@@ -77,6 +89,7 @@
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
 #include "usb/ClockCalibration.h"
+#include "usb/ModuleListAccount.h"
 #include "usb/ReportChannel.h"
 #include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
@@ -99,19 +112,14 @@ class TUsbProtocol {
     static constexpr int kMaxStepsPerFill = 4096;
     // NextPeriod answers above this mean that no further step follows.
     static constexpr double kEndOfProgramLimit = 99999900000000.0;
-    // A clock report written less than this after the host's last segment to a motor (by the
-    // module's clock) may not count that segment yet: it waited in the input buffer while the
-    // host was sending, or the segment was still on its way. Its free places for that motor are
-    // passed over and the host keeps its own count, which already took the segment's places;
-    // otherwise the host would overfill the module's list (which drops what does not fit) or
-    // take a busy list for an empty one. The host's idea of the module's clock at the send lags
-    // the truth by the delay with which the receive thread read its freshest clock report, and
-    // a busy host delivers late: 20 ms (160 ticks) covers both. A motor whose clock report is
-    // passed over asks for a status report instead, whose count is exact (see below), so a
-    // stream that sends often is never left without room.
-    static constexpr double kStaleReportTicks = 160;
-    // Segments per motor whose places a late status answer may have to take off.
-    static constexpr size_t kMaxRecentSegments = 32;
+    // A run's first step is due this long after the first of its segments goes out, so that the
+    // first segments of every motor started together are in the module before it: 16 segments
+    // (four motors, four each) take 16 ms on a link of one report per millisecond, 32 ms at 2 ms
+    // a report. Motors started together share that first tick.
+    static constexpr double kLeadSeconds = 0.05;
+    // What the host cannot know of the module's clock when it plans a segment's end: the link's
+    // wait for its frame and the age of the freshest clock report (2 ms).
+    static constexpr double kMarginTicks = 16;
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
@@ -196,31 +204,26 @@ class TUsbProtocol {
     struct MotorChannel {
         mutable std::mutex mutex;  // the ring lock
         SegmentRing ring;
-        std::atomic<int32_t> freePlaces{0};
-        // The module's clock (as the host estimates it, never ahead) when the last segment was
-        // sent; -1: none since the ring was last emptied. See kStaleReportTicks.
-        std::atomic<double> sentModuleTicks{-1};
-        // The last segments sent to this motor, oldest first: their numbers and places. A status
-        // answer counts exactly the segments sent before its request; the places of those sent
-        // after it are taken off its count. Under the ring lock.
-        struct Sent {
-            uint64_t Number;
-            int32_t Places;
-        };
-        std::deque<Sent> recent;
-        uint64_t forgotten = 0;  // the number of the last segment dropped from `recent`
-        // The run being streamed: its segments as planned, the module's rate that turns its
-        // schedule into ticks (taken once, at its first step, so that a calibration that goes on
-        // improving cannot bend the run), the host time of its start, and the RefTick of the
-        // last segment sent (valid while chained).
+        std::atomic<int32_t> freePlaces{0};  // the account's figure after the last pass
+        ModuleListAccount account;
+        // The run being streamed: its segments as planned, in ticks from the run's first tick.
+        // The run's schedule in seconds turns into ticks at the calibrated rate of the moment
+        // each step is planned, joined without a jump: a step at `due` seconds lies at
+        // anchorTick + (due - anchorDue) x rate. `origin` is the module tick of the run's tick 0,
+        // fixed when its first segment goes out (shared by the motors started together).
         SegmentPlanner planner;
-        double runRate = 0;  // 0: no step of the run planned yet
-        double runStart = 0;
+        double rate = 0;  // 0: no step of the run planned yet
+        double anchorDue = 0, anchorTick = 0;
+        double runStart = 0;  // host seconds of the run's schedule start
+        uint64_t startGroup = 0;
+        bool hasOrigin = false;
+        double origin = 0;
         int64_t lastRefTick = 0;
         bool chained = false;
 
         void Clear() {
             ring.Clear();
+            account.Clear();
             NewRun();
         }
         void Discard() {
@@ -228,12 +231,11 @@ class TUsbProtocol {
             NewRun();
         }
         void NewRun() {
-            sentModuleTicks.store(-1);
-            recent.clear();
-            forgotten = 0;
             planner.Reset();
-            runRate = 0;
-            runStart = 0;
+            rate = 0;
+            anchorDue = anchorTick = runStart = 0;
+            hasOrigin = false;
+            origin = 0;
             lastRefTick = 0;
             chained = false;
         }
@@ -248,15 +250,21 @@ class TUsbProtocol {
     void ClearCommandListLocked(int32_t target);
     void ResumeRunInOrder();
     int32_t ProgramCount(int motorIndex) const;
-    // Free places and the send flag's rule for one motor (receive thread, no ring lock held).
-    void SetFreePlaces(int motorIndex, int32_t places);
+    // The send flag's rule: set while a motor runs or has records queued (no ring lock held).
+    void SetSendFlag();
 
     // No record of the motor waits on the host (takes the ring lock).
     bool NothingQueued(int motorIndex) const;
-    // The places of the motor's segments sent after segment number `after` (takes the ring
-    // lock); -1 when they are no longer all known.
-    int32_t PlacesSentAfter(int motorIndex, uint64_t after) const;
-    bool StatusRequestWaiting();
+    // The module's clock now as the host knows it, at the least (-1 before any clock report).
+    double ModuleNow() const;
+    // A report made at madeTick or later shows at least `taken` places of the motor taken.
+    void LowerAccount(int motorIndex, double madeTick, int taken);
+    // Finishes every motor whose streamed pass the module has played to its end; true when one
+    // was finished.
+    bool FinishPlayedPasses();
+    // Clears the command lists in the module of the motors in `mask` (bit i = motor i) that may
+    // still hold segments, before a new run. Their ring locks held.
+    void ClearBeforeStart(unsigned mask);
     void HandleClockReport(const UsbReport& report, double hostSeconds);
     void HandleStatusReport(const UsbReport& report);
     // Starts the motor at the in-order index after a finished one; false when none is started.
@@ -283,13 +291,10 @@ class TUsbProtocol {
     std::atomic<int32_t> inOrderIndex_{0};
     // The run-in-order search has passed from motor 4 to motor 1 since the chain last started.
     std::atomic<bool> inOrderWrapped_{false};
-    // Segments sent so far, and for each status request not yet answered that count when it
-    // went out: the module answers a request as it reads it, so its answer does not count the
-    // segments sent after it, and for their motors it is passed over like a late clock report.
-    std::atomic<uint64_t> sentSegments_{0};
+    // The number of status requests sent so far when each one not yet answered went out. Under
+    // statusMutex_.
     struct StatusRequest {
-        uint64_t SentSegments;  // sentSegments_ when it went out
-        uint64_t Number;        // 1 for the first request ever sent
+        uint64_t Number;  // 1 for the first request ever sent
     };
     std::mutex statusMutex_;
     // The requests not yet answered, oldest first (the module answers in order); the number of
@@ -304,6 +309,15 @@ class TUsbProtocol {
     bool chainEnded_ = false;
     bool sendFlag_ = false;          // receive thread only
     double lastResetPoll_ = -1e300;  // host seconds; receive thread only
+    // The tick of the latest clock report dispatched: a status report was made no earlier.
+    // Receive thread only; -1 before the first.
+    double lastClockTick_ = -1;
+    // Motors started together share their first tick: each start opens a group, and the first
+    // of its segments to go out fixes the group's origin. Under the ring locks of its motors.
+    std::atomic<uint64_t> startGroup_{0};
+    std::mutex originMutex_;
+    uint64_t originGroup_ = 0;
+    double groupOrigin_ = 0;
 };
 
 }  // namespace usb

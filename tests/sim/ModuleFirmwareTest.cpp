@@ -203,14 +203,17 @@ TEST(ModuleFirmwareTest, ALateSegmentAfterTheListRanDryIsAnUnderrun) {
         int delay;
         uint64_t underruns;
     };
-    // Three steps every 10 ticks from tick 5: the list runs dry at 25.
+    // Three steps every 10 ticks from tick 5: the list runs dry at 25. Whatever its delay, a
+    // segment that comes soon after cannot play at its chained due tick.
     const Case cases[] = {
         {"timed from its arrival, at once", false, 100, 1, 1},
         {"chained, due before it arrived", false, 100, 50, 1},
-        {"due after its arrival (the end of a pause)", false, 100, 500, 0},
-        {"timed from its arrival, due later", false, 100, 15, 0},
+        {"chained, its delay still ahead", false, 100, 500, 1},
+        {"timed from its arrival, due later", false, 100, 15, 1},
         {"after a clear", true, 100, 1, 0},
         {"long after the list ran dry", false, 25 + VirtualModule::kUnderrunWindowTicks + 1, 1, 0},
+        {"long after, a pause's end still ahead", false, 5000, 6000, 1},
+        {"long after, a pause's end already past", false, 5000, 4000, 0},
     };
     for (const Case& c : cases) {
         Firmware f;
@@ -218,7 +221,7 @@ TEST(ModuleFirmwareTest, ALateSegmentAfterTheListRanDryIsAnUnderrun) {
         f.RunUntilTick(c.arrival - 1);
         if (c.clear) f.SendAtTick(ClearList(3), c.arrival - 1);
         f.SendAtTick(Segment(3, 10, false, 2, c.delay), c.arrival);
-        f.RunUntilTick(c.arrival + 2000);
+        f.RunUntilTick(c.arrival + 8000);
         EXPECT_EQ(f.module.Underruns(3), c.underruns) << c.name;
         EXPECT_EQ(f.out.str().find("underrun 3 dry since 25") != std::string::npos, c.underruns > 0)
             << c.name;
@@ -435,6 +438,45 @@ TEST(ModuleFirmwareTest, ResetCancelAndClearStopResets) {
     EXPECT_EQ(f.Status(1000 * kTickUs), Bytes({0, 5, 0, f.module.PhaseByte(), 12, 12, 12, 12}));
 }
 
+// A direct output that changes the coils of a motor whose segments are playing is a coil
+// overwrite: counted, traced, and carried out (the motor loses its step). The same phase, or a
+// motor that plays nothing, is none.
+TEST(ModuleFirmwareTest, ADirectOutputOnAPlayingMotorIsACoilOverwrite) {
+    struct Case {
+        const char* name;
+        uint8_t phases;       // of the direct output, sent at tick 20
+        uint64_t overwrites;  // of motor 2
+        const char* traced;   // nullptr for none
+    };
+    // Motor 2 plays 3 steps right every 10 ticks from 5 (phase 1 at 5, 3 at 15); motor 1 idle.
+    const Case cases[] = {
+        {"another phase for the playing motor", 0x00, 1, "coil overwrite 2 phase 3 to 0"},
+        {"the same phase for it, another for the idle one", 0x0E, 0, nullptr},
+        {"the playing motor's phase moved two places", 0x04, 1, "coil overwrite 2 phase 3 to 1"},
+    };
+    for (const Case& c : cases) {
+        Firmware f;
+        f.SendAtTick(Segment(2, 10, false, 3, 5), 0);
+        f.RunUntilTick(20);
+        f.SendAtTick(DirectOutput(c.phases), 20);
+        f.RunUntilTick(100);
+        EXPECT_EQ(f.module.CoilOverwrites(2), c.overwrites) << c.name;
+        EXPECT_EQ(f.module.CoilOverwrites(1), 0u) << c.name;
+        EXPECT_EQ(f.out.str().find("coil overwrite") != std::string::npos, c.traced != nullptr)
+            << c.name;
+        if (c.traced != nullptr) {
+            EXPECT_NE(f.out.str().find(c.traced), std::string::npos) << c.name;
+        }
+        EXPECT_EQ(f.module.Position(2), 3) << c.name << ": the position does not change";
+    }
+    // After its list has played out, the motor is free for direct output.
+    Firmware f;
+    f.SendAtTick(Segment(2, 10, false, 3, 5), 0);
+    f.RunUntilTick(100);
+    f.SendAtTick(DirectOutput(0x00), 100);
+    EXPECT_EQ(f.module.CoilOverwrites(2), 0u);
+}
+
 // Odd segments: a period of 0 plays as 1 tick; a count of 0 or 1 with the count bit is one step.
 TEST(ModuleFirmwareTest, OddSegmentsStillPlaySafely) {
     Firmware f;
@@ -475,8 +517,65 @@ TEST(ModuleFirmwareTest, TraceLinesAcrossTheClockWrap) {
               "0,1.000384,1,2,3,2,\n"
               "1,1.000512,2,1,2,-1,\n"
               "2,1.000640,1,2,2,3,\n");
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(ClockTicks(reports[0]), 75u);  // 78 ticks after last - 2
+    // The unasked status reports of motor 2's and motor 1's lists running empty, then the clock.
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0][1], 5);
+    EXPECT_EQ(reports[1][1], 5);
+    EXPECT_EQ(ClockTicks(reports[2]), 75u);  // 78 ticks after last - 2
+}
+
+// Status reports the module sends on its own: when a list runs empty by playing and when a
+// reset ends, each with the state of its moment; none for a clear, and none at all when the
+// option is off.
+TEST(ModuleFirmwareTest, UnaskedStatusReportsWhenAListRunsEmptyOrAResetEnds) {
+    struct Case {
+        const char* name;
+        bool unasked;
+        std::vector<Report> sent;  // all at tick 0
+        uint64_t runToTick;
+        std::vector<Report> expected;  // the status reports sent, in order
+    };
+    const Report seg1 = Segment(1, 10, false, 3, 5);     // steps at 5, 15, 25
+    const Report seg2 = Segment(2, 10, false, 0, 100);   // one step at 100
+    const Report reset3 = Segment(3, 10, true, 255, 5);  // 4 steps left to the switch at -4
+    const Case cases[] = {
+        {"a list runs empty", true, {seg1}, 100, {Bytes({0, 5, 0, 0x02, 12, 12, 12, 12})}},
+        {"each list on its own, in order",
+         true,
+         {seg2, seg1},
+         200,
+         {Bytes({0, 5, 0, 0x02, 12, 10, 12, 12}), Bytes({0, 5, 0, 0x06, 12, 12, 12, 12})}},
+        {"a reset ends at its switch",
+         true,
+         {reset3, StartReset(0x04, reset3)},
+         100,
+         {Bytes({0, 5, 0, 0x00, 12, 12, 12, 12})}},
+        {"a reset with nothing to do ends at once",
+         true,
+         {StartReset(0x08, reset3)},
+         100,
+         {Bytes({0, 5, 0, 0, 12, 12, 12, 12})}},
+        {"a reset cancel",
+         true,
+         {reset3, StartReset(0x04, reset3), kResetCancel},
+         100,
+         {Bytes({0, 5, 0, 0, 12, 12, 12, 12})}},
+        {"a clear sends nothing", true, {seg1, ClearList(1)}, 100, {}},
+        {"the option off", false, {seg1, reset3, StartReset(0x04, reset3)}, 100, {}},
+    };
+    for (const Case& c : cases) {
+        Firmware f;
+        f.module.SetReferenceSwitch(3, -4);
+        f.module.SetUnaskedStatusReports(c.unasked);
+        for (const Report& r : c.sent)
+            f.SendAtTick(r, 0);
+        f.RunUntilTick(c.runToTick);
+        std::vector<Report> statuses;
+        for (const Report& r : f.reports)
+            if (r[1] == 5) statuses.push_back(r);
+        EXPECT_EQ(statuses, c.expected) << c.name;
+        EXPECT_EQ(f.module.UnaskedStatusCount(), c.expected.size()) << c.name;
+    }
 }
 
 }  // namespace

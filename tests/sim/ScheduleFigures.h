@@ -32,22 +32,27 @@ struct MotorFigures {
     bool inOrder = true;          // every played step had the programmed direction, in order
     int underruns = 0;            // the list ran empty before the program was played
     int overlaps = 0;             // segments due before their predecessor's last step
+    int overwrites = 0;           // direct outputs that changed its coils while it played
     bool overRate = false;        // a program step asks for more than one step per tick
     double maxDeviation = 0;      // ticks, |played - ideal| at 7812.5 ticks/s
     double meanDeviation = 0;     // ticks
     double rateErrPct = 0;        // |fitted rate / 7812.5 - 1| in percent
     double maxAbsTicks = 0;       // |played - ideal| at the fitted rate
     double maxIntervalTicks = 0;  // worst interval error of a constant-rate stretch
+    // The first played step's tick less its ideal time from the run's start at 7812.5 ticks/s:
+    // motors started together differ in it by their start skew.
+    double startTicks = 0;
 
     int Lost() const { return std::abs(programmed - played); }
 };
 
 inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& program,
                                     const std::vector<ModuleStep>& steps, int underruns,
-                                    int overlaps = 0) {
+                                    int overlaps = 0, int overwrites = 0) {
     MotorFigures f;
     f.underruns = underruns;
     f.overlaps = overlaps;
+    f.overwrites = overwrites;
     f.played = static_cast<int>(steps.size());
     for (const motion::TsmProgramStep& step : program)
         if (step.Steps > 0 && step.Frequency > kModuleTicksPerSecond) f.overRate = true;
@@ -55,6 +60,7 @@ inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& p
     f.programmed = static_cast<int>(ideal.size());
     const size_t n = std::min(ideal.size(), steps.size());
     if (n == 0) return f;
+    f.startTicks = static_cast<double>(steps[0].elapsed) - ideal[0].time * kModuleTicksPerSecond;
 
     // Played ticks and ideal seconds, both from the first step.
     std::vector<double> played(n), seconds(n);

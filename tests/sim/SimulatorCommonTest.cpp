@@ -44,6 +44,27 @@ TEST(ControlCommandTest, ParsesTheFiveCommands) {
     EXPECT_EQ(ParseControlCommand(std::string_view("quit\0", 5)), ControlCommand::Quit);
 }
 
+// "stall N": the receive side held for N ms, 1 to 60000, one blank between.
+TEST(ControlCommandTest, ParsesAStallWithItsMilliseconds) {
+    struct Case {
+        const char* text;
+        ControlCommand command;
+        uint64_t ms;  // 0 when none is set
+    };
+    const Case cases[] = {
+        {"stall 300", ControlCommand::Stall, 300},     {" Stall 1\n", ControlCommand::Stall, 1},
+        {"stall 60000", ControlCommand::Stall, 60000}, {"stall 60001", ControlCommand::Unknown, 0},
+        {"stall 0", ControlCommand::Unknown, 0},       {"stall", ControlCommand::Unknown, 0},
+        {"stall -5", ControlCommand::Unknown, 0},      {"stall 3x", ControlCommand::Unknown, 0},
+        {"stall 1234567", ControlCommand::Unknown, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t ms = 0;
+        EXPECT_EQ(ParseControlCommand(c.text, &ms), c.command) << c.text;
+        EXPECT_EQ(ms, c.ms) << c.text;
+    }
+}
+
 TEST(SimulatorOptionsTest, CommandLines) {
     SimulatorOptions none = ParseSimulatorOptions({});
     EXPECT_TRUE(none.error.empty());
@@ -51,6 +72,8 @@ TEST(SimulatorOptionsTest, CommandLines) {
     EXPECT_TRUE(none.tracePath.empty());
     EXPECT_FALSE(none.unplugged);
     EXPECT_FALSE(none.help);
+    EXPECT_EQ(none.linkPeriodUs, 1000u) << "a full-speed link by default";
+    EXPECT_TRUE(none.unaskedStatus);
 
     SimulatorOptions all =
         ParseSimulatorOptions({"--trace", "C:\\t.csv", "--unplugged", "--pipe", "p1"});
@@ -59,10 +82,19 @@ TEST(SimulatorOptionsTest, CommandLines) {
     EXPECT_EQ(all.tracePath, "C:\\t.csv");
     EXPECT_TRUE(all.unplugged);
 
+    const std::pair<const char*, uint64_t> links[] = {{"0", 0}, {"1", 1000}, {"2", 2000}};
+    for (const auto& [ms, us] : links) {
+        const SimulatorOptions link = ParseSimulatorOptions({"--link-ms", ms});
+        EXPECT_TRUE(link.error.empty()) << link.error;
+        EXPECT_EQ(link.linkPeriodUs, us) << ms;
+    }
+    EXPECT_FALSE(ParseSimulatorOptions({"--no-unasked-status"}).unaskedStatus);
+
     EXPECT_TRUE(ParseSimulatorOptions({"--help"}).help);
 
     const std::vector<std::vector<std::string>> wrong = {
-        {"--pipe"}, {"--pipe", ""}, {"--trace"}, {"--verbose"}, {"pipe"}, {"--unplugged", "x"}};
+        {"--pipe"},           {"--pipe", ""}, {"--trace"},        {"--verbose"},       {"pipe"},
+        {"--unplugged", "x"}, {"--link-ms"},  {"--link-ms", "3"}, {"--link-ms", "1.5"}};
     for (const auto& args : wrong) {
         EXPECT_FALSE(ParseSimulatorOptions(args).error.empty()) << args[0];
     }

@@ -40,10 +40,10 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
             motor->Stop();
     }
 
-    // Starts the simulator, opens the link and lets the clock calibration settle. "" when all
-    // went well, else what failed.
-    std::string Start(const std::string& simulatorExe) {
-        if (!simulator_.Start(simulatorExe)) return simulator_.Error();
+    // Starts the simulator (with simulatorArguments, e.g. "--link-ms 2"), opens the link and lets
+    // the clock calibration settle. "" when all went well, else what failed.
+    std::string Start(const std::string& simulatorExe, const std::string& simulatorArguments = "") {
+        if (!simulator_.Start(simulatorExe, simulatorArguments)) return simulator_.Error();
         link_ = std::make_unique<usb::TUsbLink>(
             usb::TUsbLink::Ports{platform::SystemLibraryLoader(), platform::SystemDeviceFiles(),
                                  desktop_, platform::SystemTimerService()},
@@ -83,12 +83,14 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     }
 
     MotorFigures Figures(int motor) {
-        return ScheduleFigures(programs_[motor], PlayedSteps(motor + 1),
-                               TraceEvents("underrun", motor + 1),
-                               TraceEvents("overlap", motor + 1));
+        return ScheduleFigures(
+            programs_[motor], PlayedSteps(motor + 1), TraceEvents("underrun", motor + 1),
+            TraceEvents("overlap", motor + 1), TraceEvents("coil overwrite", motor + 1));
     }
 
     std::string TracePath() const { return simulator_.TracePath(); }
+    // A control command to the simulator ("stall 300"); its answer.
+    std::string Control(const std::string& command) { return simulator_.Control(command); }
     motion::TStepperMotor& Motor(int motor) { return *motors_[motor]; }
     usb::TUsbProtocol& Protocol() { return *protocol_; }
 
@@ -121,7 +123,8 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
         return steps;
     }
 
-    // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...").
+    // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...",
+    // "coil overwrite 2 ...").
     int TraceEvents(const std::string& kind, int motor) const {
         std::ifstream trace(simulator_.TracePath());
         const std::string prefix = ",,,,," + kind + " " + std::to_string(motor) + " ";

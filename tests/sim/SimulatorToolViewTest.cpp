@@ -113,7 +113,7 @@ TEST(SimulatorToolMotorTable, LinesKeepOneWidthAndShowTheValues) {
     rows[0] = {INT32_MIN, -7812.5, 3, 0, true};
     rows[1] = {INT32_MAX, 7812.5, 1, 12, false};
     rows[2] = {-37, 0.0, 2, 9, false};
-    rows[3] = {400, 250.0, 0, 5, true, 12, 345678};
+    rows[3] = {400, 250.0, 0, 5, true, 12, 345678, 9};
     const std::string longStatus(200, 'x');
     for (const std::string& status : {std::string("q417-sim  pulled out"), longStatus}) {
         const std::vector<std::string> lines = MotorTableLines(status, rows);
@@ -129,10 +129,10 @@ TEST(SimulatorToolMotorTable, LinesKeepOneWidthAndShowTheValues) {
         const char* freeAndReset;
     };
     const Expected expected[] = {
-        {" -2147483648 ", " -7812.5 ", "     0  yes"},
-        {" 2147483647 ", " +7812.5 ", "    12   "},
-        {" -37 ", " 0.0 ", "     9   "},
-        {" 400 ", " +250.0 ", "     5  yes          12     345678"},
+        {" -2147483648 ", " -7812.5 ", "    0 yes  "},
+        {" 2147483647 ", " +7812.5 ", "   12       "},
+        {" -37 ", " 0.0 ", "    9       "},
+        {" 400 ", " +250.0 ", "    5 yes         12    345678          9"},
     };
     for (size_t i = 0; i < 4; ++i) {
         const std::string& row = lines[2 + i];

@@ -547,6 +547,41 @@ TEST_F(SimulatorTransportTest, ADeafModuleLetsWritesTimeOut) {
     EXPECT_EQ(CountTraceLinesEndingWith(kStatusLine), statusLines + 1);
 }
 
+// The link carries one output report per millisecond, so twenty writes in a row take at least
+// 19 ms. "stall N" holds the input reports of every handle for N ms: only a report already on
+// its way comes meanwhile; afterwards what waited comes back to back, oldest first, each clock
+// report with the tick it was made at, not the tick it was read.
+TEST_F(SimulatorTransportTest, TheLinkPacesWritesAndAStallHoldsInputReports) {
+    ModuleHandle reader(pipe_);
+    ModuleHandle writer(pipe_);
+    ASSERT_TRUE(reader.Open());
+    ASSERT_TRUE(writer.Open());
+
+    const double before = Seconds();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(writer.Write(kProbe, 1000), ModuleHandle::Result::Done) << i;
+    EXPECT_GE(Seconds() - before, 0.019);
+
+    ASSERT_EQ(Control("stall 400"), "ok");
+    Report report{};
+    int early = 0;
+    while (early < 3 && reader.Read(report, 150) == ModuleHandle::Result::Done)
+        ++early;
+    EXPECT_LE(early, 1) << "nothing is read during the stall but the report on its way";
+
+    std::vector<uint64_t> ticks;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(reader.Read(report, 1000), ModuleHandle::Result::Done) << i;
+        if (report[1] == 4) ticks.push_back(ClockTicks(report));
+    }
+    ASSERT_GE(ticks.size(), 10u);
+    for (size_t k = 1; k < ticks.size(); ++k)
+        EXPECT_GT(ticks[k], ticks[k - 1]) << k;
+    // Made every 8 ms (62.5 ticks) while held: far apart, though read in a burst.
+    EXPECT_GT(ticks.back() - ticks.front(), 30u * (ticks.size() - 1));
+    EXPECT_EQ(Control("stall 0").rfind("error:", 0), 0u) << "a stall takes 1 to 60000 ms";
+}
+
 // Each plug and pull reaches the top-level windows of other processes as WM_DEVICECHANGE with
 // DBT_DEVNODES_CHANGED. Windows need a display: without one (Wine with no X server) this is
 // skipped, and the rest of the suite still checks plugging and pulling.

@@ -3,12 +3,16 @@
 // streaming benchmark.
 //
 // Time moves in steps of 1 ms: the host's tick count (a VirtualTimerService) and the module's
-// clock move together. A report the host sends reaches the module at once; the module's
-// reports (clock reports every 8 ms, status answers) are dispatched to the protocol as the
-// receive thread would, with the host time of their arrival, before time moves on.
+// clock move together. Between them lies the link (ModuleLink) as the hardware has it by
+// default: one output report per millisecond, so a host that writes faster waits in its write
+// (the virtual clock moves on meanwhile, as a blocked WriteFile lets time pass), and the
+// module's reports (clock reports every 8 ms, status answers and unasked status reports) wait
+// in the reading handle's buffer of 32 until the rig's receive pass dispatches them to the
+// protocol, with the host time of that pass. HoldReceive stalls that receive side.
 //
 // Every step the module plays is recorded per motor and compared with the ideal schedule
-// (TStepSchedule, ScheduleFigures); overlaps and underruns are the module's own counts.
+// (TStepSchedule, ScheduleFigures); overlaps, underruns and coil overwrites are the module's own
+// counts.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +26,7 @@
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
 #include "sim/ScheduleFigures.h"
+#include "sim/module/ModuleLink.h"
 #include "sim/module/VirtualModule.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbReport.h"
@@ -32,8 +37,16 @@ class StreamingRig {
   public:
     static constexpr int kMotors = 4;
 
-    StreamingRig() : channel_(*this) {
-        timers_.SetNowMs(1000000);  // the host has been up for 1000 s
+    // How hardware-like the kit is; the defaults are the hardware's.
+    struct Options {
+        bool unaskedStatus = true;  // status reports on its own (list empty, reset ended)
+        uint64_t linkPeriodUs = ModuleLink::kDefaultReportPeriodUs;  // 0: no limit
+    };
+
+    StreamingRig() : StreamingRig(Options{}) {}
+    explicit StreamingRig(Options options) : channel_(*this), link_(1, options.linkPeriodUs) {
+        module_.SetUnaskedStatusReports(options.unaskedStatus);
+        timers_.SetNowMs(kHostStartMs);
         for (int i = 0; i < kMotors; ++i)
             motors_[i] = std::make_unique<motion::TStepperMotor>(i, timers_);
         protocol_ = std::make_unique<usb::TUsbProtocol>(
@@ -45,7 +58,8 @@ class StreamingRig {
 
     // The module plugged in and the link opened as the program opens it.
     void Open() {
-        module_.PowerUp(nowUs_);
+        module_.PowerUp(HostUs());
+        link_.Open(kReadHandle);
         protocol_->ReceiveThreadStarted();
         protocol_->ResetUsbBuffers();
         for (const usb::UsbReport& report : usb::StartupSequence())
@@ -69,15 +83,19 @@ class StreamingRig {
         Deliver();
     }
 
-    // Moves time on by ms, 1 ms at a time.
+    // Moves time on by ms, 1 ms at a time (a writer that waits for the link may move it
+    // further).
     void Run(uint64_t ms) {
-        for (uint64_t i = 0; i < ms; ++i) {
+        const uint64_t until = timers_.NowMs() + ms;
+        while (timers_.NowMs() < until) {
             timers_.Advance(1);
-            nowUs_ += 1000;
-            module_.Advance(nowUs_, pending_);
+            AdvanceModule(HostUs());
             Deliver();
         }
     }
+
+    // From now on the host's receive side reads nothing for ms milliseconds.
+    void HoldReceive(uint64_t ms) { link_.HoldReceive(HostUs(), ms * 1000); }
 
     // Runs until every motor is finished on the host and idle in the module, at most limitMs.
     void RunToEnd(uint64_t limitMs) {
@@ -93,22 +111,39 @@ class StreamingRig {
     MotorFigures Figures(int motor) const {
         return ScheduleFigures(programs_[motor], played_[motor],
                                static_cast<int>(module_.Underruns(motor + 1)),
-                               static_cast<int>(module_.Overlaps(motor + 1)));
+                               static_cast<int>(module_.Overlaps(motor + 1)),
+                               static_cast<int>(module_.CoilOverwrites(motor + 1)));
     }
 
     const std::vector<ModuleStep>& Played(int motor) const { return played_[motor]; }
     VirtualModule& Module() { return module_; }
+    ModuleLink& Link() { return link_; }
     usb::TUsbProtocol& Protocol() { return *protocol_; }
     motion::TStepperMotor& Motor(int motor) { return *motors_[motor]; }
     uint64_t SentReports() const { return sent_; }
+    // When the module took each report the host sent, in the rig's microseconds.
+    const std::vector<uint64_t>& CarriedUs() const { return carriedUs_; }
+    // The host's clock in the rig's microseconds (the module's power-up is at 0).
+    uint64_t HostUs() const { return (timers_.NowMs() - kHostStartMs) * 1000; }
 
   private:
-    // The link: what the host writes reaches the module at the rig's time.
+    static constexpr uint64_t kHostStartMs = 1000000;  // the host has been up for 1000 s
+    static constexpr int kReadHandle = 0;
+
+    // The host's write: it returns once the link has carried the report to the module.
     struct ModuleChannel final : usb::ReportChannel {
         explicit ModuleChannel(StreamingRig& rig) : rig_(rig) {}
         void SendReport(const usb::UsbReport& report) override {
             ++rig_.sent_;
-            rig_.module_.Receive(report.data(), report.size(), rig_.nowUs_, rig_.pending_);
+            const uint64_t now = rig_.HostUs();
+            const uint64_t taken = rig_.link_.Carry(now);
+            if (taken > now) rig_.timers_.Sleep(static_cast<uint32_t>((taken - now + 999) / 1000));
+            rig_.AdvanceModule(taken);
+            rig_.carriedUs_.push_back(taken);
+            std::vector<Report> answers;
+            rig_.module_.Receive(report.data(), report.size(), taken, answers);
+            for (const Report& answer : answers)
+                rig_.link_.Post(answer);
         }
         bool Connected() const override { return true; }
         StreamingRig& rig_;
@@ -119,17 +154,24 @@ class StreamingRig {
         void EnableRunInOrder(bool) override {}
     };
 
-    // The receive thread's passes: one per report, answers included, in the order sent.
+    // The module plays up to us; what it sends joins the reading handle's buffer.
+    void AdvanceModule(uint64_t us) {
+        std::vector<Report> made;
+        module_.Advance(us, made);
+        for (const Report& report : made)
+            link_.Post(report);
+    }
+
+    // The receive thread's passes: one per buffered report, in the order sent. A pass may send
+    // reports whose answers join the end of the buffer.
     void Deliver() {
-        // A pass may send reports whose answers join the end of the queue.
-        for (size_t i = 0; i < pending_.size(); ++i) {
-            const Report report = pending_[i];
+        Report report;
+        while (link_.Read(kReadHandle, HostUs(), report)) {
             usb::UsbReport copy{};
             std::copy(report.begin(), report.end(), copy.begin());
             protocol_->BeginPass();
             protocol_->DispatchReport(copy, static_cast<double>(timers_.TickCount()) * 0.001);
         }
-        pending_.clear();
     }
 
     platform::VirtualTimerService timers_;
@@ -138,9 +180,9 @@ class StreamingRig {
     std::array<std::unique_ptr<motion::TStepperMotor>, kMotors> motors_;
     std::unique_ptr<usb::TUsbProtocol> protocol_;
     VirtualModule module_;
-    std::vector<Report> pending_;  // the module's reports not yet dispatched
-    uint64_t nowUs_ = 0;
+    ModuleLink link_;
     uint64_t sent_ = 0;
+    std::vector<uint64_t> carriedUs_;
     std::array<std::vector<motion::TsmProgramStep>, kMotors> programs_;
     std::array<std::vector<ModuleStep>, kMotors> played_;
 };

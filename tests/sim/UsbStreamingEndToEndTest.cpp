@@ -63,5 +63,58 @@ TEST(UsbStreamingEndToEndTest, AGridOfProgramsPlaysEveryStepOnItsTime) {
     }
 }
 
+// The link carries one output report per period: the host's writes reach the module that far
+// apart, and a host that writes a burst waits in its write while the clock moves on.
+TEST(UsbStreamingEndToEndTest, TheLinkCarriesOneOutputReportPerPeriod) {
+    for (const uint64_t periodUs : {uint64_t{0}, uint64_t{1000}, uint64_t{2000}}) {
+        StreamingRig::Options options;
+        options.linkPeriodUs = periodUs;
+        StreamingRig rig(options);
+        rig.Open();  // the start-up sequence: a burst of reports
+        rig.Run(500);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, {{400, 4000.0, 0.05, kDirRight}});
+        rig.StartAll();  // four motors' first segments at once
+        rig.RunToEnd(5000);
+        const std::vector<uint64_t>& carried = rig.CarriedUs();
+        ASSERT_GT(carried.size(), 20u) << periodUs;
+        uint64_t closest = UINT64_MAX;
+        for (size_t k = 1; k < carried.size(); ++k) {
+            ASSERT_GE(carried[k], carried[k - 1]) << periodUs;
+            closest = std::min(closest, carried[k] - carried[k - 1]);
+        }
+        EXPECT_EQ(closest, periodUs) << "a burst goes out one report per period";
+        EXPECT_LE(carried.back(), rig.HostUs()) << "the writer waited for its last report";
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            EXPECT_EQ(rig.Figures(m).played, 400) << periodUs;
+    }
+}
+
+// A stall holds the host's receive side: the module's reports wait in the reading handle's
+// buffer (a clock report every 8 ms), the oldest dropped beyond 32, and all that waited is
+// dispatched as soon as the stall ends.
+TEST(UsbStreamingEndToEndTest, AStallHoldsTheReceiveSideAndDropsTheOldest) {
+    struct Case {
+        uint64_t stallMs;
+        size_t buffered;   // at the stall's last millisecond, give or take one
+        uint64_t dropped;  // give or take one
+    };
+    const Case cases[] = {{100, 12, 0}, {256, 32, 0}, {500, 32, 30}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(1000);
+        rig.HoldReceive(c.stallMs);
+        rig.Run(c.stallMs - 1);
+        EXPECT_NEAR(static_cast<double>(rig.Link().Buffered(0)), static_cast<double>(c.buffered),
+                    1.0)
+            << c.stallMs;
+        EXPECT_NEAR(static_cast<double>(rig.Link().Dropped(0)), static_cast<double>(c.dropped), 1.0)
+            << c.stallMs;
+        rig.Run(1);
+        EXPECT_EQ(rig.Link().Buffered(0), 0u) << c.stallMs << ": dispatched when it ended";
+    }
+}
+
 }  // namespace
 }  // namespace sim::testing

@@ -88,6 +88,29 @@ struct ProtocolBench {
 
     double HostSeconds() { return timers.NowMs() * 0.001; }
 
+    // The module's clock: 7812 ticks a second (the nominal rate, so that tick figures hold at
+    // either rate) from the bench's start.
+    static constexpr uint64_t kStartMs = 1000000;
+    uint64_t ModuleTicks() { return (timers.NowMs() - kStartMs) * 7812 / 1000; }
+    // Time passes by ms with the module's clock report every 8 ms. Its levels show every list
+    // empty, which never raises the host's account: the segments sent play out as planned.
+    void PlayOn(uint64_t ms) {
+        for (uint64_t t = 0; t < ms; t += 8) {
+            timers.SetNowMs(timers.NowMs() + 8);
+            Dispatch(Clock(ModuleTicks(), 0xFF));
+        }
+    }
+    // A calibrated clock (2 s of reports, as a run started 2 s after the opening), once; what
+    // it sent is taken.
+    void Calibrate() {
+        if (calibrated) return;
+        calibrated = true;
+        PlayOn(2000);
+        channel.Take();
+        window.Take();
+    }
+    bool calibrated = false;
+
     // A status report: reset mask, packed phases, free places of motors 1 to 4.
     static UsbReport Status(std::array<uint8_t, 4> free, uint8_t mask = 0, uint8_t phases = 0) {
         UsbReport r{};

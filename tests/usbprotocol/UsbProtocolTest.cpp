@@ -81,25 +81,26 @@ class ProtocolTest : public ::testing::Test, public ProtocolBench {
   protected:
     // Starts motor and lets the module answer with an empty list for every motor.
     std::vector<Segment> StartAndStream(int motor) {
+        Calibrate();
         protocol->StartMotor(motor);
         channel.Take();  // the status request
         Dispatch(Status({12, 12, 12, 12}));
         return Segments(channel.Take());
     }
-    // Starts motor and streams its whole program: an empty list at first, then a list that
-    // still plays, so that every later segment chains.
+    // Starts motor and streams its whole program as the module plays it.
     std::vector<Segment> StartAndStreamAll(int motor) {
         std::vector<Segment> segments = StartAndStream(motor);
-        for (int pass = 0; pass < 100; ++pass) {
-            std::array<uint8_t, 4> free{12, 12, 12, 12};
-            free[motor] = 6;
-            Dispatch(Status(free));
+        for (int pass = 0; pass < 2000; ++pass) {
+            PlayOn(16);
             const auto more = Segments(channel.Take());
-            if (more.empty()) break;
             segments.insert(segments.end(), more.begin(), more.end());
+            if (more.empty() && !motors[motor]->Running() && protocol->Ring(motor).AtSend.Empty())
+                break;
         }
         return segments;
     }
+    // The first segment's delay: the lead at the nominal rate.
+    static int64_t LeadTicks() { return std::llround(TUsbProtocol::kLeadSeconds * 7812); }
 };
 
 // ---- Report bytes and port settings -------------------------------------------------------
@@ -207,8 +208,7 @@ TEST_F(ProtocolTest, UsbSlowNeverStreams) {
 // ---- Streaming --------------------------------------------------------------------------
 
 TEST_F(ProtocolTest, ThreeHundredStepsOfAWholeTickPeriodGoOutAs255And45) {
-    // 976.5 Hz is 8 ticks exactly at 7812 ticks/s; the first delay counts from now (0) and is
-    // raised to 1.
+    // 976.5 Hz is 8 ticks exactly at 7812 ticks/s; the first step is due a lead after now.
     SetProgram(0, {{300, 976.5, 0, kDirRight}});
     const auto segments = StartAndStream(0);
     ASSERT_EQ(segments.size(), 2u);
@@ -216,7 +216,7 @@ TEST_F(ProtocolTest, ThreeHundredStepsOfAWholeTickPeriodGoOutAs255And45) {
     EXPECT_EQ(segments[0].period, 8);
     EXPECT_FALSE(segments[0].left);
     EXPECT_EQ(segments[0].count, 255);
-    EXPECT_EQ(segments[0].delay, 1);
+    EXPECT_EQ(segments[0].delay, LeadTicks());
     EXPECT_EQ(segments[1].count, 45);
     EXPECT_EQ(segments[1].delay, 2040);  // 255 steps of 8 ticks
     EXPECT_EQ(protocol->FreePlaces(0), 6);
@@ -236,13 +236,15 @@ TEST_F(ProtocolTest, StepsBetweenWholeTickPeriodsStayWithinEightTicksOfTheirTime
 }
 
 TEST_F(ProtocolTest, ExactBytesOfTheFirstSegment) {
+    Calibrate();
     SetProgram(2, {{300, 976.5, 0, kDirLeft}});
     protocol->StartMotor(2);
     channel.Take();
     Dispatch(Status({12, 12, 12, 12}));
     const auto sent = channel.Take();
     ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent[0], Bytes({0, 0x30, 0x08, 0xC0, 0xFF, 0x01, 0x00}));
+    // The delay is the lead, 391 ticks.
+    EXPECT_EQ(sent[0], Bytes({0, 0x30, 0x08, 0xC0, 0xFF, 0x87, 0x01}));
 }
 
 TEST_F(ProtocolTest, NewRecordsBeginAtEveryChangeOfDirectionPeriodOrPass) {
@@ -310,85 +312,71 @@ TEST_F(ProtocolTest, DelaysFollowTheProgramsScheduleThroughARamp) {
     ExpectOnSchedule({ramp}, segments, "ramp");
 }
 
-TEST_F(ProtocolTest, FreePlacesDecideWhatMayGoOut) {
+TEST_F(ProtocolTest, TheHostsAccountOfTheListDecidesWhatMayGoOut) {
+    // Counted segments take 3 places, single steps 2: an empty list of 12 takes 4 or 6. More go
+    // out only as the segments in the list play out, whatever the reports claim.
     struct Case {
-        uint8_t free;
-        bool counted;  // the queued record has a step count
-        size_t sent;
+        std::vector<TsmProgramStep> program;
+        bool looping;
+        size_t first;
     };
-    const Case cases[] = {{3, true, 1}, {2, true, 0}, {2, false, 1}, {1, false, 0}, {0, false, 0}};
-    SetProgram(3, {{1, 1, 0, kDirNone}}, true);  // runs, sends nothing for a long while
-    protocol->StartMotor(3);
-    Dispatch(Status({0, 0, 0, 12}));  // the module answers every request, in order
+    const Case cases[] = {{{{5000, 976.5, 0, kDirRight}}, false, 4},
+                          {{{1, 100, 0, kDirRight}, {1, 100, 0, kDirLeft}}, true, 6}};
     for (const Case& c : cases) {
-        if (c.counted) {
-            SetProgram(0, {{2000, 1000, 0, kDirRight}});
-        } else {
-            SetProgram(0, {{1, 100, 0, kDirRight}, {1, 100, 0, kDirLeft}}, true);
-        }
-        // The first segments go to an empty list; more are queued than fit.
-        protocol->StartMotor(0);
-        Dispatch(Status({12, 0, 0, 0}));
-        channel.Take();
-        ASSERT_FALSE(protocol->Ring(0).AtSend.Empty());
-        // Fewer than 3 places set no send flag; motor 4, running with room, sets it.
-        protocol->GetMotorStatus();
-        channel.Take();
-        Dispatch(Status({c.free, 0, 0, 12}));
-        size_t sent = 0;
-        for (const Segment& s : Segments(channel.Take()))
-            sent += s.motor == 1;
-        EXPECT_EQ(sent, c.sent) << "free " << int(c.free) << " counted " << c.counted;
-        protocol->ClearCommandList(1);
+        SetProgram(0, c.program, c.looping);
+        EXPECT_EQ(StartAndStream(0).size(), c.first);
+        EXPECT_EQ(protocol->FreePlaces(0), 0);
+        // Reports of an empty list that the module made before (or without) those segments.
+        Dispatch(Clock(ModuleTicks(), 0xFF));
+        Dispatch(Status({12, 12, 12, 12}));
+        EXPECT_TRUE(Segments(channel.Take()).empty());
+        // Once the first segment has played (a lead, and 255 steps of 1 ms or one of 10 ms),
+        // its places come free.
+        PlayOn(c.looping ? 56 : 320);
+        EXPECT_EQ(Segments(channel.Take()).size(), 1u);
         motors[0]->Stop();
+        protocol->ClearCommandList(1);
     }
 }
 
-TEST_F(ProtocolTest, ClockReportLevelsGiveFreePlacesAndTheSendFlag) {
-    SetProgram(1, {{5, 100, 0, kDirRight}});
-    protocol->StartMotor(1);
-    channel.Take();
-    // Levels: motor 1 = 2, motor 2 = 3, motor 3 = 1, motor 4 = 0.
-    protocol->BeginPass();
-    protocol->DispatchReport(Clock(5, 0b00'01'11'10), HostSeconds());
-    EXPECT_EQ(protocol->FreePlaces(0), 6);
-    EXPECT_EQ(protocol->FreePlaces(2), 3);
-    EXPECT_EQ(protocol->FreePlaces(3), 0);
-    EXPECT_TRUE(protocol->SendFlag());      // motor 2 is running with 12 places
-    EXPECT_EQ(protocol->FreePlaces(1), 9);  // 12 reported, one counted segment sent
-    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
-
-    // Nothing running and nothing queued: no send flag however much room there is.
-    motors[1]->Stop();
-    protocol->BeginPass();
-    protocol->DispatchReport(Clock(10, 0xFF), HostSeconds());
-    EXPECT_FALSE(protocol->SendFlag());
-}
-
-TEST_F(ProtocolTest, TheFirstSegmentAfterAStartCountsFromNow) {
-    SetProgram(0, {{20, 100, 0, kDirRight}});
-    protocol->StartMotor(0);
-    timers.SetNowMs(timers.NowMs() + 50);  // the answer comes 50 ms after the start
-    Dispatch(Status({12, 12, 12, 12}));
-    const auto segments = Segments(channel.Take());
-    ASSERT_EQ(segments.size(), 1u);
-    EXPECT_EQ(segments[0].delay, 1);  // the schedule's first step is already due: at once
-
-    // A start whose module list is still busy (an earlier run) waits until the list is empty.
-    SetProgram(0, {{20, 100, 0, kDirRight}});
-    protocol->StartMotor(0);
-    channel.Take();
-    Dispatch(Status({9, 12, 12, 12}));
-    EXPECT_TRUE(Segments(channel.Take()).empty());
-    Dispatch(Status({12, 12, 12, 12}));
-    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
+TEST_F(ProtocolTest, ReportsLowerTheAccountButNeverRaiseIt) {
+    // Motor 1 runs 255-step segments of 8 ticks: the first plays from 50 ms (the lead) to 310 ms
+    // after the start, and the list is full behind it. Each row: one report read 2 ms after it
+    // was made, and the segments that its pass sends.
+    struct Case {
+        const char* name;
+        bool clock;      // a clock report made at its tick, else a status report
+        int madeMs;      // after the start
+        uint8_t places;  // the level of a clock report, the free places of a status report
+        size_t sent;
+    };
+    const Case cases[] = {
+        {"clock: empty, before anything played", true, 10, 3, 0},
+        {"status: empty, while the first plays", false, 100, 12, 0},
+        {"clock: empty, after the first played", true, 340, 3, 1},
+        {"clock: full, after the first was to be over", true, 340, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SetProgram(0, {{5000, 976.5, 0, kDirRight}});
+        StartAndStream(0);
+        const uint64_t made = ModuleTicks() + static_cast<uint64_t>(c.madeMs * 7.812);
+        timers.SetNowMs(timers.NowMs() + static_cast<uint64_t>(c.madeMs) + 2);
+        if (c.clock) {
+            Dispatch(Clock(made, c.places));
+        } else {
+            Dispatch(Status({c.places, 12, 12, 12}));
+        }
+        EXPECT_EQ(Segments(channel.Take()).size(), c.sent) << c.name;
+        motors[0]->Stop();
+        protocol->ClearCommandList(1);
+        channel.Take();
+    }
 }
 
 TEST_F(ProtocolTest, AStartDiscardsEverythingQueuedBefore) {
     SetProgram(0, {{1, 100, 0, kDirRight}, {1, 100, 0, kDirLeft}}, true);
-    protocol->StartMotor(0);
-    Dispatch(Status({3, 0, 0, 0}));  // fills, but the list is not empty: nothing goes out
-    ASSERT_EQ(protocol->Ring(0).Waiting, TUsbProtocol::kMaxWaitingRecords);
+    StartAndStream(0);  // six single steps fill the list, more wait on the host
+    ASSERT_GT(protocol->Ring(0).Waiting, 0);
     ASSERT_FALSE(protocol->Ring(0).AtFill.Empty());
 
     SetProgram(0, {{3, 100, 0, kDirRight}});
@@ -397,29 +385,55 @@ TEST_F(ProtocolTest, AStartDiscardsEverythingQueuedBefore) {
     EXPECT_EQ(ring.Waiting, 0);
     EXPECT_TRUE(ring.AtSend.Empty());
     EXPECT_TRUE(ring.AtFill.Empty());
-    channel.Take();
+    // The module's list still plays the old run: it is cleared before the new run.
+    EXPECT_EQ(channel.Take(),
+              (std::vector<UsbReport>{ClearCommandListReport(1), GetMotorStatusReport()}));
     Dispatch(Status({12, 12, 12, 12}));
     const auto segments = Segments(channel.Take());
     ASSERT_EQ(segments.size(), 1u);  // only the new run: three steps right
     EXPECT_EQ(segments[0].count, 3);
     EXPECT_FALSE(segments[0].left);
+    EXPECT_EQ(segments[0].delay, LeadTicks());
+
+    // A start whose earlier run has played out sends no clear.
+    motors[0]->Stop();
+    PlayOn(200);
+    channel.Take();
+    protocol->StartMotor(0);
+    EXPECT_EQ(channel.Take(), std::vector<UsbReport>{GetMotorStatusReport()});
+}
+
+TEST_F(ProtocolTest, MotorsStartedTogetherShareTheirFirstTick) {
+    // The common start clears the list that may still play, and every motor's first
+    // segment is due at the same module tick, a lead after the first of them went out, however
+    // long the others take to follow.
+    for (int i = 0; i < 4; ++i)
+        SetProgram(i, {{2000, 1000.0, 0, kDirRight}});
+    StartAndStream(1);  // motor 2 still plays when the common start comes
+    protocol->StartAll();
+    EXPECT_EQ(channel.Take(),
+              (std::vector<UsbReport>{ClearCommandListReport(2), GetMotorStatusReport()}));
+    Dispatch(Status({12, 12, 12, 12}));
+    std::vector<int64_t> firstTick(4, -1);
+    const int64_t now = static_cast<int64_t>(ModuleTicks());
+    for (const Segment& s : Segments(channel.Take()))
+        if (firstTick[s.motor - 1] < 0) firstTick[s.motor - 1] = now + s.delay;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(firstTick[i], now + LeadTicks()) << "motor " << i + 1;
 }
 
 TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
     // 0.25 Hz: 4 s = 31248 ticks, beyond the 14-bit period.
     SetProgram(0, {{3, 0.25, 0, kDirRight}});
-    const double start = HostSeconds();
     auto segments = StartAndStream(0);
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_EQ(segments[0].count, 0);  // alone
     EXPECT_EQ(segments[0].period, TUsbProtocol::kMaxPeriodTicks);
-    EXPECT_EQ(segments[0].delay, 1);
+    EXPECT_EQ(segments[0].delay, LeadTicks());
 
-    std::vector<double> stepTimes{start};
-    for (int ms = 100; ms <= 12000; ms += 100) {
-        timers.SetNowMs(static_cast<uint64_t>(start * 1000) + ms);
-        // The module has played the lone step: its list is empty again.
-        Dispatch(Status({12, 12, 12, 12}));
+    std::vector<double> stepTimes{HostSeconds() + segments[0].delay / 7812.0};
+    for (int pass = 0; pass < 1500; ++pass) {
+        PlayOn(8);  // the lone step plays out and its places come free
         for (const Segment& s : Segments(channel.Take())) {
             EXPECT_EQ(s.count, 0);
             EXPECT_EQ(s.period, TUsbProtocol::kMaxPeriodTicks);
@@ -428,33 +442,69 @@ TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
         }
     }
     ASSERT_EQ(stepTimes.size(), 3u);
-    EXPECT_NEAR(stepTimes[1] - start, 4.0, 0.001);
-    EXPECT_NEAR(stepTimes[2] - start, 8.0, 0.001);
+    EXPECT_NEAR(stepTimes[1] - stepTimes[0], 4.0, 0.001);
+    EXPECT_NEAR(stepTimes[2] - stepTimes[0], 8.0, 0.001);
 }
 
 TEST_F(ProtocolTest, SlowStepsAreHeldWhileTheModuleStillPlays) {
     SetProgram(0, {{3, 0.25, 0, kDirRight}});
     StartAndStream(0);
+    // 1 s before the next step the module shows the first still in its list, long after the
+    // host planned it played: the next waits until the list is empty.
     timers.SetNowMs(timers.NowMs() + 3000);
-    Dispatch(Status({10, 12, 12, 12}));  // 1 s before the next step, but the list is not empty
+    Dispatch(Clock(ModuleTicks(), 0b10));
     EXPECT_TRUE(Segments(channel.Take()).empty());
+    PlayOn(16);  // shown empty a clock report later
+    EXPECT_EQ(Segments(channel.Take()).size(), 1u);
 }
 
 TEST_F(ProtocolTest, LongConstantRunsStayChained) {
     // 50 Hz: 156 ticks a step; 255 steps would span 39780 ticks, more than a delay can carry.
     SetProgram(0, {{300, 50, 0, kDirRight}});
-    protocol->StartMotor(0);
-    std::vector<Segment> segments;
-    for (int pass = 0; pass < 10; ++pass) {
-        // Empty only at the start: every later segment must chain to the one before.
-        Dispatch(Status({static_cast<uint8_t>(pass == 0 ? 12 : 9), 12, 12, 12}));
-        for (const Segment& s : Segments(channel.Take()))
-            segments.push_back(s);
-    }
+    const auto segments = StartAndStreamAll(0);
     ASSERT_FALSE(segments.empty());
     for (const Segment& s : segments)
         EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
     ExpectOnSchedule({{300, 50, 0, kDirRight}}, segments, "50 Hz");
+}
+
+TEST_F(ProtocolTest, ARunStartedBeforeTheCalibrationSettledFollowsItAsItImproves) {
+    // A module at 7830 ticks/s, 0.23 % off the nominal rate the host assumes until 20 clock
+    // reports have come: a 3 s run started 100 ms after the opening. Held at 7812 to its end,
+    // its last step would play 54 ticks early; following the calibration, it stays close.
+    const uint64_t openedMs = timers.NowMs();
+    auto moduleTicks = [&] { return (timers.NowMs() - openedMs) * 7830 / 1000; };
+    auto playOn = [&](uint64_t ms) {
+        for (uint64_t t = 0; t < ms; t += 8) {
+            timers.SetNowMs(timers.NowMs() + 8);
+            Dispatch(Clock(moduleTicks(), 0xFF));
+        }
+    };
+    playOn(96);
+    ASSERT_EQ(protocol->TicksPerSecond(), 7812);
+    SetProgram(0, {{3000, 1000, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    const int64_t startTicks = static_cast<int64_t>(moduleTicks());
+    std::vector<Segment> segments = Segments(channel.Take());
+    for (int pass = 0; pass < 500 && motors[0]->Running(); ++pass) {
+        playOn(16);
+        const auto more = Segments(channel.Take());
+        segments.insert(segments.end(), more.begin(), more.end());
+    }
+    playOn(500);
+    const auto more = Segments(channel.Take());
+    segments.insert(segments.end(), more.begin(), more.end());
+    ASSERT_FALSE(segments.empty());
+    // The first step is due a lead after the start; the last one 2.999 s after the first.
+    int64_t reference = startTicks + segments[0].delay;
+    const int64_t first = reference;
+    for (size_t k = 1; k < segments.size(); ++k)
+        reference += segments[k].delay;
+    const Segment& last = segments.back();
+    const int64_t lastStep = reference + (std::max(last.count, 1) - 1) * last.period;
+    EXPECT_NEAR(static_cast<double>(lastStep - first), 2.999 * 7830, 16.0);
 }
 
 TEST_F(ProtocolTest, PeriodsTheModuleCannotTime) {
@@ -497,14 +547,19 @@ TEST_F(ProtocolTest, ALoopingProgramOfPausesDoesNotHoldTheReceiveThread) {
 // ---- Finishing and "Run in order" ---------------------------------------------------------
 
 TEST_F(ProtocolTest, AMotorIsFinishedOnlyWhenTheModuleHasPlayedEverything) {
+    // Ten steps at 100 Hz from 50 ms (the lead): the last one plays at 140 ms.
     SetProgram(0, {{10, 100, 0, kDirRight}});
     StartAndStream(0);
     window.Take();
     ASSERT_TRUE(motors[0]->PassCompleted());
-    Dispatch(Status({11, 12, 12, 12}));
+    PlayOn(128);
+    EXPECT_FALSE(motors[0]->Finished());
+    EXPECT_TRUE(window.Take().empty());
+    // An empty list reported on its own before the last step counts for nothing either.
+    Dispatch(Status({12, 12, 12, 12}));
     EXPECT_FALSE(motors[0]->Finished());
     EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order off"});
-    Dispatch(Status({12, 12, 12, 12}));
+    PlayOn(24);
     EXPECT_TRUE(motors[0]->Finished());
     EXPECT_FALSE(motors[0]->PassCompleted());
     EXPECT_EQ(window.Take(), std::vector<std::string>{"run in order on"});
@@ -512,6 +567,7 @@ TEST_F(ProtocolTest, AMotorIsFinishedOnlyWhenTheModuleHasPlayedEverything) {
 
 TEST_F(ProtocolTest, ASynchronousStartSendsEveryMotorsFirstSegmentBeforeAnySecond) {
     // Ramps make one segment per step, so every motor has several segments ready at once.
+    Calibrate();
     for (int i = 0; i < 4; ++i)
         SetProgram(i, {{20, 100.0 * (i + 1), 0.1, kDirRight}});
     protocol->StartAll();
@@ -524,13 +580,12 @@ TEST_F(ProtocolTest, ASynchronousStartSendsEveryMotorsFirstSegmentBeforeAnySecon
         motors.push_back(s.motor);
     EXPECT_EQ(std::vector<int>(motors.begin(), motors.begin() + 8),
               (std::vector<int>{1, 2, 3, 4, 1, 2, 3, 4}));
-    for (size_t k = 0; k < 4; ++k)
-        EXPECT_EQ(segments[k].delay, 1) << "motor " << segments[k].motor;
 }
 
 class RunInOrderTest : public ProtocolTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
+    Calibrate();
     const bool loop = GetParam();
     for (int i = 0; i < 4; ++i)
         SetProgram(i, {{10 + i, 100, 0, kDirRight}});
@@ -543,7 +598,7 @@ TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
 
     std::vector<int> order;  // motor of every segment, in order
     for (int pass = 0; pass < 6; ++pass) {
-        Dispatch(Status({12, 12, 12, 12}));
+        PlayOn(304);
         for (const Segment& s : Segments(channel.Take())) {
             order.push_back(s.motor);
             EXPECT_EQ(s.count, 9 + s.motor);  // each motor's whole program in one segment
@@ -551,6 +606,10 @@ TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
     }
     const std::vector<int> once{1, 2, 3, 4};
     const std::vector<int> looped{1, 2, 3, 4, 1, 2};
+    if (loop) {
+        ASSERT_GE(order.size(), looped.size());
+        order.resize(looped.size());
+    }
     EXPECT_EQ(order, loop ? looped : once);
     if (!loop) {
         EXPECT_EQ(protocol->InOrderIndex(), 0);
@@ -562,13 +621,14 @@ TEST_P(RunInOrderTest, ChainRunsMotorsOneAfterAnotherAndWrapsOnlyWithLoop) {
 INSTANTIATE_TEST_SUITE_P(Loop, RunInOrderTest, ::testing::Bool());
 
 TEST_F(ProtocolTest, RunInOrderSkipsEmptyProgramsAndEndsWithoutAnyStep) {
+    Calibrate();
     // Only motor 3 has a step: without "Loop" it plays once; the chain does not come back to it.
     SetProgram(2, {{5, 100, 0, kDirRight}});
     protocol->SetRunInOrder(true);
     protocol->StartMotor(2);
     std::vector<int> order;
     for (int pass = 0; pass < 5; ++pass) {
-        Dispatch(Status({12, 12, 12, 12}));
+        PlayOn(304);
         for (const Segment& s : Segments(channel.Take()))
             order.push_back(s.motor);
     }
@@ -579,7 +639,7 @@ TEST_F(ProtocolTest, RunInOrderSkipsEmptyProgramsAndEndsWithoutAnyStep) {
     protocol->SetRunInOrderLoop(true);
     protocol->StartAll();
     for (int pass = 0; pass < 5; ++pass)
-        Dispatch(Status({12, 12, 12, 12}));
+        PlayOn(304);
     for (const auto& motor : motors)
         EXPECT_FALSE(motor->Running());
     EXPECT_TRUE(Segments(channel.Take()).empty());
@@ -646,13 +706,14 @@ TEST_P(StoppedChainTest, AStoppedChainStartsNoFurtherMotor) {
 INSTANTIATE_TEST_SUITE_P(SynchronousOrPanelStop, StoppedChainTest, ::testing::Bool());
 
 TEST_F(ProtocolTest, AMotorTheChainLeavesEndsItsRunAlsoWhenItLoops) {
+    Calibrate();
     SetProgram(0, {{5, 100, 0, kDirRight}}, /*looping=*/true);
     SetProgram(1, {{5, 100, 0, kDirLeft}});
     protocol->SetRunInOrder(true);
     protocol->StartAll();
     std::vector<int> order;
     for (int pass = 0; pass < 6; ++pass) {
-        Dispatch(Status({12, 12, 12, 12}));
+        PlayOn(304);
         for (const Segment& segment : Segments(channel.Take()))
             order.push_back(segment.motor);
         if (pass == 0) {
@@ -726,23 +787,6 @@ TEST_F(ProtocolTest, StatusReportsInUsbSlowLeaveRunInOrderToTheWindow) {
     protocol->GetMotorStatus();
     Dispatch(Status({12, 12, 12, 12}));
     EXPECT_TRUE(window.Take().empty());
-}
-
-TEST_F(ProtocolTest, StatusAnswersAreMatchedToTheirRequestsInOrder) {
-    SetProgram(0, {{5000, 1000, 0, kDirRight}});
-    StartAndStream(0);           // four counted segments fill the list
-    protocol->GetMotorStatus();  // A: before the next segments
-    channel.Take();
-    timers.Advance(300);
-    Dispatch(Clock(0, 0b11));  // room again: more segments go out
-    ASSERT_FALSE(Segments(channel.Take()).empty());
-    protocol->GetMotorStatus();  // B: after them
-    channel.Take();
-    // A's answer was written before those segments arrived: its empty list is stale.
-    Dispatch(Status({12, 12, 12, 12}));
-    EXPECT_TRUE(Segments(channel.Take()).empty());
-    Dispatch(Status({12, 12, 12, 12}));  // B's answer counts
-    EXPECT_FALSE(Segments(channel.Take()).empty());
 }
 
 // ---- Module reset and status reports ------------------------------------------------------
@@ -985,42 +1029,7 @@ TEST_F(LateReportTest, AClockReportWrittenBeforeTheLastSegmentsDoesNotRefillTheL
     EXPECT_EQ(Segments(channel.Take()).size(), 4u);
 }
 
-TEST_F(LateReportTest, AClockReportPassedOverAsksForTheExactCountOnce) {
-    StartLongRun();
-    ASSERT_EQ(sentFirst, 4u);
-    // Maybe written before the segments arrived: not trusted, a status request instead.
-    Dispatch(Clock(24 * 62 + 5, 0xFF));
-    EXPECT_EQ(channel.Take(), std::vector<UsbReport>{GetMotorStatusReport()});
-    Dispatch(Clock(24 * 62 + 10, 0xFF));  // its answer is on its way: no second request
-    EXPECT_TRUE(channel.Take().empty());
-    protocol->GetMotorStatus();  // a second request, also before the next segments
-    channel.Take();
-    // The first answer counts every segment sent before its request: 6 places, 2 segments.
-    Dispatch(Status({6, 12, 12, 12}));
-    EXPECT_EQ(Segments(channel.Take()).size(), 2u);
-    // The second answer was written before those two arrived: their places come off its 6.
-    Dispatch(Status({6, 12, 12, 12}));
-    EXPECT_TRUE(Segments(channel.Take()).empty());
-    EXPECT_EQ(protocol->FreePlaces(0), 0);
-}
-
-TEST_F(LateReportTest, AStatusAnswerToARequestOlderThanTheLastSegmentsIsPassedOver) {
-    StartLongRun();
-    protocol->GetMotorStatus();  // asked before ...
-    channel.Take();
-    timers.SetNowMs(timers.NowMs() + 300);
-    Dispatch(Clock(25 * 62 + 300 * 7.812, 0b11));  // ... these segments went out
-    ASSERT_EQ(Segments(channel.Take()).size(), 4u);
-    Dispatch(Status({12, 12, 12, 12}));  // the answer: written before them
-    EXPECT_TRUE(Segments(channel.Take()).empty());
-    // An answer to a request made after them counts.
-    protocol->GetMotorStatus();
-    channel.Take();
-    Dispatch(Status({12, 12, 12, 12}));
-    EXPECT_EQ(Segments(channel.Take()).size(), 4u);
-}
-
-TEST_F(LateReportTest, AnEmptyListAfterTheLastStepsBringsTheStatusThatFinishesTheMotor) {
+TEST_F(LateReportTest, AMotorFinishesOnceItsLastStepHasPlayedWithoutAskingForStatus) {
     Calibrate();
     SetProgram(0, {{3, 100, 0, kDirRight}});
     protocol->StartMotor(0);
@@ -1029,13 +1038,10 @@ TEST_F(LateReportTest, AnEmptyListAfterTheLastStepsBringsTheStatusThatFinishesTh
     ASSERT_EQ(Segments(channel.Take()).size(), 1u);  // the whole program in one segment
     EXPECT_TRUE(motors[0]->PassCompleted());
     EXPECT_FALSE(motors[0]->Finished());
-    // The module has played it: its clock report shows the list empty.
+    // The module has played it by the next clock report: nothing more to ask.
     timers.SetNowMs(timers.NowMs() + 500);
-    Dispatch(Clock(25 * 62 + 500 * 7.812, 0xFF));
-    const auto sent = channel.Take();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0][1], 0x04);  // GetMotorStatus
-    Dispatch(Status({12, 12, 12, 12}));
+    Dispatch(Clock(25 * 62 + 500 * 7.75, 0xFF));
+    EXPECT_TRUE(channel.Take().empty());
     EXPECT_TRUE(motors[0]->Finished());
 }
 

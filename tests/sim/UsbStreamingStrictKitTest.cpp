@@ -1,0 +1,121 @@
+// Streaming against the kit as strict as the hardware, in virtual time: status reports sent
+// unasked, input reports buffered per handle, one output report per link period, every late
+// segment an underrun. Each row is a set of programs started together 2 s after the link
+// opened: every step lands, in order, within the planner's bound, with no overlap, underrun or
+// dropped segment, and the motors take their first steps within 8 ticks of each other.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim/StreamingRig.h"
+
+namespace sim::testing {
+namespace {
+
+using motion::kDirLeft;
+using motion::kDirNone;
+using motion::kDirRight;
+using motion::TsmProgramStep;
+
+struct Row {
+    const char* name;
+    uint64_t linkPeriodUs;
+    std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
+};
+
+TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
+    const Row rows[] = {
+        // Motor 2's list runs empty early and the module says so on its own.
+        {"an unasked report beside a 1000 Hz run",
+         1000,
+         {{{2000, 1000, 0, kDirRight}}, {{20, 100, 0, kDirLeft}}, {}, {{3, 10, 0, kDirRight}}}},
+        {"four ramps up to 7000 steps/s",
+         1000,
+         {{{3000, 7000, 0.3, kDirRight}},
+          {{2000, 5000, 0.2, kDirLeft}},
+          {{1500, 3000, 0.1, kDirRight}},
+          {{1000, 2000, 0.05, kDirLeft}}}},
+        {"a slow stretch, then a steep ramp",
+         1000,
+         {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
+          {{2000, 1000, 0, kDirLeft}},
+          {{800, 400, 0.2, kDirRight}},
+          {}}},
+        {"a steep ramp on the 2 ms link",
+         2000,
+         {{{2000, 3000, 0.1, kDirRight}}, {{1000, 1000, 0.05, kDirLeft}}, {}, {}}},
+    };
+    for (const Row& row : rows) {
+        StreamingRig::Options options;
+        options.linkPeriodUs = row.linkPeriodUs;
+        StreamingRig rig(options);
+        rig.Open();
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, row.programs[m]);
+        rig.StartAll();
+        rig.RunToEnd(60000);
+        double first = 1e300, last = -1e300;
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const std::string where = std::string(row.name) + ", motor " + std::to_string(m + 1);
+            const MotorFigures f = rig.Figures(m);
+            EXPECT_EQ(f.played, f.programmed) << where;
+            EXPECT_TRUE(f.inOrder) << where;
+            EXPECT_EQ(f.overlaps, 0) << where;
+            EXPECT_EQ(f.underruns, 0) << where;
+            EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
+            if (f.programmed == 0) continue;
+            EXPECT_LE(f.maxDeviation, 8.0 + 1.0) << where;
+            first = std::min(first, f.startTicks);
+            last = std::max(last, f.startTicks);
+        }
+        EXPECT_LE(last - first, 8.0) << row.name << ": start skew";
+    }
+}
+
+TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnderrun) {
+    struct Case {
+        double frequency;
+        int32_t steps;
+    };
+    for (const Case c : {Case{20000, 3000}, Case{100000, 5000}}) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        rig.SetProgram(0, {{c.steps, c.frequency, 0, kDirRight}});
+        rig.StartAll();
+        rig.RunToEnd(20000);
+        const auto& played = rig.Played(0);
+        ASSERT_EQ(played.size(), static_cast<size_t>(c.steps)) << c.frequency;
+        for (size_t k = 1; k < played.size(); ++k)
+            ASSERT_EQ(played[k].elapsed - played[k - 1].elapsed, 1u)
+                << c.frequency << " step " << k;
+        EXPECT_EQ(rig.Module().Underruns(1), 0u) << c.frequency;
+        EXPECT_EQ(rig.Module().Overlaps(1), 0u) << c.frequency;
+    }
+}
+
+TEST(UsbStreamingStrictKitTest, AStartOnARunningMotorPlaysTheNewRunAlone) {
+    StreamingRig rig;
+    rig.Open();
+    rig.Run(2000);
+    const std::vector<TsmProgramStep> program{{2000, 1000, 0, kDirRight}};
+    rig.SetProgram(0, program);
+    rig.StartAll();
+    rig.Run(300);  // the module's list holds up to some 300 steps ahead now
+    const size_t before = rig.Played(0).size();
+    ASSERT_GT(before, 0u);
+    rig.StartAll();
+    const size_t atRestart = rig.Played(0).size();
+    rig.RunToEnd(20000);
+    EXPECT_LE(atRestart - before, 1u);  // nothing of the old run plays after the start
+    EXPECT_EQ(rig.Played(0).size() - atRestart, 2000u);
+    EXPECT_EQ(rig.Module().Underruns(1), 0u);
+    EXPECT_EQ(rig.Module().Overlaps(1), 0u);
+    EXPECT_EQ(rig.Module().RejectedSegments(1), 0u);
+}
+
+}  // namespace
+}  // namespace sim::testing
