@@ -49,6 +49,18 @@
 //   looping program of pauses only) cannot hold the receive thread.
 // - A stream pass sends one segment per motor in turn, so that the first segments of motors
 //   started together reach the module back to back and their runs begin within a millisecond.
+// - Direct output (host-timed steps in "USB (slow)", jogs and space steps in both USB modes)
+//   never holds the thread that steps: the phases go into a DirectOutputMailbox, and a writer
+//   thread sends the latest of them whenever the link is free, so one report carries every
+//   motor's latest phase. A motor whose last change the writer has not yet taken does not step
+//   (MayStep, the motors' step gate): its step waits for the link rather than skip a phase code.
+// - While the module plays a run or a reset of any motor, no direct output goes out (it would
+//   set that motor's coils to the host's stale phase); the host's steps of the other motors go
+//   out as one-step segments through their own lists instead.
+// - A status report's phases replace the host's only for motors that no host-timed run or jog
+//   steps, that the module has moved itself since the host last set them, and whose change is
+//   not waiting or being written (DirectOutputMailbox): a report older than the host's latest
+//   direct output never sets a motor back by a step.
 //
 // Threads and locks:
 // - Receive thread: ReceiveThreadStarted, BeginPass, DispatchReport (with the streaming).
