@@ -116,6 +116,28 @@ TEST_F(DirectOutputLinkTest, EveryStepReachesTheModuleAndNoneSkipsAPhase) {
     }
 }
 
+TEST_F(DirectOutputLinkTest, AJogStepWaitsForAHeldLinkAndTheJogKeepsItsPace) {
+    // A 100 Hz jog; the link takes nothing from 25 to 80 ms (a write time-out).
+    motors[0]->SetControlFrequency(100);
+    motors[0]->StartJog(kDirRight, true);
+    std::vector<int> stepMs;
+    for (int ms = 1; ms <= 300; ++ms) {
+        const int32_t before = motors[0]->Position();
+        timers.Advance(1);
+        if (motors[0]->Position() != before) stepMs.push_back(ms);
+        if (ms < 25 || ms > 80) protocol->WriteDirectOutput();
+    }
+    motors[0]->Stop();
+    ASSERT_GE(stepMs.size(), 20u);
+    bool waited = false;
+    for (size_t k = 1; k < stepMs.size(); ++k) {
+        const int interval = stepMs[k] - stepMs[k - 1];
+        EXPECT_GE(interval, 10) << "step " << k << " at " << stepMs[k] << " ms";
+        waited = waited || interval > 50;  // the step due at 30 ms waited for the link
+    }
+    EXPECT_TRUE(waited);
+}
+
 // ---- Status reports and host steps --------------------------------------------------------
 
 class StatusPhaseTest : public ::testing::Test, public testing::ProtocolBench {
