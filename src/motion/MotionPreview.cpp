@@ -1,5 +1,6 @@
 #include "motion/MotionPreview.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -83,6 +84,27 @@ TMotionPreview::Motor TMotionPreview::Of(const TStepSchedule& schedule, bool hos
     if (motor.Loops && !stepsInPass)
         motor.Warnings.push_back("loops without a step: the run ends at once");
     return motor;
+}
+
+void TMotionPreview::AddUsbLinkWarnings(std::array<Motor, 4>& motors,
+                                        const std::array<double, 4>& maxFrequencies) {
+    std::array<double, 4> fastest{};
+    double together = 0;
+    for (size_t m = 0; m < motors.size(); ++m) {
+        for (const SpeedPoint& point : motors[m].Plot)
+            fastest[m] = std::max(fastest[m], std::fabs(point.Speed));
+        fastest[m] = std::min(fastest[m], kHostTimedLimit);
+        if (maxFrequencies[m] > 0) fastest[m] = std::min(fastest[m], maxFrequencies[m]);
+        together += fastest[m];
+    }
+    if (!(together > kUsbLinkReportsPerSecond)) return;
+    for (size_t m = 0; m < motors.size(); ++m) {
+        if (fastest[m] > 0)
+            motors[m].Warnings.push_back(
+                "the motors together reach " + Number(together, 1) +
+                " steps/s, more than the USB link's 1000 reports/s: steps of different motors "
+                "within one millisecond share a report and come late");
+    }
 }
 
 double TMotionPreview::ChainSeconds(const std::array<Motor, 4>& motors) {

@@ -53,6 +53,14 @@ class TMotionPreview {
     // Seconds to the millisecond: "2.500 s"; "no end" for an infinite time.
     static std::string Seconds(double seconds);
 
+    // "USB (slow)" sends the phases of all four motors in one report, and the link carries one
+    // report per millisecond. Where the motors' host-timed rates together (each motor's fastest,
+    // as its maximum frequency and the timer let it run) exceed that, every motor with steps gets
+    // a warning: steps of different motors within one millisecond share a report and come late.
+    static constexpr double kUsbLinkReportsPerSecond = 1000.0;
+    static void AddUsbLinkWarnings(std::array<Motor, 4>& motors,
+                                   const std::array<double, 4>& maxFrequencies);
+
   private:
     static constexpr int32_t kPointsPerProgramStep = 400;
 };

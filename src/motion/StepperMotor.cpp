@@ -42,7 +42,29 @@ void TStepperMotor::StartProgram() {
     }
     timer_.SetInterval(0);
     timer_.SetEnabled(true);
+    if (!MayStep()) {
+        RetryShortly(false);  // the output has not yet carried this motor's last step
+        return;
+    }
     Tick();
+}
+
+bool TStepperMotor::MayStep() const {
+    StepGate* gate;
+    {
+        std::lock_guard lock(mutex_);
+        gate = stepGate_;
+    }
+    return gate == nullptr || gate->MayStep(motorIndex_);
+}
+
+void TStepperMotor::RetryShortly(bool jog) {
+    if (jog) {
+        // The event after the retried step goes back to the jog's own interval.
+        std::lock_guard lock(mutex_);
+        jogFirstStep_ = true;
+    }
+    timer_.SetInterval(timer_.Caps().wPeriodMin * 0.001);
 }
 
 void TStepperMotor::Stop() {
@@ -127,6 +149,7 @@ bool TStepperMotor::TryStep(uint8_t direction) {
 
 bool TStepperMotor::TakeStep(uint8_t direction, bool mayWait) {
     const uint32_t stops = stops_.load();
+    if ((direction == kDirRight || direction == kDirLeft) && !MayStep()) return false;
     uint32_t sleepMs = 0;
     {
         std::lock_guard lock(mutex_);
@@ -303,6 +326,12 @@ void TStepperMotor::TimerEvent() {
         jogDirection = jogDirection_;
         jogInterval = JogInterval();
     }
+    if ((hostTimedRun || jogging) && !MayStep()) {
+        // A second change of this motor before the output has carried the first would skip a
+        // phase code on the way: the step waits for the output instead.
+        RetryShortly(!hostTimedRun);
+        return;
+    }
     if (hostTimedRun) {
         Tick();
     } else if (jogging) {
@@ -372,6 +401,11 @@ void TStepperMotor::SetOnStepChanged(MotorEvent handler) {
 void TStepperMotor::SetOnFinished(MotorEvent handler) {
     std::lock_guard lock(mutex_);
     onFinished_ = handler;
+}
+
+void TStepperMotor::SetStepGate(StepGate* gate) {
+    std::lock_guard lock(mutex_);
+    stepGate_ = gate;
 }
 
 void TStepperMotor::SetPositionDisplay(TextDisplay* display) {

@@ -21,6 +21,7 @@
 #include "motion/Callback.h"
 #include "motion/MotorProgram.h"
 #include "motion/MultiMediaTimer.h"
+#include "motion/StepGate.h"
 #include "motion/TextDisplay.h"
 #include "platform/TimerService.h"
 
@@ -94,6 +95,9 @@ class TStepperMotor {
     void SetOnStepChanged(MotorEvent handler);
     void SetOnFinished(MotorEvent handler);
     void SetPositionDisplay(TextDisplay* display);
+    // Asked before every step (null: every step may go). While it refuses, a timer event tries
+    // again a millisecond later without stepping, and a window step (TryStep) is not taken.
+    void SetStepGate(StepGate* gate);
 
     int32_t MotorIndex() const { return motorIndex_; }
     TMultiMediaTimer& Timer() { return timer_; }
@@ -143,6 +147,10 @@ class TStepperMotor {
 
   private:
     void SetRunningLocked(bool value);
+    // The step gate lets this motor step now (no lock held).
+    bool MayStep() const;
+    // A timer event that the gate refused: the same work a millisecond later.
+    void RetryShortly(bool jog);
     double JogInterval() const;  // under the lock
     // The rate limiter's wait of ms milliseconds, in slices that a Stop ends; false when a
     // Stop came during it (the step is then not taken).
@@ -179,6 +187,7 @@ class TStepperMotor {
     int32_t stepCounter_ = 0;
     bool jogging_ = false;
     TextDisplay* positionDisplay_ = nullptr;
+    StepGate* stepGate_ = nullptr;
     int32_t position_ = 0;
     uint8_t resetDirection_ = kDirRight;
     // A step was taken or handed out since the current pass over the program began. A looping

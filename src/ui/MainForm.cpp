@@ -210,6 +210,11 @@ void TMainForm::FormCreate() {
     }
     protocol_ = std::make_unique<usb::TUsbProtocol>(
         usb::TUsbProtocol::Ports{*link_, ports_.timers, *this}, MotorArray());
+    // The steps' direct outputs go to the module from a writer thread of their own, so that no
+    // timer thread waits for the link; each motor's step waits while its last one is on the way.
+    protocol_->StartDirectOutputWriter();
+    for (auto& motor : motors_)
+        motor->SetStepGate(protocol_.get());
     // 6. Each motor shows its position on its panel's position display.
     for (int m = 0; m < kMotorCount; ++m) {
         positionDisplays_[static_cast<size_t>(m)].Bind(handle_, kMsgTextDisplay,
@@ -242,6 +247,8 @@ void TMainForm::FormDestroy() {
     // 2. to 6. The link wakes a waiting writer, ends the receive thread (also one in a read) and
     //    closes both handles; the parallel-port library is released.
     if (link_) link_->Shutdown();
+    // The direct-output writer ends too (a write it had begun has returned with the handles).
+    if (protocol_) protocol_->StopDirectOutputWriter();
     parallel_.Release();
     // Nothing posts to the window any more.
     portStatus_.Bind(nullptr, 0, 0);
@@ -254,8 +261,10 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::ReleaseObjects() {
-    for (auto& motor : motors_)
+    for (auto& motor : motors_) {
         if (motor) motor->Stop();
+        if (motor) motor->SetStepGate(nullptr);
+    }
     protocol_.reset();
     for (auto& motor : motors_)
         if (motor) motor->SetPositionDisplay(nullptr);

@@ -163,8 +163,11 @@ void TMotionPreviewWindow::Refresh() {
     for (size_t m = 0; m < 4; ++m) {
         motors_[m] = motion::TMotionPreview::Of(snapshot.Schedules[m], hostTimed,
                                                 snapshot.MaxFrequencies[m]);
-        SetWindowTextA(labels_[m], MotorText(static_cast<int>(m), motors_[m]).c_str());
     }
+    if (snapshot.PortSetting == 1)  // "USB (slow)": the phases share the link's reports
+        motion::TMotionPreview::AddUsbLinkWarnings(motors_, snapshot.MaxFrequencies);
+    for (size_t m = 0; m < 4; ++m)
+        SetWindowTextA(labels_[m], MotorText(static_cast<int>(m), motors_[m]).c_str());
     const std::string chain =
         "Run in order, motors 1 to 4: " +
         motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors_));

@@ -18,6 +18,10 @@ TUsbProtocol::TUsbProtocol(Ports ports,
                            const std::array<motion::TStepperMotor*, kMotorCount>& motors)
     : ports_(ports), motors_(motors) {}
 
+TUsbProtocol::~TUsbProtocol() {
+    StopDirectOutputWriter();
+}
+
 bool TUsbProtocol::UsbPort() const {
     const int16_t port = portSetting_.load();
     return port == kPortUsb || port == kPortUsbSlow;
@@ -93,7 +97,84 @@ void TUsbProtocol::RequestStack(uint8_t kind) {
 }
 
 void TUsbProtocol::DirectOutput(uint8_t phaseByte) {
-    if (UsbPort() && Connected()) ports_.channel.SendReport(DirectOutputReport(phaseByte));
+    if (UsbPort() && Connected()) mailbox_.Post(phaseByte);
+}
+
+// ---- Direct output ----------------------------------------------------------------------
+
+bool TUsbProtocol::MayStep(int32_t motorIndex) {
+    if (motorIndex < 0 || motorIndex >= kMotorCount || !(UsbPort() && Connected())) return true;
+    return mailbox_.MayChange(motorIndex);
+}
+
+bool TUsbProtocol::ModulePlays(int motorIndex) const {
+    return motors_[motorIndex]->RunsInModule() || (resetMask_.load() >> motorIndex & 1) != 0;
+}
+
+bool TUsbProtocol::WriteDirectOutput() {
+    const std::optional<DirectOutputMailbox::Output> output = mailbox_.Take();
+    if (!output) return false;
+    if (UsbPort() && Connected()) {
+        bool modulePlays = false;
+        for (int i = 0; i < kMotorCount; ++i)
+            modulePlays = modulePlays || ModulePlays(i);
+        if (modulePlays) {
+            SendOneStepSegments(*output);
+        } else {
+            ports_.channel.SendReport(DirectOutputReport(output->phaseByte));
+        }
+    }
+    mailbox_.Written();
+    return true;
+}
+
+void TUsbProtocol::SendOneStepSegments(const DirectOutputMailbox::Output& output) {
+    for (int i = 0; i < kMotorCount; ++i) {
+        const uint8_t direction = output.direction[static_cast<size_t>(i)];
+        // A motor the module plays itself keeps its coils; a change of more than one phase code
+        // is no step the module could play.
+        if ((output.changed >> i & 1) == 0 || ModulePlays(i) ||
+            (direction != motion::kDirRight && direction != motion::kDirLeft))
+            continue;
+        // The motor's list is empty (it plays nothing): the step is due one tick after the
+        // segment arrives, and its one step leaves the list at once.
+        ports_.channel.SendReport(
+            SegmentReport(i + 1, 1, direction == motion::kDirLeft ? kLeftBit : 0, 0, 1));
+    }
+}
+
+void TUsbProtocol::StartDirectOutputWriter() {
+    std::lock_guard lock(writerMutex_);
+    if (writer_.joinable()) return;
+    writer_ = std::thread([this] {
+        // The wait is bounded only so that a lost wake-up cannot park a change for long.
+        constexpr std::chrono::milliseconds kIdleWait{100};
+        while (mailbox_.WaitForPost(kIdleWait)) {
+            while (WriteDirectOutput()) {
+            }
+        }
+    });
+}
+
+void TUsbProtocol::StopDirectOutputWriter() {
+    std::lock_guard lock(writerMutex_);
+    if (!writer_.joinable()) return;
+    mailbox_.Stop();
+    writer_.join();
+}
+
+void TUsbProtocol::ResetDirectOutput() {
+    uint8_t phases = 0;
+    for (int i = 0; i < kMotorCount; ++i)
+        phases = static_cast<uint8_t>(phases | (motors_[i]->Phase() & 3) << (2 * i));
+    mailbox_.Reset(phases);
+}
+
+void TUsbProtocol::TakeModulePhase(int motorIndex, uint8_t phase) {
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    // A host-timed run or a jog steps this motor: the host's phase is the newer one.
+    if (motor.Jogging() || (motor.Running() && motor.HostTimed())) return;
+    mailbox_.TakeModulePhase(motorIndex, phase, [&motor](uint8_t p) { motor.SetPhase(p); });
 }
 
 // ---- Starts -----------------------------------------------------------------------------
@@ -122,6 +203,7 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
         }
         motor.SetRunning(true);
     }
+    mailbox_.ModuleMoves(motorIndex);
     GetMotorStatus();
 }
 
@@ -142,7 +224,10 @@ void TUsbProtocol::StartAll() {
         inOrderWrapped_.store(false);
         const bool runInOrder = runInOrder_.load();
         for (int i = 0; i < kMotorCount; ++i) {
-            if (i == 0 || !runInOrder) motors_[i]->SetRunning(true);
+            if (i == 0 || !runInOrder) {
+                motors_[i]->SetRunning(true);
+                mailbox_.ModuleMoves(i);
+            }
         }
     }
     GetMotorStatus();
@@ -212,6 +297,7 @@ void TUsbProtocol::StartReset(int32_t target) {
         const motion::TStepperMotor& motor = *motors_[i];
         const uint8_t direction = motor.ResetDirection();
         if (direction == motion::kDirNone) continue;
+        mailbox_.ModuleMoves(i);
         const double maxFrequency = motor.MaxFrequency();
         // The period is held in single precision, as the module's reset pace always was.
         const float period = maxFrequency > 0 ? static_cast<float>(2 / maxFrequency) : 0.05f;
@@ -254,6 +340,7 @@ void TUsbProtocol::ResetUsbBuffers() {
         motor->Stop();
     ClearSegmentRings();
     clock_.Clear();
+    ResetDirectOutput();
     AbandonReset();
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
@@ -375,7 +462,7 @@ bool TUsbProtocol::NothingQueued(int motorIndex) const {
 void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     // Host-timed steps (jogging) go on from the phase where the module left each motor.
     for (int i = 0; i < kMotorCount; ++i)
-        motors_[i]->SetPhase(static_cast<uint8_t>(report[3] >> (2 * i) & 3));
+        TakeModulePhase(i, static_cast<uint8_t>(report[3] >> (2 * i) & 3));
 
     // Answers come in the order of the requests, but the module also reports on its own (a list
     // run empty, a reset ended): a report answers the oldest request still waiting as far as
@@ -446,6 +533,7 @@ bool TUsbProtocol::StartNextInOrder() {
         inOrderWrapped_.store(false);
         motor.SetRunning(true);
     }
+    mailbox_.ModuleMoves(next);
     return true;
 }
 

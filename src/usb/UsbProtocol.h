@@ -59,11 +59,25 @@
 //   looping program of pauses only) cannot hold the receive thread.
 // - A stream pass sends one segment per motor in turn, so that the first segments of motors
 //   started together reach the module back to back and their runs begin within a millisecond.
+// - Direct output (host-timed steps in "USB (slow)", jogs and space steps in both USB modes)
+//   never holds the thread that steps: the phases go into a DirectOutputMailbox, and a writer
+//   thread sends the latest of them whenever the link is free, so one report carries every
+//   motor's latest phase. A motor whose last change the writer has not yet taken does not step
+//   (MayStep, the motors' step gate): its step waits for the link rather than skip a phase code.
+// - While the module plays a run or a reset of any motor, no direct output goes out (it would
+//   set that motor's coils to the host's stale phase); the host's steps of the other motors go
+//   out as one-step segments through their own lists instead.
+// - A status report's phases replace the host's only for motors that no host-timed run or jog
+//   steps, that the module has moved itself since the host last set them, and whose change is
+//   not waiting or being written (DirectOutputMailbox): a report older than the host's latest
+//   direct output never sets a motor back by a step.
 //
 // Threads and locks:
 // - Receive thread: ReceiveThreadStarted, BeginPass, DispatchReport (with the streaming).
 // - Window's thread: the commands, the starts, the reset, ClearSegmentRings, ResetUsbBuffers,
-//   the window-state setters. DirectOutput also from a motor's timer thread.
+//   the window-state setters. DirectOutput and MayStep also from a motor's timer thread; they
+//   never wait for the link. The direct-output writer's thread: WriteDirectOutput, which takes
+//   no ring lock (it sends only to motors the module does not play).
 // - Each motor's ring and its two indices are guarded by that motor's ring lock: the receive
 //   thread holds it for one motor's fill and send, the window's thread while it clears, starts
 //   or discards. Lock order: ring locks (ascending motor index when several) before a motor's
@@ -85,11 +99,14 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <thread>
 
+#include "motion/StepGate.h"
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
 #include "usb/ClockCalibration.h"
 #include "usb/ModuleListAccount.h"
+#include "usb/DirectOutputMailbox.h"
 #include "usb/ReportChannel.h"
 #include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
@@ -98,7 +115,7 @@
 
 namespace usb {
 
-class TUsbProtocol {
+class TUsbProtocol final : public motion::StepGate {
   public:
     static constexpr int kMotorCount = 4;
     static constexpr int16_t kPortUsb = 0;
@@ -134,6 +151,8 @@ class TUsbProtocol {
 
     // motors: the window's four motors, motor index 0 to 3; they outlive this object.
     TUsbProtocol(Ports ports, const std::array<motion::TStepperMotor*, kMotorCount>& motors);
+    // Ends the direct-output writer, if started.
+    ~TUsbProtocol();
     TUsbProtocol(const TUsbProtocol&) = delete;
     TUsbProtocol& operator=(const TUsbProtocol&) = delete;
 
@@ -152,8 +171,20 @@ class TUsbProtocol {
     void GetMotorStatus();
     // USB and USB (slow), connected: kind kProgramStack or kDataStack.
     void RequestStack(uint8_t kind);
-    // USB and USB (slow), connected: the output update of the motor phases. Any thread.
+    // USB and USB (slow), connected: the output update of the motor phases. Any thread; never
+    // waits for the link: the phases go into a mailbox that the direct-output writer empties.
     void DirectOutput(uint8_t phaseByte);
+    // The step gate of the four motors: in the USB port settings, while connected, a motor may
+    // not change again before the writer has taken its last change (DirectOutputMailbox).
+    bool MayStep(int32_t motorIndex) override;
+    // The direct-output writer's work: takes the latest phases, when any changed, and sends
+    // them; false when there was nothing to send. While the module plays a run or a reset of
+    // any motor, a direct output would rewrite that motor's coils with the host's stale phase:
+    // then each changed motor's step goes out as a one-step segment through its own list
+    // instead. A thread of its own runs it once started (the window); tests call it directly.
+    bool WriteDirectOutput();
+    void StartDirectOutputWriter();
+    void StopDirectOutputWriter();
 
     // Starts in "USB" mode (window's thread). One motor, when its program has a step: queue
     // discarded, Stop, SetRunning(true), status request. With "Run in order" checked and no
@@ -265,6 +296,14 @@ class TUsbProtocol {
     // Clears the command lists in the module of the motors in `mask` (bit i = motor i) that may
     // still hold segments, before a new run. Their ring locks held.
     void ClearBeforeStart(unsigned mask);
+    // The module plays a run or a reset of the motor: its coils are the module's.
+    bool ModulePlays(int motorIndex) const;
+    // A changed motor's step as a segment of one step, due a tick after it arrives.
+    void SendOneStepSegments(const DirectOutputMailbox::Output& output);
+    // A new opening: no direct output waits, and the module's phases count for every motor.
+    void ResetDirectOutput();
+    // The status report's phase of a motor, where it may replace the host's.
+    void TakeModulePhase(int motorIndex, uint8_t phase);
     void HandleClockReport(const UsbReport& report, double hostSeconds);
     void HandleStatusReport(const UsbReport& report);
     // Starts the motor at the in-order index after a finished one; false when none is started.
@@ -318,6 +357,9 @@ class TUsbProtocol {
     std::mutex originMutex_;
     uint64_t originGroup_ = 0;
     double groupOrigin_ = 0;
+    DirectOutputMailbox mailbox_;
+    std::mutex writerMutex_;  // guards writer_ (the window's thread starts and stops it)
+    std::thread writer_;
 };
 
 }  // namespace usb

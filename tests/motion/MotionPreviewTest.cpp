@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,37 @@ TEST(MotionPreviewTest, TheChainRunsEachMotorWithAProgramOnce) {
         Preview({{100, 100.0, 0.0, R}}), Preview({}), Preview({{400, 200.0, 0.5, L}}),
         Preview({{0, 10.0, 0.0, R}})};
     EXPECT_EQ(TMotionPreview::Seconds(TMotionPreview::ChainSeconds(motors)), "3.500 s");
+}
+
+TEST(MotionPreviewTest, UsbSlowWarnsWhereTheRatesTogetherExceedTheLink) {
+    struct Case {
+        std::array<double, 4> rates;  // 0: no program
+        std::array<double, 4> maxFrequencies;
+        std::array<bool, 4> warned;
+    };
+    const Case cases[] = {
+        {{400, 400, 0, 0}, {1000, 1000, 1000, 1000}, {false, false, false, false}},
+        {{400, 400, 300, 0}, {1000, 1000, 1000, 1000}, {true, true, true, false}},
+        {{600, 600, 0, 0}, {0, 0, 0, 0}, {true, true, false, false}},        // no limiter
+        {{800, 800, 0, 0}, {300, 300, 0, 0}, {false, false, false, false}},  // limited to 600
+        {{1500, 0, 0, 0}, {0, 0, 0, 0}, {false, false, false, false}},       // one step per ms
+    };
+    for (const Case& c : cases) {
+        std::array<TMotionPreview::Motor, 4> motors;
+        for (size_t m = 0; m < 4; ++m) {
+            motors[m] =
+                Preview(c.rates[m] > 0 ? std::vector<TsmProgramStep>{{200, c.rates[m], 0.1, R}}
+                                       : std::vector<TsmProgramStep>{},
+                        false, true, c.maxFrequencies[m]);
+        }
+        TMotionPreview::AddUsbLinkWarnings(motors, c.maxFrequencies);
+        for (size_t m = 0; m < 4; ++m) {
+            const bool warned = std::any_of(
+                motors[m].Warnings.begin(), motors[m].Warnings.end(),
+                [](const std::string& w) { return w.rfind("the motors together reach", 0) == 0; });
+            EXPECT_EQ(warned, c.warned[m]) << "motor " << m + 1 << " at " << c.rates[0] << " Hz";
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,12 +22,15 @@ struct FakeChannel : ReportChannel {
     std::vector<UsbReport> sent;
     std::atomic<bool> connected{true};
     bool yieldOnSend = false;
+    // Runs while a report is being written (after it was recorded), as another thread would.
+    std::function<void()> onSend;
 
     void SendReport(const UsbReport& report) override {
         {
             std::lock_guard lock(mutex);
             sent.push_back(report);
         }
+        if (onSend) onSend();
         if (yieldOnSend) std::this_thread::yield();
     }
     bool Connected() const override { return connected.load(); }

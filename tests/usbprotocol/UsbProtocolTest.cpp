@@ -124,7 +124,11 @@ TEST_F(ProtocolTest, CommandReportsCarryExactlyTheirBytes) {
          Bytes({0, 0x17, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
         {"clear motor 4", [](TUsbProtocol& p) { p.ClearCommandList(4); },
          Bytes({0, 0x47, 0, 0, 0, 0, 0, 0xFF, 0xFF})},
-        {"direct output", [](TUsbProtocol& p) { p.DirectOutput(0xB4); },
+        {"direct output",
+         [](TUsbProtocol& p) {
+             p.DirectOutput(0xB4);
+             p.WriteDirectOutput();  // the writer's turn
+         },
          Bytes({0, 0x0A, 0xB4, 0xFF, 0, 0, 0, 0xFF, 0xFF})},
     };
     for (const Case& c : cases) {
@@ -150,13 +154,15 @@ TEST_F(ProtocolTest, EachCommandGoesOutOnlyInThePortSettingsThatUseIt) {
         {0, false, {}},
         {1, false, {}},
     };
+    uint8_t phases = 0;
     for (const Case& c : cases) {
         protocol->SetPortSetting(c.port);
         channel.connected = c.connected;
         protocol->ClearCommandList(1);
         protocol->GetMotorStatus();
         protocol->RequestStack(kDataStack);
-        protocol->DirectOutput(1);
+        protocol->DirectOutput(++phases);  // a change in every round
+        protocol->WriteDirectOutput();
         std::vector<uint8_t> commands;
         for (const UsbReport& r : channel.Take())
             commands.push_back(r[1]);

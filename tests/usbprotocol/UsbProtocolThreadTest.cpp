@@ -27,6 +27,7 @@ TEST_F(ProtocolThreadTest, WindowCommandsAgainstTheReceiveThread) {
     SetProgram(3, {{3, 0.25, 0, kDirLeft}}, true);
 
     channel.yieldOnSend = true;  // writes take a little while, as real ones do
+    protocol->StartDirectOutputWriter();
     std::atomic<bool> done{false};
     std::thread receive([&] {
         protocol->ReceiveThreadStarted();
@@ -48,7 +49,7 @@ TEST_F(ProtocolThreadTest, WindowCommandsAgainstTheReceiveThread) {
     });
     std::thread timer([&] {
         for (int k = 0; !done.load(); ++k) {
-            protocol->DirectOutput(static_cast<uint8_t>(k));
+            if (protocol->MayStep(k % 4)) protocol->DirectOutput(static_cast<uint8_t>(k));
             timers.SetNowMs(timers.NowMs() + 1);
             std::this_thread::yield();
         }
