@@ -803,6 +803,21 @@ TEST_F(MainFormTest, FileErrorsShowTheErrorBox) {
     EXPECT_EQ(form_->PortSetting(), 0);  // nothing of it was loaded
 }
 
+// A file of many "Port" lines: the output is opened once, for the last one, so the missing port
+// library is reported in one box per load.
+TEST_F(MainFormTest, OpeningAProjectOfManyPortLinesShowsOneBox) {
+    files_.Files["C:\\ports.smp"] =
+        "Port = 0\r\nPort = 378\r\nPort = 0\r\nPort = 378\r\n"
+        "Port = 0\r\nPort = 278\r\n";
+    dialogs_.OpenAnswer = "C:\\ports.smp";
+    Menu(IDM_OPENPROJECT);
+    EXPECT_EQ(form_->PortSetting(), 632);
+    EXPECT_EQ(Text(Control("Label21")), "LPT2 (0278)");
+    EXPECT_EQ(desktop_.Messages().size(), 1u);
+    Menu(IDM_OPENPROJECT);  // a second load: its own box
+    EXPECT_EQ(desktop_.Messages().size(), 2u);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Output opening, device change, closing
 
