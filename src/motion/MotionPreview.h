@@ -7,8 +7,16 @@
 // - faster than the port can play: host-timed (parallel port, "USB (slow)") above 1000 steps/s,
 //   one step per millisecond at most; module-timed ("USB") above 7812.5 steps/s, one per tick;
 // - host-timed above a positive maximum frequency: the rate limiter slows it;
-// - no steps, or no frequency (a run stalls there);
+// - no steps, or no frequency (a run stalls there; a negative one is named as it stands);
+// - a ramp time whose ramp cannot be played (its periods would not be finite and positive): the
+//   step is played without a ramp;
 // - a looping program whose pass takes no step (the run ends at once).
+// At most kMaxWarnings are listed, then how many more there are.
+//
+// Bounded whatever the program holds: step counts and step numbers are summed in 64 bits, and
+// a motor's plot has at most kMaxPlotPoints points (a long program step is sampled, and the
+// points of a program with very many program steps are thinned), so the cost of a preview is
+// linear in the number of program steps and its memory is bounded beyond the program's copy.
 //
 // Pure functions on copies of the programs: safe on any thread, no lock, no clock.
 #pragma once
@@ -26,10 +34,12 @@ class TMotionPreview {
   public:
     static constexpr double kHostTimedLimit = 1000.0;    // steps/s: one per millisecond
     static constexpr double kModuleTimedLimit = 7812.5;  // steps/s: one per module tick
+    static constexpr size_t kMaxPlotPoints = 20000;      // per motor, whatever the program
+    static constexpr size_t kMaxWarnings = 10;           // per motor, then "... more"
 
     struct SpeedPoint {
-        double Time;   // seconds from the start of the pass
-        double Speed;  // steps per second, positive to the right, negative to the left
+        double Time;   // seconds from the start of the pass, finite
+        double Speed;  // steps per second, positive to the right, negative to the left; finite
         int32_t ProgramStep;
     };
     struct Motor {
@@ -50,7 +60,17 @@ class TMotionPreview {
     // The run time of "Run in order" through motors 1 to 4, one pass each (motors with an empty
     // program are passed over, as the chain passes them).
     static double ChainSeconds(const std::array<Motor, 4>& motors);
-    // Seconds to the millisecond: "2.500 s"; "no end" for an infinite time.
+    // One time axis and one speed scale for the four plots: the longest finite pass or plot
+    // time and the largest speed, each 1 when there is none.
+    struct Scales {
+        double Time = 1;
+        double Speed = 1;
+    };
+    static Scales ScalesOf(const std::array<Motor, 4>& motors);
+    // The axis caption: "0 s ... 2.500 s, +/- 200 steps/s".
+    static std::string AxisText(const Scales& scales);
+    // Seconds to the millisecond: "2.500 s" ("1.000e+60 s" for a huge time); "no end" for an
+    // infinite one.
     static std::string Seconds(double seconds);
 
     // "USB (slow)" sends the phases of all four motors in one report, and the link carries one
@@ -62,7 +82,7 @@ class TMotionPreview {
                                    const std::array<double, 4>& maxFrequencies);
 
   private:
-    static constexpr int32_t kPointsPerProgramStep = 400;
+    static constexpr int64_t kPointsPerProgramStep = 400;
 };
 
 }  // namespace motion

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 namespace motion {
@@ -12,12 +13,25 @@ TsmProgram::~TsmProgram() {
 
 void TsmProgram::Grow() {
     if (count_ < capacity_) return;
-    const int32_t capacity = capacity_ + kGrowBy;
-    // TsmProgramStep is trivially copyable: realloc keeps the existing records.
-    void* items = std::realloc(items_, sizeof(TsmProgramStep) * static_cast<size_t>(capacity));
-    if (items == nullptr) throw std::bad_alloc();
-    items_ = static_cast<TsmProgramStep*>(items);
-    capacity_ = capacity;
+    // Doubling keeps loading a long program linear in its length (growing by one block each
+    // time copied the whole program again every 64 records); the capacity stays a multiple of
+    // the block. Should the doubled block not be had, one block more is tried.
+    constexpr int32_t kMost = std::numeric_limits<int32_t>::max() / kGrowBy * kGrowBy;
+    constexpr size_t kMostBytes = std::numeric_limits<size_t>::max() / sizeof(TsmProgramStep);
+    if (capacity_ >= kMost) throw std::bad_alloc();
+    const int32_t doubled = capacity_ == 0          ? kGrowBy
+                            : capacity_ > kMost / 2 ? kMost
+                                                    : capacity_ * 2;
+    for (const int32_t capacity : {doubled, capacity_ + kGrowBy}) {
+        if (static_cast<size_t>(capacity) > kMostBytes) continue;  // beyond a 32-bit address space
+        // TsmProgramStep is trivially copyable: realloc keeps the existing records.
+        void* items = std::realloc(items_, sizeof(TsmProgramStep) * static_cast<size_t>(capacity));
+        if (items == nullptr) continue;
+        items_ = static_cast<TsmProgramStep*>(items);
+        capacity_ = capacity;
+        return;
+    }
+    throw std::bad_alloc();
 }
 
 TsmProgramStep& TsmProgram::Add() {

@@ -1,7 +1,8 @@
 // The motor program: an ordered list of program steps that a motor plays from first to last,
-// optionally over and over. A plain growable array with an explicit capacity, grown in blocks of
-// 64 records; it validates nothing and knows no user interface. It has no lock of its own: the
-// owning TStepperMotor hands it out only under the motor's lock.
+// optionally over and over. A plain growable array with an explicit capacity, always a multiple
+// of 64 records and doubled when full (so that appending a million records costs time linear
+// in their number); it validates nothing and knows no user interface. It has no lock of its own:
+// the owning TStepperMotor hands it out only under the motor's lock.
 #pragma once
 
 #include <cstdint>

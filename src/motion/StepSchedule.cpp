@@ -2,44 +2,60 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace motion {
 
 namespace {
 
-// The ramp's shape of a program step with a ramp: acceleration, and the step numbers where the
-// plateau begins and where the deceleration begins. Doubles throughout, so that a huge f × T
-// cannot overflow them.
+// The ramp's shape of a program step that is played with a ramp: acceleration, and the step
+// numbers where the plateau begins and where the deceleration begins. Doubles throughout, so that
+// a huge f × T cannot overflow them.
 struct Ramp {
     double a;           // steps per second squared
+    double n;           // accelerating (and decelerating) steps, Floor(0.5 × a × T²)
     double plateau;     // first step of the plateau (the accelerating steps come before)
     double decelerate;  // first decelerating step
 };
 
-Ramp RampOf(const TsmProgramStep& step) {
+// A frequency whose period fits a double: positive and not so small that 1/f overflows.
+bool FrequencyTimed(double f) {
+    return f > 0 && std::isfinite(1 / f);
+}
+
+// Whether the program step is played with its ramp. A ramp whose numbers cannot give finite,
+// positive periods (f/T overflows, as for T = 1e-320 s, or is so small that 2N/a overflows) is
+// played as no ramp: every step at 1/f. Period, Offset and Duration all ask this one question,
+// so a host-timed run, the module's streaming and the preview play such a step alike.
+std::optional<Ramp> RampOf(const TsmProgramStep& step) {
     const double f = step.Frequency;
     const double t = step.RampTime;
+    if (!(t > 0) || !FrequencyTimed(f)) return std::nullopt;
     const double a = f / t;
-    const double n = std::floor(0.5 * a * (t * t));
+    if (!(a > 0) || !std::isfinite(a)) return std::nullopt;
     const double steps = step.Steps;
+    // The longest accelerating period is the first, √(2/a); the ramp's sums reach √(2N/a).
+    if (!std::isfinite(std::sqrt(2 * std::max(steps, 1.0) / a))) return std::nullopt;
+    const double n = std::floor(0.5 * a * (t * t));
+    if (std::isnan(n)) return std::nullopt;
     // Steps i with 2i < N belong to the first half: i < ceil(N / 2).
     const double half = std::floor((steps + 1) / 2);
-    return {a, std::min(n, half), std::max(half, steps - n)};
+    return Ramp{a, n, std::min(n, half), std::max(half, steps - n)};
 }
 
 }  // namespace
 
 double TStepSchedule::Period(const TsmProgramStep& step, int32_t i) {
     const double f = step.Frequency;
-    const double t = step.RampTime;
-    // Without a ramp, and with a ramp towards 0 Hz (where the formula would divide by 0),
-    // f = 0 gives period 0: no further step is timed.
-    if (f == 0) return 0;
-    if (!(t > 0)) return 1 / f;
+    // Without a frequency (0, or one whose period overflows) the period is 0: no further step
+    // is timed. A negative frequency gives its negative period, which no timer arms either.
+    if (!FrequencyTimed(f)) return f < 0 ? 1 / f : 0;
+    const std::optional<Ramp> r = RampOf(step);
+    if (!r) return 1 / f;
 
-    const double a = f / t;
-    const double n = std::floor(0.5 * a * (t * t));
+    const double a = r->a;
+    const double n = r->n;
     const double steps = step.Steps;
     const double k = i;
     if (2 * k < steps) {
@@ -55,9 +71,10 @@ double TStepSchedule::Offset(const TsmProgramStep& step, int32_t i) {
     if (!Timed(step)) return 0;
     const double k = std::min(i, step.Steps);
     const double f = step.Frequency;
-    if (!(step.RampTime > 0)) return k / f;
+    const std::optional<Ramp> ramp = RampOf(step);
+    if (!ramp) return k / f;
 
-    const Ramp r = RampOf(step);
+    const Ramp& r = *ramp;
     // Each phase's periods telescope: the accelerating ones sum to √(2k/a), the decelerating
     // ones from step d on to √(2(N−d)/a) − √(2(N−k)/a).
     double t = std::sqrt(2 * std::min(k, r.plateau) / r.a);
@@ -74,7 +91,12 @@ double TStepSchedule::Duration(const TsmProgramStep& step) {
 }
 
 bool TStepSchedule::Timed(const TsmProgramStep& step) {
-    return step.Steps <= 0 || step.Frequency > 0;
+    return step.Steps <= 0 || FrequencyTimed(step.Frequency);
+}
+
+bool TStepSchedule::RampIgnored(const TsmProgramStep& step) {
+    return step.Steps > 0 && step.RampTime > 0 && FrequencyTimed(step.Frequency) &&
+           !RampOf(step).has_value();
 }
 
 TStepSchedule::TStepSchedule(std::vector<TsmProgramStep> steps, bool looping)

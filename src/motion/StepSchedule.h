@@ -17,8 +17,13 @@
 // Promises:
 // - Period(step, i) is the ramp formula itself; Offset(step, i) = Σ Period(step, j) for j < i up
 //   to floating-point error, and Offset(step, N) = Duration(step).
-// - A program step without a positive period (f = 0, or f < 0) is never timed: a run stalls at
-//   its first step. Steps lists the steps before it and PassTime is infinite.
+// - A program step without a positive period (f = 0, f < 0, or an f so small that 1/f overflows)
+//   is never timed: a run stalls at its first step. Steps lists the steps before it and PassTime
+//   is infinite.
+// - Every step of a timed program step has a finite, positive period. A ramp whose numbers
+//   cannot give that (f/T overflows, as for T = 1e-320 s, or is too small for 2N/a to fit a
+//   double) is played as no ramp, at 1/f (RampIgnored). Host-timed runs, the module's
+//   streaming and the preview all take their periods from here, so they play such a step alike.
 // - Pure functions and a value type: no lock, no clock; safe on any thread.
 #pragma once
 
@@ -33,7 +38,8 @@ namespace motion {
 class TStepSchedule {
   public:
     // Period in seconds between step i and step i + 1 of a program step. Without a frequency
-    // (f = 0, with or without a ramp) the period is 0: no further step is timed.
+    // (f = 0 or too small for its period to fit, with or without a ramp) the period is 0: no
+    // further step is timed.
     static double Period(const TsmProgramStep& step, int32_t i);
     // Seconds from the first step of a program step to its step i (0 <= i <= Steps).
     static double Offset(const TsmProgramStep& step, int32_t i);
@@ -42,6 +48,9 @@ class TStepSchedule {
     static double Duration(const TsmProgramStep& step);
     // The program step's steps have positive periods (a record with no steps counts as timed).
     static bool Timed(const TsmProgramStep& step);
+    // The program step has a ramp time (> 0) but is played as no ramp, since its ramp would not
+    // give finite, positive periods.
+    static bool RampIgnored(const TsmProgramStep& step);
 
     struct ScheduledStep {
         double time;          // seconds from the run's first step

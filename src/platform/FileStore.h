@@ -33,8 +33,10 @@ class FileStore {
     virtual FileReadResult ReadWholeFile(const std::string& path, std::string& contents) = 0;
 
     // Replaces (or creates) path with a file holding exactly contents. The bytes go to a
-    // temporary file beside the target first, which then replaces the target in one atomic
-    // rename. False when any step fails; the previous file is then untouched and no temporary
+    // temporary file beside the target first (its name as long as the target's, so it fits
+    // wherever the target's fits), which then replaces the target in one atomic rename; the
+    // target's attributes (permissions; hidden, system, archive) are kept. A read-only target is
+    // refused. False when any step fails; the previous file is then untouched and no temporary
     // file is left behind. Runs on the calling (window) thread.
     virtual bool WriteFileAtomically(const std::string& path, std::string_view contents) = 0;
 };

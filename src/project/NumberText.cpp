@@ -3,6 +3,8 @@
 #include <charconv>
 #include <system_error>
 
+#include "motion/NumberFormat.h"
+
 namespace project {
 
 namespace {
@@ -22,11 +24,8 @@ size_t SkipDigits(std::string_view text, size_t& i) {
 }  // namespace
 
 void AppendFixed2(std::string& out, double value) {
-    // The largest double has 309 integer digits; with sign, point and two decimals 313 chars.
-    char buffer[330];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
-    out.append(buffer, result.ptr);
+    // Fixed point for every value, however large: the file format has no exponent form.
+    motion::AppendNumber(out, value, 2, motion::kAlwaysFixed);
 }
 
 std::string FormatFixed2(double value) {

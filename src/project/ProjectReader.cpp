@@ -84,22 +84,25 @@ class Reader {
         } else if (key == "Port") {
             if (n < 2) return;
             project_.SetPortSetting(PortSettingFrom(ParseHexPort(t[1], 888)));
-            project_.OpenOutputPort();
+            portRead_ = true;
         } else if (key.size() == 17 && key.substr(0, 15) == "[Motor_program_" && key[15] >= '1' &&
                    key[15] <= '4' && key[16] == ']') {
             motor_ = key[15] - '1';
         }
     }
 
+    bool PortRead() const { return portRead_; }
+
   private:
     ProjectTarget& project_;
+    bool portRead_ = false;
     int motor_ = 0;  // lines before the first header belong to motor 1
     Tokens tokens_;
 };
 
 }  // namespace
 
-void ReadProjectText(std::string_view text, ProjectTarget& project) {
+void ReadProjectText(std::string_view text, ProjectTarget& project, bool openOutput) {
     const size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
 
@@ -116,6 +119,9 @@ void ReadProjectText(std::string_view text, ProjectTarget& project) {
         start = end + 1;
     }
 
+    // Once, for the setting the file ends with: a file of many "Port" lines neither reopens
+    // the USB link nor asks for the port library again and again.
+    if (reader.PortRead() && openOutput) project.OpenOutputPort();
     for (int motor = 0; motor < ProjectTarget::kMotorCount; ++motor) {
         project.SetLoopCheckBox(motor, project.Looping(motor));
         project.RenumberProgramList(motor);

@@ -14,10 +14,10 @@ std::string CannotOpen(const std::string& path) {
 }  // namespace
 
 platform::FileReadResult LoadProjectFile(platform::FileStore& files, const std::string& path,
-                                         ProjectTarget& project) {
+                                         ProjectTarget& project, bool openOutput) {
     std::string text;
     const platform::FileReadResult result = files.ReadWholeFile(path, text);
-    if (result == platform::FileReadResult::kOk) ReadProjectText(text, project);
+    if (result == platform::FileReadResult::kOk) ReadProjectText(text, project, openOutput);
     return result;
 }
 
@@ -27,7 +27,8 @@ std::string ProjectSession::Caption() const {
 
 std::string ProjectSession::LoadStartupProject(const std::string& programDirectory) {
     const std::string path = programDirectory + kStartupFileName;
-    const platform::FileReadResult result = LoadProjectFile(files_, path, project_);
+    const platform::FileReadResult result =
+        LoadProjectFile(files_, path, project_, /*openOutput=*/false);
     fileName_.clear();
     project_.OpenOutputPort();
     return result == platform::FileReadResult::kFailed ? CannotOpen(path) : std::string();

@@ -12,10 +12,11 @@
 
 namespace project {
 
-// Reads the file at path in one go and then its text into project (ReadProjectText). kNotFound
-// and kFailed leave project untouched.
+// Reads the file at path in one go and then its text into project (ReadProjectText, which opens
+// the output once for a port setting read when openOutput is set). kNotFound and kFailed leave
+// project untouched.
 platform::FileReadResult LoadProjectFile(platform::FileStore& files, const std::string& path,
-                                         ProjectTarget& project);
+                                         ProjectTarget& project, bool openOutput = true);
 
 class ProjectSession {
   public:
@@ -32,7 +33,7 @@ class ProjectSession {
     // Start-up, once the motors exist with their defaults and the port setting is 0: loads
     // programDirectory + "default.smp" if it exists (programDirectory ends with its path
     // separator), then forgets the file name, so that a later Save asks for one, and opens the
-    // output for the port setting.
+    // output for the port setting: once, whether or not the file set it.
     std::string LoadStartupProject(const std::string& programDirectory);
 
     // New Project: no file name; every program and program list emptied. The port setting,

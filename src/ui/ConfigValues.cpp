@@ -1,8 +1,8 @@
 #include "ui/ConfigValues.h"
 
-#include <charconv>
 #include <cstdio>
 
+#include "motion/NumberFormat.h"
 #include "project/NumberText.h"
 
 namespace ui {
@@ -33,11 +33,7 @@ std::string FormatPortAddress(int16_t portSetting) {
 }
 
 std::string FormatWholeNumber(double value) {
-    // Room for the longest fixed-point double (about 310 digits) and its sign.
-    char text[400];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 0);
-    if (result.ec != std::errc()) return "0";
-    return std::string(text, result.ptr);
+    return motion::FormatNumber(value, 0, motion::kAlwaysFixed);
 }
 
 PortChoice PortChoiceOf(int16_t portSetting) {

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "ui/ImageFile.h"
@@ -57,13 +60,19 @@ bool TMotionPreviewWindow::Register(HINSTANCE instance) {
 
 TMotionPreviewWindow* TMotionPreviewWindow::Create(HWND owner, Source source) {
     auto* preview = new TMotionPreviewWindow(std::move(source));
+    // A creation that fails after WM_NCCREATE (WM_CREATE refusing, say) destroys the window,
+    // and its WM_NCDESTROY frees the object; one that fails before it leaves the object here.
+    // The flag tells the two apart, so the object is freed exactly once either way.
+    bool freedByWindow = false;
+    preview->freedFlag_ = &freedByWindow;
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner, GWLP_HINSTANCE));
     HWND window = CreateWindowExA(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 760, 560, owner, nullptr, instance, preview);
     if (window == nullptr) {
-        delete preview;  // WM_NCCREATE never took it (or the creation failed before WM_CREATE)
+        if (!freedByWindow) delete preview;
         return nullptr;
     }
+    preview->freedFlag_ = nullptr;
     ShowWindow(window, SW_SHOWNORMAL);
     return preview;
 }
@@ -76,6 +85,7 @@ LRESULT CALLBACK TMotionPreviewWindow::WindowProc(HWND window, UINT message, WPA
     if (message == WM_NCDESTROY) {
         ForgetWindowObject(window);
         if (self->font_ != nullptr) DeleteObject(self->font_);
+        if (self->freedFlag_ != nullptr) *self->freedFlag_ = true;
         delete self;
         return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -107,6 +117,10 @@ LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
             chainLabel_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, kChainLabelId);
             saveButton_ =
                 child("BUTTON", "Save image...", BS_PUSHBUTTON | WS_TABSTOP, kSaveButtonId);
+            // Without its texts the window would show nothing: it is not created at all.
+            for (HWND w : labels_)
+                if (w == nullptr) return -1;
+            if (chainLabel_ == nullptr || saveButton_ == nullptr) return -1;
             SetTimer(handle_, kRefreshTimer, kRefreshMs, nullptr);
             Refresh();
             return 0;
@@ -150,8 +164,26 @@ LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
 }
 
 void TMotionPreviewWindow::Refresh() {
+    // Whatever fails (a program too large to copy, memory running out) is shown in the window
+    // instead of the plots, and the window stays as responsive as before.
+    std::string failure;
+    try {
+        RefreshFromSource();
+        return;
+    } catch (const std::bad_alloc&) {
+        failure = "not enough memory";
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "an unknown error";
+    }
+    ShowFailure(failure);
+}
+
+void TMotionPreviewWindow::RefreshFromSource() {
     Snapshot snapshot = source_();
     // Most refreshes find the programs as they were: only the running step's mark may move.
+    // A snapshot whose preview failed is not tried again until the programs change.
     if (shown_ && SameInput(*shown_, snapshot)) {
         if (snapshot.CurrentSteps != shown_->CurrentSteps) {
             shown_->CurrentSteps = snapshot.CurrentSteps;
@@ -159,20 +191,36 @@ void TMotionPreviewWindow::Refresh() {
         }
         return;
     }
-    const bool hostTimed = snapshot.PortSetting != 0;  // "USB" alone is timed by the module
-    for (size_t m = 0; m < 4; ++m) {
-        motors_[m] = motion::TMotionPreview::Of(snapshot.Schedules[m], hostTimed,
-                                                snapshot.MaxFrequencies[m]);
-    }
-    if (snapshot.PortSetting == 1)  // "USB (slow)": the phases share the link's reports
-        motion::TMotionPreview::AddUsbLinkWarnings(motors_, snapshot.MaxFrequencies);
+    // The input is kept first: should its preview fail, the same programs are not tried again
+    // at every refresh.
+    motors_ = {};
+    shown_ = std::move(snapshot);
+    const Snapshot& input = *shown_;
+    const bool hostTimed = input.PortSetting != 0;  // "USB" alone is timed by the module
+    std::array<motion::TMotionPreview::Motor, 4> motors;
     for (size_t m = 0; m < 4; ++m)
-        SetWindowTextA(labels_[m], MotorText(static_cast<int>(m), motors_[m]).c_str());
+        motors[m] =
+            motion::TMotionPreview::Of(input.Schedules[m], hostTimed, input.MaxFrequencies[m]);
+    if (input.PortSetting == 1)  // "USB (slow)": the phases share the link's reports
+        motion::TMotionPreview::AddUsbLinkWarnings(motors, input.MaxFrequencies);
+    std::array<std::string, 4> texts;
+    for (size_t m = 0; m < 4; ++m)
+        texts[m] = MotorText(static_cast<int>(m), motors[m]);
     const std::string chain =
         "Run in order, motors 1 to 4: " +
-        motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors_));
+        motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors));
+    motors_ = std::move(motors);
+    for (size_t m = 0; m < 4; ++m)
+        SetWindowTextA(labels_[m], texts[m].c_str());
     SetWindowTextA(chainLabel_, chain.c_str());
-    shown_ = std::move(snapshot);
+    InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void TMotionPreviewWindow::ShowFailure(const std::string& why) {
+    motors_ = {};
+    for (size_t m = 0; m < 4; ++m)
+        SetWindowTextA(labels_[m], ("Motor " + std::to_string(m + 1) + ": -").c_str());
+    SetWindowTextA(chainLabel_, ("The preview cannot be shown: " + why).c_str());
     InvalidateRect(handle_, nullptr, FALSE);
 }
 
@@ -199,16 +247,9 @@ void TMotionPreviewWindow::Layout() {
 
 void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
     // One time axis and one speed scale for all four plots.
-    double timeScale = 0, speedScale = 0;
-    for (const auto& motor : motors_) {
-        if (std::isfinite(motor.PassSeconds)) timeScale = std::max(timeScale, motor.PassSeconds);
-        for (const auto& point : motor.Plot) {
-            timeScale = std::max(timeScale, point.Time);
-            speedScale = std::max(speedScale, std::fabs(point.Speed));
-        }
-    }
-    if (!(timeScale > 0)) timeScale = 1;
-    if (!(speedScale > 0)) speedScale = 1;
+    const motion::TMotionPreview::Scales scales = motion::TMotionPreview::ScalesOf(motors_);
+    const double timeScale = scales.Time;
+    const double speedScale = scales.Speed;
 
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = SelectObject(dc, font_);
@@ -223,9 +264,13 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
         const int zero = (r.top + r.bottom) / 2;
         const double half = (r.bottom - r.top) / 2.0 - 4;
         auto x = [&](double t) {
-            return r.left + static_cast<int>(t / timeScale * (r.right - r.left));
+            // Clamped: a cast of a value beyond int is undefined, whatever the plot holds.
+            return r.left +
+                   static_cast<int>(std::clamp(t / timeScale, 0.0, 1.0) * (r.right - r.left));
         };
-        auto y = [&](double v) { return zero - static_cast<int>(v / speedScale * half); };
+        auto y = [&](double v) {
+            return zero - static_cast<int>(std::clamp(v / speedScale, -1.0, 1.0) * half);
+        };
         HGDIOBJ oldPen = SelectObject(dc, axis);
         MoveToEx(dc, r.left, zero, nullptr);
         LineTo(dc, r.right, zero);
@@ -253,9 +298,7 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
         SelectObject(dc, oldPen);
     }
     const RECT last = PlotRect(3);
-    const std::string axisText =
-        "0 s ... " + motion::TMotionPreview::Seconds(timeScale) + ", +/- " +
-        std::to_string(static_cast<long>(std::lround(speedScale))) + " steps/s";
+    const std::string axisText = motion::TMotionPreview::AxisText(scales);
     TextOutA(dc, last.left, last.bottom + 2, axisText.c_str(), static_cast<int>(axisText.size()));
     SelectObject(dc, oldFont);
     DeleteObject(axis);

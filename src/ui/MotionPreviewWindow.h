@@ -11,6 +11,10 @@
 // running step). The snapshot copies each program under its motor's lock for a moment only, so
 // a running motor is never held up.
 //
+// A refresh that fails (a snapshot or a preview that cannot be made) shows why in place of the
+// texts and is not retried until the programs change; a preview costs time linear in the
+// programs' length, whatever their step counts.
+//
 // Threads: the window's thread only. The window frees itself when it is destroyed (with its
 // owner, the main window, at the latest).
 #pragma once
@@ -64,6 +68,8 @@ class TMotionPreviewWindow {
     explicit TMotionPreviewWindow(Source source) : source_(std::move(source)) {}
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void RefreshFromSource();
+    void ShowFailure(const std::string& why);
     void Layout();
     RECT PlotRect(int motor) const;
     void Paint(HDC dc, const RECT& area) const;
@@ -79,6 +85,8 @@ class TMotionPreviewWindow {
     // What the plots, texts and the running steps' marks were made from; none before the first
     // refresh.
     std::optional<Snapshot> shown_;
+    // Set while Create waits for CreateWindowExA: WM_NCDESTROY marks the object freed there.
+    bool* freedFlag_ = nullptr;
 };
 
 }  // namespace ui

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,11 @@ namespace {
 constexpr uint8_t R = kDirRight;
 constexpr uint8_t L = kDirLeft;
 constexpr uint8_t P = kDirNone;
+
+bool Printable(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
 
 TMotionPreview::Motor Preview(std::vector<TsmProgramStep> steps, bool looping = false,
                               bool hostTimed = true, double maxFrequency = 1000) {
@@ -89,12 +96,24 @@ TEST(MotionPreviewTest, WarningsForWhatThePortCannotPlay) {
          {"step 1: 0 steps", "step 2: 0 Hz"}},
         {{{0, 100.0, 0.0, R}}, true, true, 0, {"step 1: 0 steps", "loops without a step"}},
         {{{5, 100.0, 0.0, P}}, true, true, 0, {}},  // a looping pause still takes time
+        // Each text names the number as it stands, however large, small or negative.
+        {{{5, -5.0, 0.0, R}}, false, true, 0, {"step 1: -5.0 Hz is negative: the run stalls"}},
+        {{{5, 1e-320, 0.0, R}}, false, true, 0, {"step 1: 1.0e-320 Hz is too slow to time"}},
+        {{{10, 1e62, 0.0, R}}, false, false, 0, {"step 1: 1.0e+62 Hz is faster than the module"}},
+        {{{-7, 100.0, 0.0, R}}, false, true, 0, {"step 1: -7 steps (passed over)"}},
+        {{{100, 2.0, 1e-320, R}},
+         false,
+         true,
+         0,
+         {"step 1: the start/stop time 1.000e-320 s gives no ramp that can be played"}},
     };
     for (const Case& c : cases) {
         const auto motor = Preview(c.steps, c.looping, c.hostTimed, c.maxFrequency);
         ASSERT_EQ(motor.Warnings.size(), c.warnings.size()) << c.steps[0].Frequency;
-        for (size_t i = 0; i < c.warnings.size(); ++i)
+        for (size_t i = 0; i < c.warnings.size(); ++i) {
             EXPECT_EQ(motor.Warnings[i].rfind(c.warnings[i], 0), 0u) << motor.Warnings[i];
+            EXPECT_TRUE(Printable(motor.Warnings[i])) << motor.Warnings[i];
+        }
     }
 }
 
@@ -134,6 +153,70 @@ TEST(MotionPreviewTest, UsbSlowWarnsWhereTheRatesTogetherExceedTheLink) {
             EXPECT_EQ(warned, c.warned[m]) << "motor " << m + 1 << " at " << c.rates[0] << " Hz";
         }
     }
+}
+
+// Step counts up to the largest a program step holds, and programs of very many program steps:
+// sums in 64 bits, a bounded plot made in bounded time, and texts that make sense.
+TEST(MotionPreviewTest, HugeProgramsGiveABoundedPlotAndSaneTexts) {
+    constexpr int32_t kMost = 2147483647;
+    const TMotionPreview::Motor longest =
+        Preview({{kMost, 1000.0, 0.5, R}, {kMost, 1000.0, 0.0, R}});
+    EXPECT_EQ(longest.StepsRight, 2 * int64_t{kMost});
+    // 0.5 s up and down, the rest at 1 ms a step; then 2^31 - 1 steps at 1 ms.
+    EXPECT_EQ(longest.Summary(),
+              "right 4294967294, left 0, net +4294967294; one pass 4294967.794 s");
+    ASSERT_FALSE(longest.Plot.empty());
+    EXPECT_LE(longest.Plot.size(), TMotionPreview::kMaxPlotPoints);
+    EXPECT_EQ(longest.Plot.back().ProgramStep, 1);
+    EXPECT_NEAR(longest.Plot.back().Speed, 1000.0, 1e-9);
+
+    // 100,000 program steps of 1000 steps (50 million points at 500 a program step), and as
+    // many records with no steps (as many warnings).
+    std::vector<TsmProgramStep> many(100000, TsmProgramStep{1000, 500.0, 0.2, L});
+    many.insert(many.end(), 100000, TsmProgramStep{0, 500.0, 0.0, L});
+    const TMotionPreview::Motor manySteps = Preview(many);
+    EXPECT_EQ(manySteps.StepsLeft, int64_t{100000} * 1000);
+    EXPECT_LE(manySteps.Plot.size(), TMotionPreview::kMaxPlotPoints);
+    EXPECT_GE(manySteps.Plot.size(), TMotionPreview::kMaxPlotPoints / 4);
+    for (size_t i = 1; i < manySteps.Plot.size(); ++i)
+        ASSERT_LT(manySteps.Plot[i - 1].Time, manySteps.Plot[i].Time) << i;
+    ASSERT_EQ(manySteps.Warnings.size(), TMotionPreview::kMaxWarnings + 1);
+    EXPECT_EQ(manySteps.Warnings.back(), "and 99990 more warnings");
+}
+
+// A ramp time of 1e-320 s: every step is played at 1/f, and the preview says so instead of
+// showing a point of infinite speed.
+TEST(MotionPreviewTest, AnUnplayableRampIsShownAsNoRamp) {
+    const TMotionPreview::Motor motor = Preview({{100, 2.0, 1e-320, R}});
+    EXPECT_EQ(TMotionPreview::Seconds(motor.PassSeconds), "50.000 s");
+    for (const auto& point : motor.Plot)
+        EXPECT_EQ(point.Speed, 2.0) << point.Time;
+    ASSERT_EQ(motor.Warnings.size(), 1u);
+}
+
+TEST(MotionPreviewTest, NumberTextsStayReadableAtAnyMagnitude) {
+    struct Case {
+        double seconds;
+        const char* text;
+    };
+    const Case cases[] = {
+        {2.5, "2.500 s"},
+        {1e60, "1.000e+60 s"},
+        {-3e200, "-3.000e+200 s"},
+        {std::numeric_limits<double>::infinity(), "no end"},
+        {std::numeric_limits<double>::quiet_NaN(), "no end"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TMotionPreview::Seconds(c.seconds), c.text) << c.seconds;
+
+    // The axes: a plot of 1e62 steps/s gives a readable scale.
+    std::array<TMotionPreview::Motor, 4> motors = {Preview({{10, 1e62, 0.0, R}}), Preview({}),
+                                                   Preview({}), Preview({})};
+    const TMotionPreview::Scales scales = TMotionPreview::ScalesOf(motors);
+    EXPECT_EQ(TMotionPreview::AxisText(scales), "0 s ... 0.000 s, +/- 1e+62 steps/s");
+    motors[0].Plot.push_back({1.0, std::numeric_limits<double>::infinity(), 0});
+    EXPECT_EQ(TMotionPreview::AxisText(TMotionPreview::ScalesOf(motors)),
+              "0 s ... 1.000 s, +/- 1 steps/s");
 }
 
 }  // namespace

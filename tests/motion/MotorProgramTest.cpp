@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace motion {
 namespace {
 
@@ -82,7 +84,7 @@ TEST(TsmProgram, DeleteMovesTheLaterRecordsDownAndNeverShrinks) {
     EXPECT_EQ(program.Items(61).Steps, 63);
 }
 
-TEST(TsmProgram, CapacityGrowsInBlocksOf64KeepingTheRecords) {
+TEST(TsmProgram, CapacityGrowsInWholeBlocksOf64KeepingTheRecords) {
     TsmProgram program;
     program.Add() = Record(0);
     EXPECT_EQ(program.Capacity(), 64);
@@ -98,6 +100,26 @@ TEST(TsmProgram, CapacityGrowsInBlocksOf64KeepingTheRecords) {
     }
     EXPECT_EQ(program.Items(64).Steps, -5);  // never validated
     EXPECT_EQ(program.Items(64).Direction, kDirLeft);
+}
+
+// Appending doubles the storage (in whole blocks of 64), so that a program of a million records
+// is built with some twenty reallocations instead of 15,625 copies of a growing program.
+TEST(TsmProgram, CapacityDoublesSoThatLongProgramsAreBuiltInLinearTime) {
+    const std::pair<int32_t, int32_t> cases[] = {
+        {1, 64}, {64, 64}, {65, 128}, {129, 256}, {1000, 1024}, {1000000, 1048576},
+    };
+    for (const auto& [count, capacity] : cases) {
+        TsmProgram program;
+        int grown = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t before = program.Capacity();
+            program.Add() = Record(i);
+            grown += program.Capacity() != before;
+        }
+        EXPECT_EQ(program.Capacity(), capacity) << count;
+        EXPECT_LE(grown, 15) << count;
+        EXPECT_EQ(program.Items(count - 1).Steps, count - 1);
+    }
 }
 
 TEST(TsmProgram, ClearReleasesEverythingButLooping) {

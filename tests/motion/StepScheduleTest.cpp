@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 namespace motion {
 namespace {
@@ -81,6 +82,65 @@ TEST(StepSchedule, AStepWithoutAPeriodStallsTheRunThere) {
         EXPECT_EQ(schedule.Steps(3).size(), 2u);
         EXPECT_EQ(schedule.PassTime(), std::numeric_limits<double>::infinity());
     }
+}
+
+// A ramp time whose ramp would give periods of 0, infinity or NaN (f/T overflowing, or too small
+// for 2N/a to fit) is played as no ramp: every step at 1/f, the whole program step played.
+TEST(StepSchedule, ARampWithoutFinitePeriodsIsPlayedAsNoRamp) {
+    const TsmProgramStep cases[] = {
+        {100, 2.0, 1e-320, R},         // f/T overflows: periods of 0 in the second half
+        {100, 2.0, 5e-324, R},         // the smallest ramp time there is
+        {100, 1e300, 1e-10, L},        // f/T overflows with normal numbers
+        {100, 1e-300, 1e300, R},       // f/T underflows to 0: √(2/a) overflows
+        {2147483647, 2.0, 1e-320, R},  // as long as a program step can be
+    };
+    for (const TsmProgramStep& step : cases) {
+        const double f = step.Frequency;
+        EXPECT_TRUE(TStepSchedule::RampIgnored(step)) << step.RampTime;
+        for (int32_t i : {0, 1, step.Steps / 2, step.Steps - 2, step.Steps - 1})
+            EXPECT_EQ(TStepSchedule::Period(step, i), 1 / f) << step.RampTime << " step " << i;
+        EXPECT_EQ(TStepSchedule::Duration(step), step.Steps / f) << step.RampTime;
+    }
+    // Every step is scheduled, evenly.
+    const auto steps = TStepSchedule({cases[0]}).Steps();
+    ASSERT_EQ(steps.size(), 100u);
+    EXPECT_DOUBLE_EQ(steps.back().time, 99 * 0.5);
+    // A playable ramp is kept.
+    EXPECT_FALSE(TStepSchedule::RampIgnored({10, 100.0, 0.5, R}));
+    EXPECT_FALSE(TStepSchedule::RampIgnored({10, 100.0, 0.0, R}));  // no ramp to ignore
+}
+
+// Whatever numbers a program step holds: a timed one has finite, positive periods and step
+// times that never go back; one whose frequency has no period that fits stalls the run.
+TEST(StepSchedule, EveryPeriodOfATimedStepIsFiniteAndPositiveOverExtremeNumbers) {
+    const double frequencies[] = {1e-300, 1e-5, 0.3, 1000.0, 1e15, 1e300, 1.7e308};
+    const double rampTimes[] = {-1.0, 0.0, 5e-324, 1e-320, 1e-300, 1e-10, 0.5, 1e10, 1e300};
+    const int32_t counts[] = {1, 2, 3, 1001, 2147483647};
+    for (double f : frequencies) {
+        for (double t : rampTimes) {
+            for (int32_t n : counts) {
+                const TsmProgramStep step{n, f, t, R};
+                ASSERT_TRUE(TStepSchedule::Timed(step));
+                double last = 0;
+                std::set<int32_t> sampled{0, 1, n / 2 - 1, n / 2, n / 2 + 1, n - 2, n - 1};
+                for (int32_t i : sampled) {
+                    if (i < 0 || i >= n) continue;
+                    const double p = TStepSchedule::Period(step, i);
+                    ASSERT_TRUE(std::isfinite(p) && p > 0)
+                        << f << " Hz " << t << " s " << n << " steps, step " << i << ": " << p;
+                    const double offset = TStepSchedule::Offset(step, i);
+                    ASSERT_FALSE(std::isnan(offset)) << f << " Hz " << t << " s, step " << i;
+                    ASSERT_GE(offset, last) << f << " Hz " << t << " s, step " << i;
+                    last = offset;
+                }
+            }
+        }
+    }
+    // A frequency below about 5.6e-309 Hz has no period that fits a double: as at 0 Hz.
+    const TsmProgramStep tooSlow{3, 1e-320, 0.0, R};
+    EXPECT_FALSE(TStepSchedule::Timed(tooSlow));
+    EXPECT_EQ(TStepSchedule::Period(tooSlow, 0), 0);
+    EXPECT_EQ(TStepSchedule({tooSlow}).PassTime(), std::numeric_limits<double>::infinity());
 }
 
 }  // namespace

@@ -3,13 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+
+#include "platform/TempFileName.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 
 #include <csignal>
@@ -96,7 +103,74 @@ TEST_F(FileStoreTest, FailedWritesReportFailureAndLeaveNothingBehind) {
     EXPECT_EQ(Entries(), std::vector<std::string>{"sub.smp"});
 }
 
+// The temporary file of a save: beside the target, its name exactly as long as the target's and
+// never the target's own, so that it fits wherever the target's fits.
+TEST(TempFileName, BesideTheTargetAndAsLongAsItsName) {
+    const std::pair<std::string, uint64_t> cases[] = {
+        {"C:\\work\\project.smp", 0},
+        {"C:\\work\\project.smp", 123456789},
+        {"/tmp/dir/a.smp", 99},
+        {"relative.smp", 7},
+        {"C:\\x", 0},
+        {"/tmp/x", 35},
+        {"/tmp/~0", 0},
+        {"/tmp/~1", 1},  // the target's own name is skipped
+        {"/tmp/" + std::string(255, 'n'), ~uint64_t{0}},
+    };
+    for (const auto& [path, number] : cases) {
+        const std::string temp = TempFileNameFor(path, number);
+        const size_t folder = path.find_last_of("/\\") + 1;
+        ASSERT_EQ(temp.size(), path.size()) << path;
+        EXPECT_EQ(temp.substr(0, folder), path.substr(0, folder)) << path;
+        EXPECT_NE(temp, path) << number;
+        if (path.size() - folder > 1) {
+            EXPECT_EQ(temp[folder], '~') << temp;
+        }
+        EXPECT_EQ(temp.find_first_of("/\\", folder), std::string::npos) << temp;
+    }
+    EXPECT_EQ(TempFileNameFor("/tmp/dir/", 1), "");  // no file name
+    EXPECT_NE(TempFileNameFor("/tmp/long.smp", 1), TempFileNameFor("/tmp/long.smp", 2));
+}
+
+// A read-only target is refused and kept as it was; a name as long as the system allows is
+// saved (its temporary file's name is no longer than its own).
+TEST_F(FileStoreTest, ReadOnlyTargetsAreRefusedAndLongestNamesSaved) {
+    std::ofstream(Path("old.smp"), std::ios::binary) << "old";
+    fs::permissions(dir / "old.smp",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(store.WriteFileAtomically(Path("old.smp"), "new"));
+    EXPECT_EQ(Slurp(Path("old.smp")), "old");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"old.smp"});
+    fs::permissions(dir / "old.smp", fs::perms::owner_all);
+    fs::remove(dir / "old.smp");
+
 #ifdef _WIN32
+    // The whole path one below MAX_PATH.
+    const size_t length = MAX_PATH - 1 - (dir.string().size() + 1);
+#else
+    const size_t length = 255;  // NAME_MAX
+#endif
+    const std::string longest = (dir / std::string(length, 'n')).string();
+    ASSERT_TRUE(store.WriteFileAtomically(longest, "first"));
+    ASSERT_TRUE(store.WriteFileAtomically(longest, "second"));
+    EXPECT_EQ(Slurp(longest), "second");
+    EXPECT_EQ(Entries(), std::vector<std::string>{std::string(length, 'n')});
+}
+
+#ifdef _WIN32
+TEST_F(FileStoreTest, ASavedFileKeepsItsHiddenSystemAndArchiveAttributes) {
+    const std::string path = Path("kept.smp");
+    std::ofstream(path, std::ios::binary) << "old";
+    constexpr DWORD kAttributes =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), kAttributes));
+    ASSERT_EQ(GetFileAttributesA(path.c_str()) & kAttributes, kAttributes);
+    ASSERT_TRUE(store.WriteFileAtomically(path, "new"));
+    EXPECT_EQ(Slurp(path), "new");
+    EXPECT_EQ(GetFileAttributesA(path.c_str()) & kAttributes, kAttributes);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(FileStoreTest, FailedReplaceOfAFileInUseKeepsTheOldFile) {
     std::ofstream(Path("old.smp"), std::ios::binary) << "old";
     // Open without delete sharing (as the C runtime opens files): Windows refuses to replace it.

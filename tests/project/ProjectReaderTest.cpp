@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "project/ProjectModel.h"
 #include "project/ProjectTestSupport.h"
@@ -189,9 +191,23 @@ TEST(ProjectReader, EndOfLoadSetsLoopCheckBoxesAndRenumbersEveryList) {
     }
 }
 
-TEST(ProjectReader, EveryPortLineIsAppliedInTurn) {
-    const Read model("Port = 378\nPort = 0\nPort = zz\n");
-    EXPECT_EQ(model.OpenedPorts, (std::vector<int16_t>{888, 0, 888}));
+// However many "Port" lines a file holds, the output is opened once, for the last one's setting
+// (so a missing port library is reported once per load, and the USB link is not reopened).
+TEST(ProjectReader, TheOutputIsOpenedOnceForTheLastPortLine) {
+    const std::pair<const char*, std::vector<int16_t>> cases[] = {
+        {"Port = 378\nPort = 0\nPort = zz\n", {888}},
+        {"Port = 0\nPort = 378\nPort = 0\nPort = 378\nPort = 1\n", {1}},
+        {"Port = 278\r\n[Motor_program_2]\r\nPort = 0\r\n", {0}},
+        {"Steps = 1 1 0 r\n", {}},
+    };
+    for (const auto& [text, opened] : cases) {
+        const Read model(text);
+        EXPECT_EQ(model.OpenedPorts, opened) << text;
+    }
+    ProjectModel quiet;
+    ReadProjectText("Port = 378\n", quiet, /*openOutput=*/false);
+    EXPECT_EQ(quiet.Port, 888);
+    EXPECT_TRUE(quiet.OpenedPorts.empty());
 }
 
 TEST(ProjectReader, ByteOrderMarkMakesTheFirstLineUnknown) {

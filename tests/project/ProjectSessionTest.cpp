@@ -24,11 +24,11 @@ struct ProjectSessionTest : ::testing::Test {
     ProjectSession session{files, model};
 };
 
-TEST_F(ProjectSessionTest, StartupLoadsDefaultThenForgetsItsNameAndOpensThePortOnceMore) {
+TEST_F(ProjectSessionTest, StartupLoadsDefaultThenForgetsItsNameAndOpensThePortOnce) {
     files.Files[kDefault] = "Port = 278\r\n[Motor_program_2]\r\nSteps = 5 5 0 left\r\n";
     EXPECT_EQ(session.LoadStartupProject(kDir), "");
     EXPECT_EQ(model.Port, 632);
-    EXPECT_EQ(model.OpenedPorts, (std::vector<int16_t>{632, 632}));
+    EXPECT_EQ(model.OpenedPorts, (std::vector<int16_t>{632}));
     EXPECT_EQ(model.Motors[1].Program.Count(), 1);
     EXPECT_EQ(session.FileName(), "");
     EXPECT_EQ(session.Caption(), "Stepper");

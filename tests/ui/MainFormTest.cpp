@@ -13,7 +13,11 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/DeviceFile.h"
@@ -474,6 +478,70 @@ TEST_F(MainFormTest, MotionPreviewSavesItsPlotsAndLabelsAsAPng) {
     Pump();
 }
 
+// The longest program step there is, and a ramp time whose ramp cannot be played: the preview
+// opens at once with texts that make sense.
+TEST_F(MainFormTest, MotionPreviewOfExtremeProgramsOpensWithSaneTexts) {
+    form_->AppendStep(0, motion::TsmProgramStep{2147483647, 1000.0, 0.5, motion::kDirRight});
+    form_->AppendStep(1, motion::TsmProgramStep{100, 2.0, 1e-320, motion::kDirLeft});
+    Menu(IDM_MOTIONPREVIEW);
+    HWND preview = FindWindowA(TMotionPreviewWindow::kClassName, "Motion preview");
+    ASSERT_NE(preview, nullptr);
+    const auto label = [&](int id) { return Text(GetDlgItem(preview, id)); };
+    EXPECT_EQ(label(TMotionPreviewWindow::kMotorLabelId),
+              "Motor 1: right 2147483647, left 0, net +2147483647; one pass 2147484.147 s");
+    EXPECT_THAT(label(TMotionPreviewWindow::kMotorLabelId + 1),
+                ::testing::StartsWith("Motor 2: right 0, left 100, net -100; one pass 50.000 s\r\n"
+                                      "Warning, step 1: the start/stop time "));
+    DestroyWindow(preview);
+    Pump();
+}
+
+// A refresh that fails shows why, in the window that stays open.
+TEST_F(MainFormTest, MotionPreviewShowsWhyItCannotShowThePrograms) {
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[] { throw std::bad_alloc(); }, "The preview cannot be shown: not enough memory"},
+        {[] { throw std::runtime_error("no copy"); }, "The preview cannot be shown: no copy"},
+    };
+    for (const auto& [fail, text] : cases) {
+        TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(
+            window_, [fail = fail]() -> TMotionPreviewWindow::Snapshot {
+                fail();
+                return {};
+            });
+        ASSERT_NE(preview, nullptr) << text;
+        EXPECT_EQ(Text(GetDlgItem(preview->Handle(), TMotionPreviewWindow::kChainLabelId)), text);
+        EXPECT_EQ(Text(GetDlgItem(preview->Handle(), TMotionPreviewWindow::kMotorLabelId)),
+                  "Motor 1: -");
+        DestroyWindow(preview->Handle());
+        Pump();
+    }
+}
+
+// A preview window whose creation fails after it has taken its object (here: its labels cannot
+// be created) frees that object once, and Create reports the failure.
+LRESULT CALLBACK RefuseStaticControls(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const char* name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszClass;
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && lstrcmpiA(name, "STATIC") == 0)
+            return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MainFormTest, MotionPreviewWhoseCreationFailsIsFreedOnce) {
+    auto token = std::make_shared<int>(0);
+    HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseStaticControls, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    TMotionPreviewWindow* preview =
+        TMotionPreviewWindow::Create(window_, [token] { return TMotionPreviewWindow::Snapshot{}; });
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(preview, nullptr);
+    // The source (and its copy of the token) was destroyed with the object, exactly once.
+    EXPECT_EQ(token.use_count(), 1);
+    EXPECT_EQ(FindWindowA(TMotionPreviewWindow::kClassName, nullptr), nullptr);
+    Pump();
+}
+
 TEST_F(MainFormTest, TabOrderFollowsThePanelsThenTheWindowControls) {
     std::vector<std::string> names;
     const auto panel = [&](std::vector<std::string> p) {
@@ -790,6 +858,21 @@ TEST_F(MainFormTest, FileErrorsShowTheErrorBox) {
     EXPECT_THAT(dialogs_.Errors, ElementsAre("Cannot create file C:\\locked.smp.",
                                              "Cannot open file C:\\unreadable.smp."));
     EXPECT_EQ(form_->PortSetting(), 0);  // nothing of it was loaded
+}
+
+// A file of many "Port" lines: the output is opened once, for the last one, so the missing port
+// library is reported in one box per load.
+TEST_F(MainFormTest, OpeningAProjectOfManyPortLinesShowsOneBox) {
+    files_.Files["C:\\ports.smp"] =
+        "Port = 0\r\nPort = 378\r\nPort = 0\r\nPort = 378\r\n"
+        "Port = 0\r\nPort = 278\r\n";
+    dialogs_.OpenAnswer = "C:\\ports.smp";
+    Menu(IDM_OPENPROJECT);
+    EXPECT_EQ(form_->PortSetting(), 632);
+    EXPECT_EQ(Text(Control("Label21")), "LPT2 (0278)");
+    EXPECT_EQ(desktop_.Messages().size(), 1u);
+    Menu(IDM_OPENPROJECT);  // a second load: its own box
+    EXPECT_EQ(desktop_.Messages().size(), 2u);
 }
 
 // ---------------------------------------------------------------------------------------------

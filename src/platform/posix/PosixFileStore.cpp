@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <new>
-#include <vector>
+
+#include "platform/TempFileName.h"
 
 namespace platform {
 
@@ -89,17 +92,30 @@ FileReadResult PosixFileStore::ReadWholeFile(const std::string& path, std::strin
 
 bool PosixFileStore::WriteFileAtomically(const std::string& path, std::string_view contents) {
     if (path.empty()) return false;
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    Descriptor file(::mkstemp(name.data()));
-    if (file.get() < 0) return false;
-    temp.assign(name.data());
-
-    // mkstemp creates the file for its owner only; a replaced file keeps its permissions, a new
-    // one gets the usual rw-r--r--.
+    // A target that nobody may write (no write bit at all: the read-only attribute of this
+    // file system) is refused rather than replaced by the rename.
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && (old.st_mode & 0222) == 0) return false;
+
+    // A fresh name beside the target, as long as its name, so that it fits wherever the
+    // target's fits; O_EXCL never opens someone else's file, a name already taken is skipped.
+    static std::atomic<uint64_t> counter{0};
+    const uint64_t seed = static_cast<uint64_t>(::getpid()) * 7919u + counter.fetch_add(100);
+    std::string temp;
+    int fd = -1;
+    for (uint64_t attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = TempFileNameFor(path, seed + attempt);
+        if (temp.empty()) return false;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    Descriptor file(fd);
+    if (file.get() < 0) return false;
+
+    // Created for its owner only; a replaced file keeps its permissions, a new one gets the
+    // usual rw-r--r--.
+    const mode_t mode = exists ? (old.st_mode & 07777) : 0644;
     bool ok = ::fchmod(file.get(), mode) == 0;
     ok = ok && WriteAll(file.get(), contents);
     ok = ok && ::fsync(file.get()) == 0;

@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <new>
+
+#include "platform/TempFileName.h"
 
 namespace platform {
 
@@ -87,17 +90,31 @@ FileReadResult Win32FileStore::ReadWholeFile(const std::string& path, std::strin
 
 bool Win32FileStore::WriteFileAtomically(const std::string& path, std::string_view contents) {
     if (path.empty()) return false;
-    // A fresh name beside the target (same volume, so the move is a rename). CREATE_NEW never
-    // opens someone else's file; a name already taken is skipped.
+    // A read-only target is refused, as Windows refuses to open it for writing (a rename over
+    // it would replace it all the same under some file systems). Its other attributes (hidden,
+    // system, archive, ...) are given to the new file.
+    const DWORD old = GetFileAttributesA(path.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return false;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD kept = old == INVALID_FILE_ATTRIBUTES ? 0 : (old & kKept);
+
+    // A fresh name beside the target, as long as its name (same folder and volume, so the move
+    // is a rename, and a path that fits for the target fits for it). CREATE_NEW never opens
+    // someone else's file; a name already taken is skipped.
+    const uint64_t seed = static_cast<uint64_t>(GetCurrentProcessId()) * 7919u +
+                          static_cast<uint64_t>(tempCounter.fetch_add(100));
     std::string temp;
     HANDLE created = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = path + ".~" + std::to_string(GetCurrentProcessId()) + "-" +
-               std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+    for (uint64_t attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = TempFileNameFor(path, seed + attempt);
+        if (temp.empty()) return false;
         created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-            GetLastError() != ERROR_ALREADY_EXISTS)
+            GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_ACCESS_DENIED)
             return false;
     }
     Handle file(created);
@@ -112,6 +129,7 @@ bool Win32FileStore::WriteFileAtomically(const std::string& path, std::string_vi
         DeleteFileA(temp.c_str());
         return false;
     }
+    if (kept != 0) SetFileAttributesA(path.c_str(), kept);
     return true;
 }
 
