@@ -14,8 +14,10 @@
 //      each run's best-fit rate, as usb_streaming reports it.
 //
 // Last line:
-// RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x> usb_lost=<n>
+// RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x>
+//        lpt_within1ms_700hz_pct=<x> lpt_within1ms_300hz_pct=<x> usb_lost=<n>
 //        usb_overlaps=<n> usb_underruns=<n> usb_max_abs_ticks=<x>
+// (the share of the 700 and 300 Hz motors' intervals that lie within 1 ms of the period)
 #include <windows.h>
 
 #include <algorithm>
@@ -45,6 +47,8 @@ struct PortResult {
     long Missed = 0;
     double RateErrPct = 0;
     double P95Ms = 0;
+    // Share of the intervals within 1 ms of the period, per motor (1000, 700, 450, 300 Hz).
+    double Within1MsPct[4] = {0, 0, 0, 0};
 };
 
 struct ModuleResult {
@@ -138,6 +142,21 @@ std::string RunParallelPort(PortResult& result) {
             motor, kPortFrequencies[motor - 1], t.Traced, t.Programmed, missed, t.RateErrPct,
             bench::Percentile(t.AbsErrorsMs, 0.95), bench::Percentile(t.AbsErrorsMs, 0.99),
             bench::Percentile(t.AbsErrorsMs, 1.0));
+        // Interval by interval: the share a motor can follow without a jolt.
+        const double periodMs = 1000 / kPortFrequencies[motor - 1];
+        const bench::PortMotorTiming intervals = bench::PortTiming(trace, motor, periodMs);
+        const auto near =
+            std::count_if(intervals.DeviationsMs.begin(), intervals.DeviationsMs.end(),
+                          [](double d) { return d <= 1.0; });
+        if (!intervals.DeviationsMs.empty()) {
+            result.Within1MsPct[motor - 1] = 100.0 * static_cast<double>(near) /
+                                             static_cast<double>(intervals.DeviationsMs.size());
+        }
+        std::printf(
+            "  motor %d: %.2f %% of %zu intervals within 1 ms of the period, worst %.3f ms "
+            "off\n",
+            motor, result.Within1MsPct[motor - 1], intervals.DeviationsMs.size(),
+            bench::Percentile(intervals.DeviationsMs, 1.0));
     }
     result.P95Ms = bench::Percentile(all, 0.95);
     return "";
@@ -220,8 +239,9 @@ int main() {
     }
     std::printf(
         "RESULT bench=e2e_timing lpt_missed=%ld lpt_rate_err_pct=%.3f lpt_p95_abs_ms=%.3f "
-        "usb_lost=%ld usb_overlaps=%d usb_underruns=%d usb_max_abs_ticks=%.2f\n",
-        port.Missed, port.RateErrPct, port.P95Ms, module.Lost, module.Overlaps, module.Underruns,
-        module.MaxAbsTicks);
+        "lpt_within1ms_700hz_pct=%.2f lpt_within1ms_300hz_pct=%.2f usb_lost=%ld usb_overlaps=%d "
+        "usb_underruns=%d usb_max_abs_ticks=%.2f\n",
+        port.Missed, port.RateErrPct, port.P95Ms, port.Within1MsPct[1], port.Within1MsPct[3],
+        module.Lost, module.Overlaps, module.Underruns, module.MaxAbsTicks);
     return 0;
 }

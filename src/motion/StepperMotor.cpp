@@ -329,25 +329,30 @@ double TStepperMotor::TargetMs(double due) const {
 }
 
 void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
+    const double maxMs = timer_.Caps().wPeriodMax;
+    double delayMs;
+    bool kept;
     {
         std::lock_guard lock(mutex_);
         pendingTargetMs_ = targetMs;
+        // The kept schedule brings the next event one delay after this one's due time, which
+        // was the last target: the delay is the distance of the targets, nothing to correct.
+        delayMs = targetMs - lastTargetMs_;
+        kept = keep && delayMs <= maxMs && timer_.KeepsSchedule(delayMs / 1000);
+        if (!kept) {
+            // Armed from now: the events come eventLateMs_ late, so the wait is that much
+            // shorter. A wait longer than the timer can arm is taken in parts: the early
+            // event waits on.
+            delayMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
+                                 std::max(maxMs, 1.0));
+        }
+        armedFromNow_ = !kept;
     }
-    const double maxMs = timer_.Caps().wPeriodMax;
-    // The kept schedule brings the next event one delay after this one's due time, which was
-    // the last target: the delay is the distance of the targets, nothing to correct.
-    const double keptMs = targetMs - lastTargetMs_;
-    if (keep && keptMs <= maxMs && timer_.KeepsSchedule(keptMs / 1000)) {
-        armedFromNow_ = false;
-        timer_.SetInterval(keptMs / 1000);
-        return;
+    if (kept) {
+        timer_.SetInterval(delayMs / 1000);
+    } else {
+        timer_.SetIntervalFromNow(delayMs / 1000);
     }
-    // Armed from now: the events come eventLateMs_ late, so the wait is that much shorter.
-    // A wait longer than the timer can arm is taken in parts: the early event waits on.
-    const double waitMs =
-        std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0, std::max(maxMs, 1.0));
-    armedFromNow_ = true;
-    timer_.SetIntervalFromNow(waitMs / 1000);
 }
 
 void TStepperMotor::Tick() {

@@ -4,7 +4,14 @@
 //
 // Two ways of running, chosen by the window for the port setting:
 // - host-timed (parallel port, "USB (slow)", jogging): the motor's own TMultiMediaTimer calls
-//   TimerEvent once per step; Tick emits the step and re-times the timer with the next period;
+//   TimerEvent; Tick emits the step that is due and re-times the timer for the next one. Steps
+//   come at their ideal times (TStepSchedule) on the run's whole-millisecond grid. A disturbed
+//   run (a held timer thread, the rate limit, an edit of the running step) never catches up
+//   faster than the program allows at that point, less the timer's rounding: a motor cannot
+//   follow a burst, so lag that cannot be made up moves the rest of the run later. An event
+//   that comes before its step is due (a kept schedule catching up, a wait longer than the
+//   timer can arm taken in parts) only waits on. The rate limiter never sleeps on the timer
+//   thread, which every motor's events share: the timer comes back when it allows the step;
 // - pulled ("USB"): the USB receive thread asks NextPeriod / CurrentDirection / AdvanceStep and
 //   hands the module timed command entries; the motor only keeps its place in the program.
 //
