@@ -307,25 +307,26 @@ void TStepperMotor::StepSoon(uint8_t direction) {
     }
 }
 
-double TStepperMotor::TargetMs(double due) const {
+double TStepperMotor::TargetMs(double due, double* keptLag) const {
     // On the run's ideal schedule, later by the lag so far, in whole milliseconds.
     const double ideal = RoundHalfEven((due - originDue_) * 1000) + shiftMs_;
+    // Lag that can never be made up: steps closer than the timer's one millisecond, and the
+    // rate limit, which counts from the motor's last step of any kind (a jog step too).
+    double kept = std::max(ideal, lastTargetMs_ + 1);
+    if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
+        const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
+        kept = std::max(kept, std::ceil(lastAnyMs + 1000 / maxFrequency_ - 0.5 - 1e-6));
+    }
+    if (keptLag != nullptr) *keptLag = kept - ideal;
     // Never sooner after the last step than the program allows at this point, less the
-    // timer's rounding to whole milliseconds, and at least the timer's one millisecond. A
-    // step that came on time counts from its target (rounded half a millisecond either way,
-    // as this one is), so the events' jitter moves nothing; a late one counts from when it
-    // came.
+    // timer's whole-millisecond rounding: a run that fell behind (a held thread) catches up
+    // no faster than that, and a lag it cannot make up that way stays. A step no later than
+    // the events' jitter counts from its target, so the jitter moves nothing; in an
+    // undisturbed run (targets rounded half a millisecond either way) this never binds.
     const bool late = lastStepMs_ - lastTargetMs_ > kOnTimeMs;
     const double last = late ? lastStepMs_ : lastTargetMs_;
     const double periodMs = (due - cursor_.lastDue) * 1000;
-    const double gapMs = std::max(periodMs - (late ? 0.5 : 1.0), 1.0);
-    double target = std::max(ideal, std::ceil(last + gapMs - 1e-6));
-    // The rate limit likewise counts from the motor's last step of any kind (a jog step too).
-    if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
-        const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
-        target = std::max(target, std::ceil(lastAnyMs + 1000 / maxFrequency_ - 0.5 - 1e-6));
-    }
-    return target;
+    return std::max(kept, std::ceil(last + std::max(periodMs - 1, 1.0) - 1e-6));
 }
 
 void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
@@ -401,10 +402,10 @@ void TStepperMotor::Tick() {
                     const double rate = std::max(kLearnRate, 1.0 / lateSamples_);
                     eventLateMs_ = std::clamp(eventLateMs_ + rate * lateMs, 0.0, kLatestEventMs);
                 }
-                // A target beyond the ideal time is lag that could not be made up: the rest
-                // of the run comes that much later.
-                shiftMs_ =
-                    std::max(shiftMs_, targetMs - RoundHalfEven((walk.due - originDue_) * 1000));
+                // Lag that can never be made up moves the rest of the run later.
+                double keptLag = 0;
+                TargetMs(walk.due, &keptLag);
+                shiftMs_ += keptLag;
             }
         }
         if (!arm && walk.kind == Walk::kStep && !AdmitLocked(static_cast<double>(nowUs) * 1e-6)) {

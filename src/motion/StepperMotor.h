@@ -215,7 +215,9 @@ class TStepperMotor {
     void Emit(uint8_t direction);
     // Host-timed, under the lock: the time (ms from the run's first step) at which a step
     // due at its ideal time due may come, given the steps taken before it.
-    double TargetMs(double due) const;
+    // keptLag: how much of it is lag that can never be made up (the timer's 1 ms, the rate
+    // limit), which moves the rest of the run later.
+    double TargetMs(double due, double* keptLag = nullptr) const;
     // Host-timed: arms the timer for the next event at targetMs (ms from the run's first
     // step) from an event at nowMs. keep: this event came on its target, so a kept periodic
     // schedule lands on the next target as well.

@@ -242,11 +242,16 @@ TEST(StepperMotorLateTimer, EventsThatStartLateAreCorrectedOnceAndKeepTheProgram
         service.Advance(2000);
         const std::vector<uint64_t> times = recorder.StepTimes();
         ASSERT_EQ(times.size(), 80u) << c.frequency;
-        // After the first two steps every interval is the ideal schedule's own.
-        for (size_t i = 3; i < times.size(); ++i) {
+        // The first event's lateness (before it is learnt) is caught up no faster than a
+        // millisecond per step; from then on every interval is the ideal schedule's own.
+        for (size_t i = 1; i < times.size(); ++i) {
             const uint64_t ideal = WholeMs(i / c.frequency) - WholeMs((i - 1) / c.frequency);
-            EXPECT_EQ(times[i] - times[i - 1], ideal)
-                << c.frequency << " Hz, " << c.lateMs << " ms late, step " << i;
+            const uint64_t interval = times[i] - times[i - 1];
+            if (i >= 6) {
+                EXPECT_EQ(interval, ideal)
+                    << c.frequency << " Hz, " << c.lateMs << " ms late, step " << i;
+            }
+            EXPECT_GE(interval + 1, ideal) << c.frequency << " Hz, step " << i;
         }
         // And the run is no later than the lateness of one event.
         EXPECT_LE(times.back() - WholeMs(79 / c.frequency), c.lateMs) << c.frequency;
