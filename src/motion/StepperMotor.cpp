@@ -310,23 +310,25 @@ void TStepperMotor::StepSoon(uint8_t direction) {
 double TStepperMotor::TargetMs(double due, double* keptLag) const {
     // On the run's ideal schedule, later by the lag so far, in whole milliseconds.
     const double ideal = RoundHalfEven((due - originDue_) * 1000) + shiftMs_;
-    // Lag that can never be made up: steps closer than the timer's one millisecond, and the
-    // rate limit, which counts from the motor's last step of any kind (a jog step too).
-    double kept = std::max(ideal, lastTargetMs_ + 1);
-    if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
-        const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
-        kept = std::max(kept, std::ceil(lastAnyMs + 1000 / maxFrequency_ - 0.5 - 1e-6));
-    }
-    if (keptLag != nullptr) *keptLag = kept - ideal;
     // Never sooner after the last step than the program allows at this point, less the
     // timer's whole-millisecond rounding: a run that fell behind (a held thread) catches up
-    // no faster than that, and a lag it cannot make up that way stays. A step no later than
-    // the events' jitter counts from its target, so the jitter moves nothing; in an
-    // undisturbed run (targets rounded half a millisecond either way) this never binds.
+    // no faster than that. A step no later than the events' jitter counts from its target, so
+    // the jitter moves nothing; in an undisturbed run (targets rounded half a millisecond
+    // either way) this never binds.
     const bool late = lastStepMs_ - lastTargetMs_ > kOnTimeMs;
     const double last = late ? lastStepMs_ : lastTargetMs_;
     const double periodMs = (due - cursor_.lastDue) * 1000;
-    return std::max(kept, std::ceil(last + std::max(periodMs - 1, 1.0) - 1e-6));
+    const double catchUp = std::ceil(last + std::max(periodMs - 1, 0.0) - 1e-6);
+    // Lag that can never be made up: steps closer than the timer's one millisecond, and the
+    // rate limit, which counts from the motor's last step of any kind (a jog step too).
+    double hold = lastTargetMs_ + 1;
+    if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
+        const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
+        const double base = lastAnyMs > lastStepMs_ + 1e-3 ? lastAnyMs : last;
+        hold = std::max(hold, std::ceil(base + std::max(1000 / maxFrequency_ - 0.5, 0.0) - 1e-6));
+    }
+    if (keptLag != nullptr) *keptLag = std::max(0.0, hold - std::max(ideal, catchUp));
+    return std::max({ideal, catchUp, hold});
 }
 
 void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
@@ -444,7 +446,20 @@ void TStepperMotor::Tick() {
     if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
     // Re-time first: the step's own work (callbacks, output) does not add to the wait.
     if (arm) ArmFor(nextTargetMs, nowMs, emit && onTime);
-    if (emit) Emit(walk.direction);
+    if (emit) {
+        // The step goes out now, after the re-timing (which may have waited for the timer's
+        // lock): the next step's spacing counts from here.
+        {
+            std::lock_guard lock(mutex_);
+            const uint64_t emittedUs = timers_.Microseconds();
+            if (started_ && emittedUs > runStartUs_) {
+                lastStepMs_ =
+                    std::max(lastStepMs_, static_cast<double>(emittedUs - runStartUs_) / 1000.0);
+                lastStepTime_ = std::max(lastStepTime_, static_cast<double>(emittedUs) * 1e-6);
+            }
+        }
+        Emit(walk.direction);
+    }
     for (int i = 0; i < walk.stepChanges; ++i)
         onStepChanged(motorIndex_);
 }
