@@ -145,11 +145,11 @@ std::string RunParallelPort(PortResult& result) {
         // Interval by interval: the share a motor can follow without a jolt.
         const double periodMs = 1000 / kPortFrequencies[motor - 1];
         const bench::PortMotorTiming intervals = bench::PortTiming(trace, motor, periodMs);
-        const auto near =
+        const auto within =
             std::count_if(intervals.DeviationsMs.begin(), intervals.DeviationsMs.end(),
                           [](double d) { return d <= 1.0; });
         if (!intervals.DeviationsMs.empty()) {
-            result.Within1MsPct[motor - 1] = 100.0 * static_cast<double>(near) /
+            result.Within1MsPct[motor - 1] = 100.0 * static_cast<double>(within) /
                                              static_cast<double>(intervals.DeviationsMs.size());
         }
         std::printf(
