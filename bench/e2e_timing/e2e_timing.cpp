@@ -16,9 +16,11 @@
 //      reports them, and the start skew of the four motors' first steps.
 //
 // Last line:
-// RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x> usb_lost=<n>
+// RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x>
+//        lpt_within1ms_700hz_pct=<x> lpt_within1ms_300hz_pct=<x> usb_lost=<n>
 //        usb_overlaps=<n> usb_underruns=<n> usb_overwrites=<n> usb_max_abs_ticks=<x>
 //        usb_rate_err_pct=<x> usb_start_skew_ticks=<x>
+// (the share of the 700 and 300 Hz motors' intervals that lie within 1 ms of the period)
 #include <windows.h>
 
 #include <algorithm>
@@ -48,6 +50,8 @@ struct PortResult {
     long Missed = 0;
     double RateErrPct = 0;
     double P95Ms = 0;
+    // Share of the intervals within 1 ms of the period, per motor (1000, 700, 450, 300 Hz).
+    double Within1MsPct[4] = {0, 0, 0, 0};
 };
 
 struct ModuleResult {
@@ -144,6 +148,21 @@ std::string RunParallelPort(PortResult& result) {
             motor, kPortFrequencies[motor - 1], t.Traced, t.Programmed, missed, t.RateErrPct,
             bench::Percentile(t.AbsErrorsMs, 0.95), bench::Percentile(t.AbsErrorsMs, 0.99),
             bench::Percentile(t.AbsErrorsMs, 1.0));
+        // Interval by interval: the share a motor can follow without a jolt.
+        const double periodMs = 1000 / kPortFrequencies[motor - 1];
+        const bench::PortMotorTiming intervals = bench::PortTiming(trace, motor, periodMs);
+        const auto within =
+            std::count_if(intervals.DeviationsMs.begin(), intervals.DeviationsMs.end(),
+                          [](double d) { return d <= 1.0; });
+        if (!intervals.DeviationsMs.empty()) {
+            result.Within1MsPct[motor - 1] = 100.0 * static_cast<double>(within) /
+                                             static_cast<double>(intervals.DeviationsMs.size());
+        }
+        std::printf(
+            "  motor %d: %.2f %% of %zu intervals within 1 ms of the period, worst %.3f ms "
+            "off\n",
+            motor, result.Within1MsPct[motor - 1], intervals.DeviationsMs.size(),
+            bench::Percentile(intervals.DeviationsMs, 1.0));
     }
     result.P95Ms = bench::Percentile(all, 0.95);
     return "";
@@ -238,9 +257,11 @@ int main() {
     }
     std::printf(
         "RESULT bench=e2e_timing lpt_missed=%ld lpt_rate_err_pct=%.3f lpt_p95_abs_ms=%.3f "
-        "usb_lost=%ld usb_overlaps=%d usb_underruns=%d usb_overwrites=%d usb_max_abs_ticks=%.2f "
-        "usb_rate_err_pct=%.4f usb_start_skew_ticks=%.1f\n",
-        port.Missed, port.RateErrPct, port.P95Ms, module.Lost, module.Overlaps, module.Underruns,
-        module.Overwrites, module.MaxAbsTicks, module.RateErrPct, module.StartSkewTicks);
+        "lpt_within1ms_700hz_pct=%.2f lpt_within1ms_300hz_pct=%.2f usb_lost=%ld usb_overlaps=%d "
+        "usb_underruns=%d usb_overwrites=%d usb_max_abs_ticks=%.2f usb_rate_err_pct=%.4f "
+        "usb_start_skew_ticks=%.1f\n",
+        port.Missed, port.RateErrPct, port.P95Ms, port.Within1MsPct[1], port.Within1MsPct[3],
+        module.Lost, module.Overlaps, module.Underruns, module.Overwrites, module.MaxAbsTicks,
+        module.RateErrPct, module.StartSkewTicks);
     return 0;
 }

@@ -6,6 +6,13 @@
 // least-squares scale of played against ideal times) and the p95, p99 and largest absolute
 // error of each step against its ideal time; and the process CPU time per wall second.
 //
+// Then disturbed runs of one motor: a 60 ms hold of the timer thread in a 100 Hz plateau, a
+// 200 Hz program under a 100 Hz MaxFrequency, and frequency edits halfway through a step. Each
+// prints the shortest interval as a share of the one the program allows at that point, the
+// longest gap as a multiple of it, and the steps lost or added:
+//   RESULT bench=step_timing case=<name> platform=<...> shortest_share=<x>
+//          longest_gap_periods=<x> lost=<n> added=<n>
+//
 // Usage: step_timing [seconds, default 10]
 // Last line (missed and rate error: the sum and the worst over the motors; percentiles over
 // every step of all four):
@@ -166,6 +173,74 @@ CaseResult RunCase(const std::array<double, 4>& frequencies, double seconds) {
     return result;
 }
 
+// A disturbed run of one motor: a held timer thread, a rate limit below the program, or an
+// edit of the running program step. Each interval between consecutive steps is compared with
+// the one the program allows at that point (its period, or 1/MaxFrequency where that is
+// longer; after an edit, the new period).
+struct Disturbance {
+    const char* name;
+    TsmProgramStep step;
+    double maxFrequency = 1000;
+    size_t holdAtStep = 0;  // the step's handler holds the timer thread for holdMs
+    uint32_t holdMs = 0;
+    size_t editAfterStep = 0;  // half a period after this step the frequency becomes editTo
+    double editTo = 0;
+};
+
+struct HoldingLog : StepLog {
+    size_t holdAt = 0;
+    uint32_t holdMs = 0;
+    void Stepped(int32_t motor, uint8_t direction) {
+        StepLog::Stepped(motor, direction);
+        if (holdMs != 0 && count.load(std::memory_order_relaxed) == holdAt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+        }
+    }
+};
+
+void RunDisturbed(const Disturbance& d) {
+    platform::TimerService& timers = platform::SystemTimerService();
+    HoldingLog log;
+    log.times.resize(static_cast<size_t>(d.step.Steps) + 16);
+    log.holdAt = d.holdAtStep;
+    log.holdMs = d.holdMs;
+    TStepperMotor motor(0, timers);
+    motor.SetOnStep(TStepperMotor::StepEvent::Bind<&HoldingLog::Stepped>(&log));
+    motor.SetMaxFrequency(d.maxFrequency);
+    motor.LockProgram()->Add() = d.step;
+    const double runSeconds = TStepSchedule::Offset(d.step, d.step.Steps) * 4 + 2;
+    motor.StartProgram();
+    const auto begin = Clock::now();
+    Clock::time_point editedAt = Clock::time_point::max();
+    while (motor.Running() && Clock::now() - begin < std::chrono::duration<double>(runSeconds)) {
+        if (d.editTo > 0 && editedAt == Clock::time_point::max() &&
+            log.count.load(std::memory_order_acquire) >= d.editAfterStep) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(0.5 / d.step.Frequency));
+            editedAt = Clock::now();
+            motor.LockProgram()->Items(0).Frequency = d.editTo;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    motor.Stop();
+    const size_t emitted = std::min(log.count.load(std::memory_order_acquire), log.times.size());
+    double shortest = 1e300, longest = 0;
+    for (size_t i = 1; i < emitted; ++i) {
+        const double frequency = log.times[i] > editedAt ? d.editTo : d.step.Frequency;
+        const double allowedMs = 1000 / std::min(frequency, d.maxFrequency);
+        const double ms =
+            std::chrono::duration<double, std::milli>(log.times[i] - log.times[i - 1]).count();
+        shortest = std::min(shortest, ms / allowedMs);
+        longest = std::max(longest, ms / allowedMs);
+    }
+    const long programmed = d.step.Steps;
+    const long played = static_cast<long>(emitted);
+    std::printf(
+        "RESULT bench=step_timing case=%s platform=%s shortest_share=%.3f longest_gap_periods=%.2f "
+        "lost=%ld added=%ld\n",
+        d.name, PlatformName(), shortest, longest, std::max(programmed - played, 0L),
+        std::max(played - programmed, 0L));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +250,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // The disturbed cases first, on a quiet timer thread of their own.
+    const Disturbance disturbances[] = {
+        {"hold60ms_100hz", {300, 100.0, 0.0, motion::kDirRight}, 1000, 100, 60},
+        {"limit100hz_200hz", {300, 200.0, 0.0, motion::kDirRight}, 100},
+        {"edit_100_to_50hz", {200, 100.0, 0.0, motion::kDirRight}, 1000, 0, 0, 100, 50},
+        {"edit_100_to_200hz", {300, 100.0, 0.0, motion::kDirRight}, 1000, 0, 0, 100, 200},
+    };
+    for (const Disturbance& d : disturbances)
+        RunDisturbed(d);
     CaseResult r = RunCase({1000.0, 700.0, 450.0, 300.0}, seconds);
     std::sort(r.absErrorsMs.begin(), r.absErrorsMs.end());
     std::printf(

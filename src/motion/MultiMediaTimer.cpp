@@ -42,6 +42,22 @@ void TMultiMediaTimer::SetInterval(double seconds) {
     Restart(lock);
 }
 
+void TMultiMediaTimer::SetIntervalFromNow(double seconds) {
+    std::unique_lock lock(mutex_);
+    interval_ = seconds;
+    Restart(lock, false);
+}
+
+bool TMultiMediaTimer::KeepsSchedule(double seconds) const {
+    std::lock_guard lock(mutex_);
+    const uint32_t delay = DelayFor(seconds);
+    return InsideOwnEvent() && delay != 0 && delay == armedDelay_;
+}
+
+bool TMultiMediaTimer::InsideOwnEvent() const {
+    return tlsFiringTimer == this && timerId_ != 0 && timerId_ == tlsFiringId;
+}
+
 void TMultiMediaTimer::SetOnTimer(TimerEvent handler) {
     std::unique_lock lock(mutex_);
     onTimer_ = handler;
@@ -67,19 +83,18 @@ double TMultiMediaTimer::HostSeconds() const {
     return service_.Seconds();
 }
 
-uint32_t TMultiMediaTimer::DelayForInterval() const {
+uint32_t TMultiMediaTimer::DelayFor(double seconds) const {
     if (!enabled_ || !onTimer_) return 0;
-    const double ms = interval_ * 1000.0;
+    const double ms = seconds * 1000.0;
     // Written so that NaN fails the test too.
     if (!(ms >= caps_.wPeriodMin && ms <= caps_.wPeriodMax)) return 0;
     const double delay = RoundHalfEven(ms);
     return delay < caps_.wPeriodMin ? caps_.wPeriodMin : static_cast<uint32_t>(delay);
 }
 
-void TMultiMediaTimer::Restart(std::unique_lock<std::mutex>& lock) {
+void TMultiMediaTimer::Restart(std::unique_lock<std::mutex>& lock, bool mayKeepSchedule) {
     const uint32_t delay = DelayForInterval();
-    const bool insideOwnEvent = tlsFiringTimer == this && timerId_ != 0 && timerId_ == tlsFiringId;
-    if (insideOwnEvent && delay == armedDelay_) return;  // keep the periodic schedule
+    if (mayKeepSchedule && InsideOwnEvent() && delay == armedDelay_) return;  // keep it
 
     Disarm(lock);
     const uint32_t armDelay = DelayForInterval();  // the state may have changed while unlocked

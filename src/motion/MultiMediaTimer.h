@@ -44,6 +44,13 @@ class TMultiMediaTimer final : private platform::TimerEventSink {
     void SetEnabled(bool value);
     void SetInterval(double seconds);
     void SetOnTimer(TimerEvent handler);
+    // As SetInterval, but the next event always counts from now: a running periodic schedule
+    // is never kept, also from inside the timer's own event.
+    void SetIntervalFromNow(double seconds);
+    // Called from inside this timer's own event: SetInterval(seconds) would keep the running
+    // periodic schedule (the delay is the one armed), so the next event comes one delay after
+    // this event's due time, however late this event's handler started.
+    bool KeepsSchedule(double seconds) const;
 
     bool Enabled() const;
     double Interval() const;
@@ -54,11 +61,13 @@ class TMultiMediaTimer final : private platform::TimerEventSink {
     double HostSeconds() const;
 
   private:
-    void Restart(std::unique_lock<std::mutex>& lock);
+    void Restart(std::unique_lock<std::mutex>& lock, bool mayKeepSchedule = true);
     // Disarms the timer; outside the timer events also waits for a handler still running.
     void Disarm(std::unique_lock<std::mutex>& lock);
-    // The delay to arm for the current interval, or 0 when nothing may be armed.
-    uint32_t DelayForInterval() const;
+    // The delay to arm for an interval, or 0 when nothing may be armed.
+    uint32_t DelayForInterval() const { return DelayFor(interval_); }
+    uint32_t DelayFor(double seconds) const;
+    bool InsideOwnEvent() const;
     void OnTimerEvent(uint32_t timerId) override;  // on the service's timer thread
 
     platform::TimerService& service_;

@@ -34,11 +34,100 @@ uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
     return phase;
 }
 
+namespace {
+
+// The timer events' jitter that still counts as on time (ms): a step no later than this after
+// its target was not held up, and the steps after it keep their own times.
+constexpr double kOnTimeMs = 1.0;
+// An event this much before its step's target is a wake-up (a kept schedule's catch-up, a
+// long wait taken in parts, an edit that made the step later): it waits on.
+constexpr double kEarlyMs = 0.5;
+
+bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
+    auto same = [](double x, double y) { return x == y || (x != x && y != y); };
+    return a.Steps == b.Steps && same(a.Frequency, b.Frequency) && same(a.RampTime, b.RampTime);
+}
+
+}  // namespace
+
+TStepperMotor::Walk TStepperMotor::WalkFrom(Cursor& c) const {
+    // A loop rather than a recursion, so that any number of empty records in a row is passed
+    // in constant stack.
+    Walk walk;
+    for (;;) {
+        if (c.stepIndex >= program_.Count()) {
+            c.stepIndex = 0;
+            c.stepCounter = 0;
+            c.anchored = false;
+            ++walk.passesEnded;
+            if (!program_.Looping || program_.Count() == 0 || !c.stepInPass) {
+                walk.kind = Walk::kEnd;
+                walk.due = c.stepStart;
+                return walk;
+            }
+            c.stepInPass = false;
+        }
+        const TsmProgramStep& step = program_.Items(c.stepIndex);
+        if (c.anchored && c.stepCounter > 0 && !SameTiming(step, c.anchor)) {
+            // The record of the program step being played was edited (or another one took its
+            // place): its schedule goes on one period of the record as it is now after the
+            // last step taken, instead of jumping to where the new record would have put it.
+            const int32_t n = step.Steps;
+            const int32_t i = c.stepCounter;
+            if (TStepSchedule::Timed(step) && n > 0) {
+                const int32_t last = std::min(i, n) - 1;
+                c.stepStart = c.lastDue + TStepSchedule::Period(step, last) -
+                              TStepSchedule::Offset(step, last + 1);
+            } else if (n <= 0) {
+                c.stepStart = c.lastDue + c.lastPeriod;  // nothing left of it: the next one
+            }
+            c.anchor = step;
+        }
+        if (step.Steps <= c.stepCounter) {
+            c.stepStart += TStepSchedule::Duration(step);
+            c.stepCounter = 0;
+            c.anchored = false;
+            ++c.stepIndex;
+            ++walk.stepChanges;
+            continue;
+        }
+        walk.kind = Walk::kStep;
+        walk.period = TStepSchedule::Period(step, c.stepCounter);
+        walk.due = c.stepStart + TStepSchedule::Offset(step, c.stepCounter);
+        walk.direction = step.Direction;
+        c.anchor = step;
+        c.anchored = true;
+        return walk;
+    }
+}
+
+void TStepperMotor::Take(Cursor& c, const Walk& walk) {
+    ++c.stepCounter;
+    c.lastDue = walk.due;
+    c.lastPeriod = walk.period;
+    c.stepInPass = true;
+}
+
+void TStepperMotor::ResetCursorLocked() {
+    // The place in the program stays (a start goes on where the last run left off); its
+    // schedule begins anew.
+    Cursor c;
+    c.stepIndex = cursor_.stepIndex;
+    c.stepCounter = cursor_.stepCounter;
+    if (c.stepIndex >= 0 && c.stepIndex < program_.Count()) {
+        c.anchor = program_.Items(c.stepIndex);
+        c.anchored = true;
+    }
+    cursor_ = c;
+    pulled_ = c;
+}
+
 void TStepperMotor::StartProgram() {
     {
         std::lock_guard lock(mutex_);
         SetRunningLocked(true);
         hostTimed_ = true;
+        pendingSteps_.clear();
     }
     timer_.SetInterval(0);
     timer_.SetEnabled(true);
@@ -62,9 +151,9 @@ void TStepperMotor::RetryShortly(bool jog) {
     if (jog) {
         // The event after the retried step goes back to the jog's own interval.
         std::lock_guard lock(mutex_);
-        jogFirstStep_ = true;
+        if (jogging_) jogRetimed_ = true;
     }
-    timer_.SetInterval(timer_.Caps().wPeriodMin * 0.001);
+    timer_.SetIntervalFromNow(timer_.Caps().wPeriodMin * 0.001);
 }
 
 void TStepperMotor::Stop() {
@@ -73,11 +162,13 @@ void TStepperMotor::Stop() {
         nextStepTime_ = 0;
         lastSentTime_ = 0;
         period_ = 0;
-        stepIndex_ = 0;
-        stepCounter_ = 0;
+        cursor_.stepIndex = 0;
+        cursor_.stepCounter = 0;
         SetRunningLocked(false);
+        ResetCursorLocked();
         jogging_ = false;
-        jogFirstStep_ = false;
+        jogRetimed_ = false;
+        pendingSteps_.clear();
         finished_ = true;
         passCompleted_ = false;
         stops_.fetch_add(1);
@@ -100,11 +191,11 @@ void TStepperMotor::SetRunningLocked(bool value) {
         finished_ = false;
         nextStepTime_ = timer_.HostSeconds();
         passCount_ = 0;
-        stepInPass_ = false;
-        stepStart_ = 0;
+        period_ = 0;
         stepDue_ = 0;
-        nextDueMs_ = -1;
-        lagMs_ = 0;
+        started_ = false;
+        shiftMs_ = 0;
+        ResetCursorLocked();
     }
 }
 
@@ -118,7 +209,10 @@ void TStepperMotor::StartJog(uint8_t direction, bool stepAtOnce) {
         std::lock_guard lock(mutex_);
         jogging_ = true;
         jogDirection_ = direction;
-        jogFirstStep_ = stepAtOnce;
+        pendingSteps_.clear();
+        // A host-timed run keeps its timer: its steps are the program's.
+        if (running_ && hostTimed_) return;
+        jogRetimed_ = stepAtOnce;
         // The timer's shortest delay stands for "at once".
         interval = stepAtOnce ? timer_.Caps().wPeriodMin * 0.001 : JogInterval();
     }
@@ -126,16 +220,30 @@ void TStepperMotor::StartJog(uint8_t direction, bool stepAtOnce) {
     timer_.SetEnabled(true);
 }
 
-bool TStepperMotor::LimiterWait(uint32_t ms, uint32_t stops) {
-    // Short slices on the tick clock: the whole wait is as long as asked, and a Stop ends it
-    // within a slice.
-    constexpr uint32_t kSliceMs = 2;
-    const uint32_t start = timers_.TickCount();
+bool TStepperMotor::AdmitLocked(double now) {
+    if (!(maxFrequency_ > 0)) return true;
+    // A microsecond's grace, the fine clock's resolution, for the rounding of the sums.
+    if (now + 1e-6 < nextAllowedTime_) return false;
+    // The allowance counts from this step: two steps are never closer than 1/MaxFrequency,
+    // less the millisecond by which the timer's whole-millisecond events may come early.
+    // 1000 Hz allows exactly "now" again.
+    nextAllowedTime_ = now + (1 / maxFrequency_ - 0.001);
+    return true;
+}
+
+bool TStepperMotor::LimiterWait(uint32_t stops) {
+    // Short slices on the fine clock, so that a Stop ends the wait within a slice.
+    constexpr double kSliceMs = 2;
     for (;;) {
         if (stops_.load() != stops) return false;
-        const uint32_t waited = timers_.TickCount() - start;
-        if (waited >= ms) return true;
-        timers_.Sleep(std::min(kSliceMs, ms - waited));
+        double allowed;
+        {
+            std::lock_guard lock(mutex_);
+            allowed = nextAllowedTime_;
+        }
+        const double leftMs = (allowed - timer_.HostSeconds()) * 1000;
+        if (!(leftMs > 1e-3)) return true;
+        timers_.Sleep(static_cast<uint32_t>(std::ceil(std::min(leftMs, kSliceMs))));
     }
 }
 
@@ -150,29 +258,28 @@ bool TStepperMotor::TryStep(uint8_t direction) {
 bool TStepperMotor::TakeStep(uint8_t direction, bool mayWait) {
     const uint32_t stops = stops_.load();
     if ((direction == kDirRight || direction == kDirLeft) && !MayStep()) return false;
-    uint32_t sleepMs = 0;
-    {
-        std::lock_guard lock(mutex_);
-        if (maxFrequency_ > 0) {
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stops_.load() != stops) return false;  // no step follows a Stop
             const double now = timer_.HostSeconds();
-            if (now < nextAllowedTime_) {
-                if (!mayWait) return false;
-                const double ms = RoundHalfEven(1000 / maxFrequency_);
-                sleepMs = ms < std::numeric_limits<uint32_t>::max()
-                              ? static_cast<uint32_t>(ms)
-                              : std::numeric_limits<uint32_t>::max();
+            if (AdmitLocked(now)) {
+                lastStepTime_ = now;
+                break;
             }
-            // The allowance first, so that 1000 Hz allows exactly "now" again.
-            nextAllowedTime_ = now + (1 / maxFrequency_ - 0.001);
+            if (!mayWait) return false;
         }
+        if (!LimiterWait(stops)) return false;  // stopped meanwhile
     }
-    if (sleepMs != 0 && !LimiterWait(sleepMs, stops)) return false;    // stopped meanwhile
-    if (direction != kDirRight && direction != kDirLeft) return true;  // a pause only takes time
+    Emit(direction);
+    return true;
+}
 
+void TStepperMotor::Emit(uint8_t direction) {
+    if (direction != kDirRight && direction != kDirLeft) return;  // a pause only takes time
     StepEvent onStep;
     {
         std::lock_guard lock(mutex_);
-        if (stops_.load() != stops) return false;  // no step follows a Stop
         phase_ = NextPhase(phase_, direction);
         onStep = onStep_;
     }
@@ -194,139 +301,254 @@ bool TStepperMotor::TakeStep(uint8_t direction, bool mayWait) {
         const auto end = std::to_chars(text, text + sizeof text, position).ptr;
         display->SetText(std::string_view(text, static_cast<size_t>(end - text)));
     }
-    return true;
+}
+
+void TStepperMotor::StepSoon(uint8_t direction) {
+    bool now = false;
+    double waitSeconds = 0;
+    {
+        std::lock_guard lock(mutex_);
+        const double t = timer_.HostSeconds();
+        if (pendingSteps_.empty() && AdmitLocked(t)) {
+            lastStepTime_ = t;
+            now = true;
+        } else if (running_ && hostTimed_) {
+            return;  // the timer plays the program: no step between its steps
+        } else if (pendingSteps_.size() < kMaxPendingSteps) {
+            // In order behind those already waiting; the timer takes them as the limiter
+            // lets them through (a jog in progress takes its own steps instead).
+            pendingSteps_.push_back(direction);
+            if (!jogging_ && pendingSteps_.size() == 1)
+                waitSeconds = std::max(nextAllowedTime_ - t, 0.001);
+        }
+    }
+    if (now) {
+        Emit(direction);
+    } else if (waitSeconds > 0) {
+        timer_.SetIntervalFromNow(std::min(waitSeconds, timer_.Caps().wPeriodMax * 0.001));
+        timer_.SetEnabled(true);
+    }
+}
+
+double TStepperMotor::TargetMs(double due, double* keptLag) const {
+    // On the run's ideal schedule, later by the lag so far, in whole milliseconds.
+    const double ideal = RoundHalfEven((due - originDue_) * 1000) + shiftMs_;
+    // Never sooner after the last step than the program allows at this point, less the
+    // timer's whole-millisecond rounding: a run that fell behind (a held thread) catches up
+    // no faster than that. A step no later than the events' jitter counts from its target, so
+    // the jitter moves nothing; in an undisturbed run (targets rounded half a millisecond
+    // either way) this never binds.
+    const bool late = lastStepMs_ - lastTargetMs_ > kOnTimeMs;
+    const double last = late ? lastStepMs_ : lastTargetMs_;
+    const double periodMs = (due - cursor_.lastDue) * 1000;
+    const double catchUp = std::ceil(last + std::max(periodMs - 1, 0.0) - 1e-6);
+    // Lag that can never be made up: steps closer than the timer's one millisecond, and the
+    // rate limit, which counts from the motor's last step of any kind (a jog step too).
+    double hold = lastTargetMs_ + 1;
+    if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
+        const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
+        const double base = lastAnyMs > lastStepMs_ + 1e-3 ? lastAnyMs : last;
+        hold = std::max(hold, std::ceil(base + std::max(1000 / maxFrequency_ - 0.5, 0.0) - 1e-6));
+    }
+    if (keptLag != nullptr) *keptLag = std::max(0.0, hold - std::max(ideal, catchUp));
+    return std::max({ideal, catchUp, hold});
+}
+
+void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
+    const double maxMs = timer_.Caps().wPeriodMax;
+    double delayMs;
+    bool kept;
+    {
+        std::lock_guard lock(mutex_);
+        pendingTargetMs_ = targetMs;
+        // The kept schedule brings the next event one delay after this one's due time, which
+        // was the last target: the delay is the distance of the targets, nothing to correct.
+        delayMs = targetMs - lastTargetMs_;
+        kept = keep && delayMs <= maxMs && timer_.KeepsSchedule(delayMs / 1000);
+        if (!kept) {
+            // Armed from now: the events come eventLateMs_ late, so the wait is that much
+            // shorter. A wait longer than the timer can arm is taken in parts: the early
+            // event waits on.
+            delayMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
+                                 std::max(maxMs, 1.0));
+        }
+        armedFromNow_ = !kept;
+    }
+    if (kept) {
+        timer_.SetInterval(delayMs / 1000);
+    } else {
+        timer_.SetIntervalFromNow(delayMs / 1000);
+    }
 }
 
 void TStepperMotor::Tick() {
-    // The walk over exhausted program steps is a loop rather than a recursion, so that any
-    // number of empty records in a row is passed in constant stack. The callbacks come in the
-    // order the recursive description gives: every OnFinished passed on the way and the step
-    // first, then one OnStepChanged for every program step left.
-    int finishedEvents = 0;
-    int stepChanges = 0;
+    Walk walk;
     bool ended = false;
     bool emit = false;
-    double period = 0;
-    uint8_t direction = kDirNone;
+    bool arm = false;
+    double targetMs = 0;
+    double nowMs = 0;
+    bool onTime = false;
+    double nextTargetMs = 0;
     MotorEvent onFinished;
     MotorEvent onStepChanged;
     {
         std::lock_guard lock(mutex_);
-        if (!running_) return;  // stopped while this event was on its way
-        for (;;) {
-            if (stepIndex_ >= program_.Count()) {
-                stepIndex_ = 0;
-                stepCounter_ = 0;
-                ++finishedEvents;
-                if (!program_.Looping || program_.Count() == 0 || !stepInPass_) {
-                    SetRunningLocked(false);
-                    ended = true;
-                    break;
+        if (!running_ || !hostTimed_) return;  // stopped while this event was on its way
+        const uint64_t nowUs = timers_.Microseconds();
+        Cursor next = cursor_;
+        walk = WalkFrom(next);
+        if (!started_) {
+            started_ = true;
+            runStartUs_ = nowUs;
+            originDue_ = walk.due;
+            shiftMs_ = 0;
+            lastStepMs_ = lastTargetMs_ = 0;
+            onTime = true;
+        } else {
+            nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
+            targetMs = TargetMs(walk.due);
+            const double lateMs = nowMs - targetMs;
+            if (lateMs < -kEarlyMs) {
+                // Too early: a wake-up, not the step's time. Nothing is taken.
+                arm = true;
+                nextTargetMs = targetMs;
+            } else {
+                onTime = lateMs <= kOnTimeMs;
+                // The timer's events come late by a fairly steady amount (under Wine about a
+                // millisecond), learnt from the events armed from now: each one's lateness
+                // moves the learnt amount a little. Lateness beyond 2 ms is a held thread,
+                // not the timer's: it teaches nothing.
+                constexpr double kLearnRate = 1.0 / 16;
+                constexpr double kLatestEventMs = 2.0;
+                if (armedFromNow_ && std::fabs(lateMs) <= kLatestEventMs) {
+                    // A mean over the first events, then a slow follower.
+                    lateSamples_ = std::min(lateSamples_ + 1, 16);
+                    const double rate = std::max(kLearnRate, 1.0 / lateSamples_);
+                    eventLateMs_ = std::clamp(eventLateMs_ + rate * lateMs, 0.0, kLatestEventMs);
                 }
-                stepInPass_ = false;
+                // Lag that can never be made up moves the rest of the run later.
+                double keptLag = 0;
+                TargetMs(walk.due, &keptLag);
+                shiftMs_ += keptLag;
             }
-            const TsmProgramStep& step = program_.Items(stepIndex_);
-            if (step.Steps <= stepCounter_) {
-                stepStart_ += TStepSchedule::Duration(step);
-                stepCounter_ = 0;
-                ++stepIndex_;
-                ++stepChanges;
-                continue;
+        }
+        if (!arm && walk.kind == Walk::kStep && !AdmitLocked(static_cast<double>(nowUs) * 1e-6)) {
+            // A jog or space step came in between: the limiter's allowance decides.
+            arm = true;
+            nextTargetMs = std::max(
+                nextAllowedTime_ * 1000 - static_cast<double>(runStartUs_) / 1000, nowMs + 1);
+        }
+        if (!arm) {
+            cursor_ = next;
+            if (walk.kind == Walk::kEnd) {
+                SetRunningLocked(false);
+                ended = true;
+            } else {
+                Take(cursor_, walk);
+                emit = true;
+                lastStepTime_ = static_cast<double>(nowUs) * 1e-6;
+                lastStepMs_ = nowMs;
+                lastTargetMs_ = targetMs;
+                if (walk.period > 0 && std::isfinite(walk.period)) {
+                    arm = true;
+                    nextTargetMs = TargetMs(walk.due + walk.period);
+                }
             }
-            period = TStepSchedule::Period(step, stepCounter_);
-            if (period > 0) period = HostInterval(step);
-            direction = step.Direction;
-            ++stepCounter_;
-            stepInPass_ = true;
-            emit = true;
-            break;
+        } else {
+            walk.passesEnded = 0;
+            walk.stepChanges = 0;
         }
         onFinished = onFinished_;
         onStepChanged = onStepChanged_;
     }
 
     if (ended) timer_.SetEnabled(false);
-    for (int i = 0; i < finishedEvents; ++i)
+    for (int i = 0; i < walk.passesEnded; ++i)
         onFinished(motorIndex_);
+    if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
+    // Re-time first: the step's own work (callbacks, output) does not add to the wait.
+    if (arm) ArmFor(nextTargetMs, nowMs, emit && onTime);
     if (emit) {
-        // Re-time first: the step's own work (limiter, callbacks, output) does not add to it. A
-        // period of 0 or less arms nothing: the run stalls at this step.
-        timer_.SetInterval(period);
-        Step(direction);
+        // The step goes out now, after the re-timing (which may have waited for the timer's
+        // lock): the next step's spacing counts from here.
+        {
+            std::lock_guard lock(mutex_);
+            const uint64_t emittedUs = timers_.Microseconds();
+            if (started_ && emittedUs > runStartUs_) {
+                lastStepMs_ =
+                    std::max(lastStepMs_, static_cast<double>(emittedUs - runStartUs_) / 1000.0);
+                lastStepTime_ = std::max(lastStepTime_, static_cast<double>(emittedUs) * 1e-6);
+            }
+        }
+        Emit(walk.direction);
     }
-    for (int i = 0; i < stepChanges; ++i)
+    for (int i = 0; i < walk.stepChanges; ++i)
         onStepChanged(motorIndex_);
 }
 
-double TStepperMotor::HostInterval(const TsmProgramStep& step) {
-    // Each step is due at its ideal time from the run's first step, in whole milliseconds
-    // rounded from that start, and the timer waits from now to its exact ideal time, so the
-    // roundings never add up. A step that comes less than a millisecond after the one
-    // before (a program step above 1000 Hz) waits one millisecond, the timer's limit, and the
-    // steps after it keep their own spacing from there (the run falls behind by lagMs_).
-    const double due = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
-    const double next = stepStart_ + TStepSchedule::Offset(step, stepCounter_ + 1);
-    const uint64_t nowUs = timers_.Microseconds();
-    int64_t dueMs = nextDueMs_;
-    const bool firstStep = dueMs < 0;
-    if (firstStep) {
-        lagMs_ = -WholeMs(due);
-        dueMs = 0;
-        runStartUs_ = nowUs;
+void TStepperMotor::ProgramEdited() {
+    double waitMs;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_ || !hostTimed_ || !started_) return;
+        // Only an edit that brings the next step sooner needs the timer: the event already
+        // armed comes too early for a later one and waits on.
+        Cursor next = cursor_;
+        const double targetMs = TargetMs(WalkFrom(next).due);
+        if (!(targetMs < pendingTargetMs_ - kEarlyMs)) return;
+        const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
+        waitMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
+                            std::max<double>(timer_.Caps().wPeriodMax, 1.0));
+        pendingTargetMs_ = targetMs;
+        armedFromNow_ = true;
     }
-    int64_t nextMs = WholeMs(next) + lagMs_;
-    // The wait aims at the exact ideal time, not at its whole millisecond: with the fine
-    // clock's fraction of a millisecond that is one rounding, not two.
-    double aimMs = next * 1000 + static_cast<double>(lagMs_);
-    if (nextMs <= dueMs) {
-        lagMs_ += dueMs + 1 - nextMs;
-        nextMs = dueMs + 1;
-        aimMs = static_cast<double>(nextMs);
-    }
-    // A step taken late (a busy timer thread, a missed event) is no reason for the next one to
-    // be late as well: the wait counts from the clock, not from this step's due time, so the
-    // run catches up at one step per millisecond and keeps its mean rate.
-    // The clock is the fine one: the millisecond tick count moves in steps of 10 to 16 ms on
-    // many systems, which would make every correction that coarse.
-    const double nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
-    // The timer's events come late by a fairly steady amount (under Wine about a millisecond):
-    // each step's lateness moves the learnt amount a little, and the waits are shortened by it,
-    // so that the steps' mean error goes to zero. Lateness beyond 2 ms is a held thread, not the
-    // timer's: it is caught up and teaches nothing.
-    constexpr double kLearnRate = 1.0 / 16;
-    constexpr double kLatestEventMs = 2.0;
-    if (!firstStep) {
-        const double lateMs = nowMs - static_cast<double>(dueMs);
-        if (std::fabs(lateMs) <= kLatestEventMs)
-            eventLateMs_ = std::clamp(eventLateMs_ + kLearnRate * lateMs, 0.0, kLatestEventMs);
-    }
-    nextDueMs_ = nextMs;
-    return std::max(RoundHalfEven(aimMs - nowMs - eventLateMs_), 1.0) / 1000.0;
+    timer_.SetIntervalFromNow(waitMs / 1000);
 }
 
-int64_t TStepperMotor::WholeMs(double seconds) {
-    const double ms = RoundHalfEven(seconds * 1000);
-    // Beyond about 290 million years: held there (the timer cannot arm it anyway).
-    constexpr double kLimit = 9.2e18;
-    return ms < kLimit ? static_cast<int64_t>(ms) : static_cast<int64_t>(kLimit);
+void TStepperMotor::JogEvent() {
+    uint8_t direction = kDirNone;
+    bool take = false;
+    double nextSeconds = -1;  // the interval from now to arm; 0: disarm; -1: keep the timer
+    {
+        std::lock_guard lock(mutex_);
+        const bool pending = !jogging_ && !pendingSteps_.empty();
+        if (!jogging_ && !pending) return;
+        direction = pending ? pendingSteps_.front() : jogDirection_;
+        const double now = timer_.HostSeconds();
+        if (AdmitLocked(now)) {
+            lastStepTime_ = now;
+            take = true;
+            if (pending) {
+                pendingSteps_.pop_front();
+                nextSeconds = pendingSteps_.empty() ? 0 : std::max(nextAllowedTime_ - now, 0.001);
+            } else if (jogRetimed_) {
+                jogRetimed_ = false;
+                nextSeconds = JogInterval();  // from now on the control frequency
+            }
+        } else {
+            // Waiting for the limiter on the timer thread would hold every motor's steps (the
+            // timer thread is shared): the timer comes back when the allowance has passed.
+            if (jogging_) jogRetimed_ = true;
+            nextSeconds = std::max(nextAllowedTime_ - now, 0.001);
+        }
+    }
+    if (nextSeconds == 0) {
+        timer_.SetEnabled(false);  // the last space step that waited
+    } else if (nextSeconds > 0) {
+        timer_.SetIntervalFromNow(std::min(nextSeconds, timer_.Caps().wPeriodMax * 0.001));
+    }
+    if (take) Emit(direction);
 }
 
 void TStepperMotor::TimerEvent() {
     bool hostTimedRun;
-    bool jogging;
-    bool firstJogStep;
-    uint8_t jogDirection;
-    double jogInterval;
     {
         std::lock_guard lock(mutex_);
         // A pulled run is the module's to play: its timer only ever jogs.
         hostTimedRun = running_ && hostTimed_;
-        jogging = jogging_;
-        firstJogStep = std::exchange(jogFirstStep_, false);
-        jogDirection = jogDirection_;
-        jogInterval = JogInterval();
     }
-    if ((hostTimedRun || jogging) && !MayStep()) {
+    if (!MayStep()) {
         // A second change of this motor before the output has carried the first would skip a
         // phase code on the way: the step waits for the output instead.
         RetryShortly(!hostTimedRun);
@@ -334,9 +556,8 @@ void TStepperMotor::TimerEvent() {
     }
     if (hostTimedRun) {
         Tick();
-    } else if (jogging) {
-        if (firstJogStep) timer_.SetInterval(jogInterval);  // from now on the control frequency
-        Step(jogDirection);
+    } else {
+        JogEvent();
     }
 }
 
@@ -344,39 +565,37 @@ double TStepperMotor::NextPeriod() {
     std::lock_guard lock(mutex_);
     if (!running_) return 0;
     if (period_ > 0) return period_;
-    for (;;) {
-        if (stepIndex_ >= program_.Count()) {
-            stepIndex_ = 0;
-            stepCounter_ = 0;
-            ++passCount_;
-            passCompleted_ = true;
-            finished_ = false;
-            if (!program_.Looping || program_.Count() == 0 || !stepInPass_) {
-                SetRunningLocked(false);
-                if (program_.Count() == 0) finished_ = true;
-                period_ = 0;
-                lastSentTime_ = 0;
-                return kEndOfProgram;
-            }
-            stepInPass_ = false;
-        }
-        const TsmProgramStep& step = program_.Items(stepIndex_);
-        if (step.Steps <= stepCounter_) {
-            stepStart_ += TStepSchedule::Duration(step);
-            stepCounter_ = 0;
-            ++stepIndex_;
-            continue;
-        }
-        stepInPass_ = true;
-        period_ = TStepSchedule::Period(step, stepCounter_);
-        stepDue_ = stepStart_ + TStepSchedule::Offset(step, stepCounter_);
-        return period_;
+    Cursor next = cursor_;
+    const Walk walk = WalkFrom(next);
+    if (walk.passesEnded > 0) {
+        passCount_ += walk.passesEnded;
+        passCompleted_ = true;
+        finished_ = false;
     }
+    if (walk.kind == Walk::kEnd) {
+        cursor_ = next;
+        SetRunningLocked(false);
+        if (program_.Count() == 0) finished_ = true;
+        period_ = 0;
+        lastSentTime_ = 0;
+        return kEndOfProgram;
+    }
+    cursor_ = next;
+    // A period of 0 is returned as 0 and not kept: the next call walks again.
+    if (walk.period > 0) {
+        period_ = walk.period;
+        pulled_ = next;
+        Take(pulled_, walk);
+    }
+    stepDue_ = walk.due;
+    return walk.period;
 }
 
 void TStepperMotor::AdvanceStep() {
     std::lock_guard lock(mutex_);
-    ++stepCounter_;
+    // Only a step handed out and not given up: after a Stop the program stays at its start.
+    if (!running_ || !(period_ > 0)) return;
+    cursor_ = pulled_;
     nextStepTime_ += period_;
     period_ = 0;
 }
@@ -384,8 +603,8 @@ void TStepperMotor::AdvanceStep() {
 uint8_t TStepperMotor::CurrentDirection() {
     std::lock_guard lock(mutex_);
     // The program may have been shortened since NextPeriod found this step.
-    if (stepIndex_ < 0 || stepIndex_ >= program_.Count()) return kDirNone;
-    return program_.Items(stepIndex_).Direction;
+    if (cursor_.stepIndex < 0 || cursor_.stepIndex >= program_.Count()) return kDirNone;
+    return program_.Items(cursor_.stepIndex).Direction;
 }
 
 void TStepperMotor::SetOnStep(StepEvent handler) {
@@ -445,8 +664,8 @@ bool TStepperMotor::RunsInModule() const {
 Q417_FIELD_GETTER(bool, Running, running_)
 Q417_FIELD_GETTER(bool, Jogging, jogging_)
 Q417_FIELD_GETTER(uint8_t, JogDirection, jogDirection_)
-Q417_FIELD_GETTER(int32_t, StepIndex, stepIndex_)
-Q417_FIELD_GETTER(int32_t, StepCounter, stepCounter_)
+Q417_FIELD_GETTER(int32_t, StepIndex, cursor_.stepIndex)
+Q417_FIELD_GETTER(int32_t, StepCounter, cursor_.stepCounter)
 Q417_FIELD_GETTER(double, NextAllowedTime, nextAllowedTime_)
 Q417_FIELD_GETTER(double, Period, period_)
 Q417_FIELD_GETTER(double, NextStepTime, nextStepTime_)

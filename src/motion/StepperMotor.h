@@ -4,7 +4,14 @@
 //
 // Two ways of running, chosen by the window for the port setting:
 // - host-timed (parallel port, "USB (slow)", jogging): the motor's own TMultiMediaTimer calls
-//   TimerEvent once per step; Tick emits the step and re-times the timer with the next period;
+//   TimerEvent; Tick emits the step that is due and re-times the timer for the next one. Steps
+//   come at their ideal times (TStepSchedule) on the run's whole-millisecond grid. A disturbed
+//   run (a held timer thread, the rate limit, an edit of the running step) never catches up
+//   faster than the program allows at that point, less the timer's rounding: a motor cannot
+//   follow a burst, so lag that cannot be made up moves the rest of the run later. An event
+//   that comes before its step is due (a kept schedule catching up, a wait longer than the
+//   timer can arm taken in parts) only waits on. The rate limiter never sleeps on the timer
+//   thread, which every motor's events share: the timer comes back when it allows the step;
 // - pulled ("USB"): the USB receive thread asks NextPeriod / CurrentDirection / AdvanceStep and
 //   hands the module timed command entries; the motor only keeps its place in the program.
 //
@@ -16,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 #include "motion/Callback.h"
@@ -39,14 +47,23 @@ class TStepperMotor {
     // method of the same motor while holding it.
     class ProgramAccess {
       public:
-        TsmProgram* operator->() const { return &program_; }
-        TsmProgram& operator*() const { return program_; }
+        // Releases the program; an edit that brings a host-timed run's next step sooner
+        // re-times the timer.
+        ~ProgramAccess() {
+            if (!lock_.owns_lock()) return;
+            lock_.unlock();
+            motor_.ProgramEdited();
+        }
+        ProgramAccess(const ProgramAccess&) = delete;
+        ProgramAccess& operator=(const ProgramAccess&) = delete;
+        TsmProgram* operator->() const { return &motor_.program_; }
+        TsmProgram& operator*() const { return motor_.program_; }
 
       private:
         friend class TStepperMotor;
-        ProgramAccess(std::mutex& mutex, TsmProgram& program) : lock_(mutex), program_(program) {}
+        explicit ProgramAccess(TStepperMotor& motor) : lock_(motor.mutex_), motor_(motor) {}
         std::unique_lock<std::mutex> lock_;
-        TsmProgram& program_;
+        TStepperMotor& motor_;
     };
 
     TStepperMotor(int32_t motorIndex, platform::TimerService& timers);
@@ -73,8 +90,12 @@ class TStepperMotor {
     // stepAtOnce: the jog's first step is taken by the timer thread at once instead of by the
     // caller, so that a rate-limiter wait never holds the caller (the window's thread).
     void StartJog(uint8_t direction, bool stepAtOnce = false);
-    // One step: rate limiter, phase, OnStep, position, position display.
+    // One step: rate limiter, phase, OnStep, position, position display. The limiter waits on
+    // the calling thread (in slices that a Stop ends) until the step is allowed.
     void Step(uint8_t direction);
+    // The space key's step, for the window's thread: at once when the limiter lets it
+    // through, else the motor's timer takes it as soon as it does. Never waits.
+    void StepSoon(uint8_t direction);
     // The step, only when the rate limiter lets it through at once; false (and nothing done)
     // when it would have to wait. For the window's thread, which must not sleep.
     bool TryStep(uint8_t direction);
@@ -86,10 +107,11 @@ class TStepperMotor {
     // Pulled interface, for the USB receive thread while Running. NextPeriod of a motor that
     // is not Running is 0 and changes nothing, so a fill that races a Stop takes no step.
     double NextPeriod();
+    // Takes the step NextPeriod handed out; nothing when none is pending (a Stop came between).
     void AdvanceStep();
     uint8_t CurrentDirection();
 
-    ProgramAccess LockProgram() { return ProgramAccess(mutex_, program_); }
+    ProgramAccess LockProgram() { return ProgramAccess(*this); }
 
     void SetOnStep(StepEvent handler);
     void SetOnStepChanged(MotorEvent handler);
@@ -146,27 +168,81 @@ class TStepperMotor {
     void SetResetDirection(uint8_t value);
 
   private:
+    // The program walker's place: which step of which program step comes next, and when it is
+    // due on the run's ideal schedule. Host-timed Tick and the pulled NextPeriod/AdvanceStep
+    // walk the program with the same Walk, on a copy that they keep only once the step is
+    // taken, so a step found too early (or a pulled step never advanced) changes nothing.
+    struct Cursor {
+        int32_t stepIndex = 0;
+        int32_t stepCounter = 0;
+        // Seconds from the run's start to the first step of program step stepIndex.
+        double stepStart = 0;
+        // The last step taken (played or handed out): its due time and the period after it.
+        double lastDue = 0;
+        double lastPeriod = 0;
+        // The timing fields of the record the last step was taken from; an edit of them is
+        // seen by comparing (anchored false: nothing taken from this program step yet).
+        TsmProgramStep anchor{};
+        bool anchored = false;
+        // A step was taken since the current pass began. A looping program whose pass took
+        // none would pass its end forever; such a pass ends the run.
+        bool stepInPass = false;
+    };
+    struct Walk {
+        enum Kind { kStep, kEnd } kind = kEnd;
+        double due = 0;     // the step's ideal time (kEnd: when the program ends)
+        double period = 0;  // from this step to the next
+        uint8_t direction = kDirNone;
+        int passesEnded = 0;  // ends of the program passed on the way
+        int stepChanges = 0;  // program steps left on the way
+    };
+    // Walks from cursor to the next step (or the end), under the lock. An edit of the program
+    // step that is being played re-anchors its schedule: the next step comes one period of
+    // the record as it is now (the ramp's period at that point) after the last step taken, so
+    // that an edit never moves every due time at once.
+    Walk WalkFrom(Cursor& cursor) const;
+    // Marks the step found by walk as taken.
+    static void Take(Cursor& cursor, const Walk& walk);
+
     void SetRunningLocked(bool value);
     // The step gate lets this motor step now (no lock held).
     bool MayStep() const;
     // A timer event that the gate refused: the same work a millisecond later.
     void RetryShortly(bool jog);
+    void ResetCursorLocked();
     double JogInterval() const;  // under the lock
-    // The rate limiter's wait of ms milliseconds, in slices that a Stop ends; false when a
-    // Stop came during it (the step is then not taken).
-    bool LimiterWait(uint32_t ms, uint32_t stops);
+    // The rate limiter's wait until the allowance, in slices that a Stop ends; false when a
+    // Stop came during it.
+    bool LimiterWait(uint32_t stops);
     // Step and TryStep; false when the step was not taken.
     bool TakeStep(uint8_t direction, bool mayWait);
-    // Host-timed, under the lock: the interval in seconds from the step about to be emitted
-    // (step StepCounter of step) to the next one, on the run's millisecond grid.
-    double HostInterval(const TsmProgramStep& step);
-    static int64_t WholeMs(double seconds);
+    // Under the lock: the rate limiter lets a step through at now (seconds); the allowance for
+    // the next step counts from now.
+    bool AdmitLocked(double now);
+    // The phase, OnStep, position and display of one step (no limiter); outside the lock.
+    void Emit(uint8_t direction);
+    // Host-timed, under the lock: the time (ms from the run's first step) at which a step
+    // due at its ideal time due may come, given the steps taken before it.
+    // keptLag: how much of it is lag that can never be made up (the timer's 1 ms, the rate
+    // limit), which moves the rest of the run later.
+    double TargetMs(double due, double* keptLag = nullptr) const;
+    // Host-timed: arms the timer for the next event at targetMs (ms from the run's first
+    // step) from an event at nowMs. keep: this event came on its target, so a kept periodic
+    // schedule lands on the next target as well.
+    void ArmFor(double targetMs, double nowMs, bool keep);
+    // After the program was released: re-times a host-timed run whose next step an edit
+    // brought sooner. Not under the lock.
+    void ProgramEdited();
+    // The jog's or a space step's event: the step when the limiter lets it through, else
+    // the timer waits for the allowance.
+    void JogEvent();
 
     // Declared first so that it outlives the timer, whose events take it.
     mutable std::mutex mutex_;
     platform::TimerService& timers_;
 
     double nextAllowedTime_ = 0;
+    double lastStepTime_ = -1;  // host clock seconds of this motor's last step; -1: none yet
     uint8_t jogDirection_ = kDirNone;
     bool running_ = false;
     double period_ = 0;
@@ -183,35 +259,45 @@ class TStepperMotor {
     MotorEvent onFinished_;
     double controlFrequency_ = 10.0;
     double maxFrequency_ = 1000.0;
-    int32_t stepIndex_ = 0;
-    int32_t stepCounter_ = 0;
+    Cursor cursor_;
     bool jogging_ = false;
     TextDisplay* positionDisplay_ = nullptr;
     StepGate* stepGate_ = nullptr;
     int32_t position_ = 0;
     uint8_t resetDirection_ = kDirRight;
-    // A step was taken or handed out since the current pass over the program began. A looping
-    // program whose pass took none would pass its end forever; such a pass ends the run.
-    bool stepInPass_ = false;
     bool hostTimed_ = false;
-    // The next jog event is the jog's first step, taken at once; then the control frequency.
-    bool jogFirstStep_ = false;
+    // The timer runs off its jog (or a space step's) rhythm to wait for the rate limiter; the
+    // next step sets the control frequency again.
+    bool jogRetimed_ = false;
+    // Space steps the limiter has held back, in order; the timer takes them as it lets them
+    // through. Bounded, as the keyboard's auto-repeat can outpace a low rate limit.
+    static constexpr size_t kMaxPendingSteps = 64;
+    std::deque<uint8_t> pendingSteps_;
     // Counts the Stops, so that a rate-limiter wait learns of one.
     std::atomic<uint32_t> stops_{0};
-    // The run's ideal schedule (TStepSchedule): seconds from the run's start to the first step of
-    // the current program step, and (pulled) to the step NextPeriod handed out last.
-    double stepStart_ = 0;
+    // Pulled: the step NextPeriod handed out, not yet advanced (kept in period_), and the
+    // walker's place after it.
+    Cursor pulled_;
     double stepDue_ = 0;
-    // Host-timed: milliseconds from the run's first step at which the next Tick's step is due
-    // (-1 before the first step), and the milliseconds the run has fallen behind its ideal
-    // times through steps closer than the timer's 1 ms (negative: the run began mid-program).
-    int64_t nextDueMs_ = -1;
-    int64_t lagMs_ = 0;
-    uint64_t runStartUs_ = 0;  // the fine clock at the run's first step
+    // Host-timed run, in milliseconds from its first step on the fine clock: the ideal time
+    // of the first step (seconds, where the run began in the program), how much later than
+    // ideal the rest of the run comes (lag that could not be made up), when the last step was
+    // taken and when it was meant to come.
+    bool started_ = false;
+    double originDue_ = 0;
+    double shiftMs_ = 0;
+    double lastStepMs_ = 0;
+    double lastTargetMs_ = 0;
+    double pendingTargetMs_ = 0;  // what the armed timer waits for
+    uint64_t runStartUs_ = 0;
+    // The last event came from an arm counted from its moment (not a kept periodic schedule):
+    // its lateness is the timer's own.
+    bool armedFromNow_ = true;
     // How much later than armed the timer's events come, learnt from the steps' own lateness
-    // (milliseconds): the waits are that much shorter, so that the steps come on time. A property
-    // of the timer, kept from run to run.
+    // (milliseconds): the waits armed from now are that much shorter, so that the steps come
+    // on time. A property of the timer, kept from run to run.
     double eventLateMs_ = 0;
+    int32_t lateSamples_ = 0;
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.
     TMultiMediaTimer timer_;

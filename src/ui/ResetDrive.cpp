@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "motion/RoundHalfEven.h"
@@ -27,27 +28,21 @@ TResetDrive::Result TResetDrive::Run(int t) {
         if (maxFrequency > 0 && maxFrequency < limit) limit = static_cast<float>(maxFrequency);
         taking[static_cast<size_t>(i)] = t == 0 || t == i + 1;
     }
-    const uint32_t pause = static_cast<uint32_t>(motion::RoundHalfEven(800.0 / limit));
+    // Whole milliseconds, kept as a double: a tiny maximum frequency gives a pause far beyond
+    // what a 32-bit wait holds, and it is taken in slices anyway.
+    const double pauseMs = motion::RoundHalfEven(800.0 / static_cast<double>(limit));
     const uint32_t start = ports_.timers.TickCount();
     bool quit = false;
     WPARAM quitCode = 0;
-    for (;;) {
-        if (std::none_of(taking.begin(), taking.end(), [](bool b) { return b; })) break;
-        const std::optional<uint8_t> status = ports_.port.ReadStatus();
-        if (!status) break;  // the port was released (another port setting): nothing to read
-        // A switch once reached ends that motor's part for good.
-        for (int i = 0; i < kMotors; ++i)
-            if (motion::TParallelPort::AtResetPosition(*status, i))
-                taking[static_cast<size_t>(i)] = false;
-        for (int i = 0; i < kMotors; ++i) {
-            if (!taking[static_cast<size_t>(i)]) continue;
-            motion::TStepperMotor& motor = *ports_.motors[static_cast<size_t>(i)];
-            motor.Step(motor.ResetDirection());
-        }
-        if (ports_.timers.TickCount() - start > 10000) {
+    bool timedOut = false;
+    // Handles the window's messages and tells whether the drive goes on: not after a Cancel, a
+    // closed window, a quit or the 10 s limit.
+    auto goesOn = [&]() {
+        if (!timedOut && ports_.timers.TickCount() - start > 10000) {
+            timedOut = true;
             ports_.desktop.ShowMessage("Reset time exceeded (10 seconds)", "Warning");
-            break;
         }
+        if (timedOut) return false;
         // Other controls stay usable; a Reset click here cancels the drive.
         MSG message;
         while (!quit && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -62,8 +57,39 @@ TResetDrive::Result TResetDrive::Run(int t) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        if (quit || !*windowAlive_ || cancelled_()) break;
-        ports_.timers.Sleep(pause);
+        return !(quit || !*windowAlive_ || cancelled_());
+    };
+    // Every wait of the drive (its pause, a motor's rate limit) is taken in slices short enough
+    // that Esc, Cancel and the time limit act at once, whatever the maximum frequency.
+    constexpr uint32_t kSliceMs = 20;
+    auto sleepSlice = [&](double ms) {
+        ports_.timers.Sleep(
+            static_cast<uint32_t>(std::clamp(std::ceil(ms), 1.0, double{kSliceMs})));
+    };
+    for (bool going = true; going;) {
+        if (std::none_of(taking.begin(), taking.end(), [](bool b) { return b; })) break;
+        const std::optional<uint8_t> status = ports_.port.ReadStatus();
+        if (!status) break;  // the port was released (another port setting): nothing to read
+        // A switch once reached ends that motor's part for good.
+        for (int i = 0; i < kMotors; ++i)
+            if (motion::TParallelPort::AtResetPosition(*status, i))
+                taking[static_cast<size_t>(i)] = false;
+        for (int i = 0; going && i < kMotors; ++i) {
+            if (!taking[static_cast<size_t>(i)]) continue;
+            motion::TStepperMotor& motor = *ports_.motors[static_cast<size_t>(i)];
+            // The motor's rate limit, waited for here rather than inside the step.
+            while (going && !motor.TryStep(motor.ResetDirection())) {
+                going = goesOn();
+                if (going) sleepSlice((motor.NextAllowedTime() - ports_.timers.Seconds()) * 1000);
+            }
+        }
+        for (double left = pauseMs; going;) {
+            going = goesOn();
+            if (!going || !(left > 0)) break;
+            const double slice = std::min(left, double{kSliceMs});
+            sleepSlice(slice);
+            left -= slice;
+        }
     }
     if (quit) PostQuitMessage(static_cast<int>(quitCode));
     return *windowAlive_ ? Result::kEnded : Result::kWindowGone;

@@ -1,8 +1,9 @@
 // TResetDrive: the reset drive on the parallel port. Every motor stops; then, in passes paced by
 // the slowest maximum frequency below 1000 Hz, each motor taking part steps in its reset
 // direction until its reference switch (a status bit of the port) is set, for 10 s at most.
-// Between passes it runs the window's messages in a nested loop, so every control stays usable
-// and a Reset click can cancel it.
+// Its waits (the pause between passes, each motor's rate limit) are taken in slices of 20 ms
+// that run the window's messages in a nested loop, so every control stays usable, and a Reset
+// click, Esc or the 10 s limit end it at once at any maximum frequency.
 //
 // The window may be closed inside that loop. The drive then learns it from the window-gone
 // token it was given and returns at once without touching the form; the form itself is kept

@@ -217,7 +217,9 @@ void TRunControl::JogKeyDown(int motor, uint8_t direction, WPARAM key) {
     // One step per key-down, the keyboard's auto-repeat included; no jog.
     if (key != kSpaceKey) return;
     EndRunInModule(motor);
-    form_.motors_[static_cast<size_t>(motor)]->Step(direction);
+    // As the jog's press: a step the rate limiter holds back is the motor's timer's to take,
+    // so the window never sleeps.
+    form_.motors_[static_cast<size_t>(motor)]->StepSoon(direction);
 }
 
 LRESULT CALLBACK TRunControl::JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,

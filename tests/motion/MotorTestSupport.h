@@ -47,12 +47,46 @@ struct MotorRecorder : TextDisplay {
         return out.str();
     }
 
+    // The times (ms) of the steps that moved the motor, in order.
+    std::vector<uint64_t> StepTimes() const {
+        std::vector<uint64_t> times;
+        for (const std::string& e : events)
+            if (e[0] == 'R' || e[0] == 'L') times.push_back(std::stoull(e.substr(2)));
+        return times;
+    }
+
     size_t Count(char kind) const {
         size_t n = 0;
         for (const std::string& e : events)
             n += e[0] == kind;
         return n;
     }
+};
+
+// A timer service whose events start late: each is due on the service's schedule, but its
+// handler runs lateMs later (the thread wakes late), as winmm's do. The periodic schedule itself
+// is kept, as winmm keeps it: the next event is due one delay after this one's due time.
+struct LateStartTimerService final : platform::TimerService, private platform::TimerEventSink {
+    LateStartTimerService(platform::VirtualTimerService& s, uint32_t late)
+        : inner(s), lateMs(late) {}
+    bool GetDevCaps(platform::TimerCaps& caps) override { return inner.GetDevCaps(caps); }
+    void BeginPeriod(uint32_t ms) override { inner.BeginPeriod(ms); }
+    void EndPeriod(uint32_t ms) override { inner.EndPeriod(ms); }
+    uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
+                      platform::TimerEventSink* s) override {
+        sink = s;
+        return inner.SetEvent(delayMs, resolutionMs, this);
+    }
+    void KillEvent(uint32_t id) override { inner.KillEvent(id); }
+    uint32_t TickCount() override { return inner.TickCount(); }
+    void Sleep(uint32_t ms) override { inner.Sleep(ms); }
+    void OnTimerEvent(uint32_t id) override {
+        inner.Sleep(lateMs);
+        sink->OnTimerEvent(id);
+    }
+    platform::VirtualTimerService& inner;
+    uint32_t lateMs;
+    platform::TimerEventSink* sink = nullptr;  // one timer only
 };
 
 inline void SetProgram(TStepperMotor& motor, std::initializer_list<TsmProgramStep> steps,

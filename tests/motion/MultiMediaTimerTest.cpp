@@ -150,6 +150,43 @@ TEST(TMultiMediaTimer, ReTimingFromItsOwnEventKeepsTheScheduleForTheSameDelay) {
     EXPECT_EQ(service.SetEventCalls().size(), 1u);
 }
 
+TEST(TMultiMediaTimer, ReTimingFromNowNeverKeepsTheScheduleAndKeepsScheduleSaysWhichHappens) {
+    struct Case {
+        bool fromNow;
+        std::vector<uint64_t> times;
+    };
+    // A handler that starts 3 ms late and re-times with the armed delay: kept, the events stay
+    // on the 10 ms schedule; from now, each counts from the late call.
+    const Case cases[] = {{false, {10, 20, 30, 40}}, {true, {10, 23, 36}}};
+    for (const Case& c : cases) {
+        VirtualTimerService service;
+        EventLog log(&service);
+        static bool fromNow;
+        static std::vector<bool> keeps;
+        fromNow = c.fromNow;
+        keeps.clear();
+        log.inside = [](EventLog& l, TMultiMediaTimer& timer) {
+            l.service->Sleep(3);
+            keeps.push_back(timer.KeepsSchedule(0.01));
+            keeps.push_back(timer.KeepsSchedule(0.02));
+            if (fromNow) {
+                timer.SetIntervalFromNow(0.01);
+            } else {
+                timer.SetInterval(0.01);
+            }
+        };
+        TMultiMediaTimer timer(service);
+        timer.SetOnTimer(log.Handler());
+        timer.SetInterval(0.01);
+        timer.SetEnabled(true);
+        EXPECT_FALSE(timer.KeepsSchedule(0.01));  // only from inside its own event
+        service.Advance(45);
+        EXPECT_EQ(log.times, c.times) << c.fromNow;
+        for (size_t i = 0; i < keeps.size(); ++i)
+            EXPECT_EQ(keeps[i], i % 2 == 0) << c.fromNow << " " << i;
+    }
+}
+
 TEST(TMultiMediaTimer, ReTimingFromItsOwnEventWithANewDelayCountsFromTheCall) {
     VirtualTimerService service;
     EventLog log(&service);

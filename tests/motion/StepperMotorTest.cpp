@@ -157,23 +157,24 @@ TEST_F(StepperMotorTest, RateLimiterAt1000HzOnlyDelaysAClockThatWentBack) {
     EXPECT_EQ(service.SleptMs(), 0u);
     EXPECT_DOUBLE_EQ(motor.NextAllowedTime(), 0.05);
     service.SetNowMs(40);
-    motor.Step(R);
-    EXPECT_EQ(service.SleptMs(), 1u);
+    motor.Step(R);  // waits until the allowance
+    EXPECT_EQ(service.SleptMs(), 10u);
 }
 
-TEST_F(StepperMotorTest, RateLimiterAt100HzSleeps10MsForAStepLessThan9MsAfterTheLast) {
+TEST_F(StepperMotorTest, RateLimiterNeverLetsTwoStepsCloserThanItsPeriodLessAMillisecond) {
+    // Steps asked for at these times (ms) under a 100 Hz limit; each waits until 9 ms after
+    // the step before it, and the allowance counts from when the step was taken, so a step
+    // that waited is never followed by one at once.
     motor.SetMaxFrequency(100);
     service.SetNowMs(1000);
-    motor.Step(R);
-    EXPECT_NEAR(motor.NextAllowedTime(), 1.009, 1e-12);
-    service.Advance(8);
-    motor.Step(R);  // 8 ms later: sleeps 10 ms, the allowance counts from before the sleep
-    EXPECT_EQ(service.SleptMs(), 10u);
-    EXPECT_NEAR(motor.NextAllowedTime(), 1.017, 1e-12);
-    service.Advance(9);  // now 1.027 s, past the allowance
-    motor.Step(P);       // the limiter also runs for a pause step
-    EXPECT_EQ(service.SleptMs(), 10u);
-    EXPECT_NEAR(motor.NextAllowedTime(), 1.036, 1e-12);
+    std::vector<uint64_t> times;
+    for (uint64_t askedAt : {1000, 1008, 1009, 1010, 1030, 1031}) {
+        if (service.NowMs() < askedAt) service.SetNowMs(askedAt);
+        motor.Step(R);
+        times.push_back(service.NowMs());
+    }
+    EXPECT_EQ(times, (std::vector<uint64_t>{1000, 1009, 1018, 1027, 1036, 1045}));
+    EXPECT_NEAR(motor.NextAllowedTime(), 1.054, 1e-9);
 }
 
 TEST_F(StepperMotorTest, RateLimiterSleepIsRoundedHalvesToEvenAndOffAtZero) {
@@ -222,37 +223,39 @@ TEST_F(StepperMotorTest, RampedRunTimesEveryStepAtItsIdealTimeRoundedFromTheStar
     EXPECT_EQ(motor.Position(), -10);
 }
 
-// A timer whose every wait takes a millisecond longer than armed, as Wine's events come late.
-struct LateTimerService final : platform::TimerService {
-    explicit LateTimerService(VirtualTimerService& s) : inner(s) {}
-    bool GetDevCaps(platform::TimerCaps& caps) override { return inner.GetDevCaps(caps); }
-    void BeginPeriod(uint32_t ms) override { inner.BeginPeriod(ms); }
-    void EndPeriod(uint32_t ms) override { inner.EndPeriod(ms); }
-    uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
-                      platform::TimerEventSink* sink) override {
-        return inner.SetEvent(delayMs + 1, resolutionMs, sink);
+TEST(StepperMotorLateTimer, EventsThatStartLateAreCorrectedOnceAndKeepTheProgramsIntervals) {
+    // winmm keeps a periodic schedule however late a handler starts. Steps timed on such a
+    // timer keep the program's whole-millisecond intervals once the lateness is learnt: the
+    // correction is applied to waits armed from now, never on top of a kept schedule.
+    struct Case {
+        double frequency;
+        uint32_t lateMs;
+    };
+    for (const Case c : {Case{250, 2}, Case{250, 1}, Case{100, 2}, Case{300, 1}, Case{300, 2}}) {
+        VirtualTimerService service;
+        LateStartTimerService late{service, c.lateMs};
+        TStepperMotor motor{1, late};
+        MotorRecorder recorder{service};
+        recorder.Attach(motor);
+        SetProgram(motor, {{80, c.frequency, 0.0, R}});
+        motor.StartProgram();
+        service.Advance(2000);
+        const std::vector<uint64_t> times = recorder.StepTimes();
+        ASSERT_EQ(times.size(), 80u) << c.frequency;
+        // The first event's lateness (before it is learnt) is caught up no faster than a
+        // millisecond per step; from then on every interval is the ideal schedule's own.
+        for (size_t i = 1; i < times.size(); ++i) {
+            const uint64_t ideal = WholeMs(i / c.frequency) - WholeMs((i - 1) / c.frequency);
+            const uint64_t interval = times[i] - times[i - 1];
+            if (i >= 6) {
+                EXPECT_EQ(interval, ideal)
+                    << c.frequency << " Hz, " << c.lateMs << " ms late, step " << i;
+            }
+            EXPECT_GE(interval + 1, ideal) << c.frequency << " Hz, step " << i;
+        }
+        // And the run is no later than the lateness of one event.
+        EXPECT_LE(times.back() - WholeMs(79 / c.frequency), c.lateMs) << c.frequency;
     }
-    void KillEvent(uint32_t id) override { inner.KillEvent(id); }
-    uint32_t TickCount() override { return inner.TickCount(); }
-    void Sleep(uint32_t ms) override { inner.Sleep(ms); }
-    VirtualTimerService& inner;
-};
-
-TEST_F(StepperMotorTest, StepsOfATimerThatComesLateAreBackOnTimeOnceItsLatenessIsLearnt) {
-    LateTimerService late{service};
-    TStepperMotor lateMotor{1, late};
-    recorder.Attach(lateMotor);
-    SetProgram(lateMotor, {{60, 250.0, 0.0, R}});
-    lateMotor.StartProgram();
-    service.Advance(300);
-    // The first steps come a millisecond late; from then on every step is on its 4 ms.
-    const std::string trace = recorder.Trace();
-    EXPECT_EQ(trace.substr(0, 10), "R@0 R@5 R@");
-    std::string onTime;
-    for (int i = 40; i < 60; ++i)
-        onTime += "R@" + std::to_string(4 * i) + " ";
-    EXPECT_NE(trace.find(onTime), std::string::npos) << trace;
-    EXPECT_EQ(lateMotor.Position(), 60);
 }
 
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
@@ -413,17 +416,19 @@ TEST_F(StepperMotorTest, JogAtControlFrequencyZeroStepsEveryTenSeconds) {
     EXPECT_EQ(recorder.Trace(), "R@10000 R@20000 R@30000");
 }
 
-TEST_F(StepperMotorTest, AJogLimitedAtOnceTakesItsFirstStepOnTheTimer) {
+TEST_F(StepperMotorTest, AJogLimitedAtOnceTakesItsFirstStepOnTheTimerWithoutSleeping) {
     motor.SetMaxFrequency(10);
     motor.SetControlFrequency(50);
     motor.Step(R);
     EXPECT_FALSE(motor.TryStep(R));  // the limiter would wait: nothing is done
-    EXPECT_EQ(service.SleptMs(), 0u);
     motor.StartJog(R, /*stepAtOnce=*/true);
-    service.Advance(1);  // the timer's first event, at once, waits out the limiter
-    EXPECT_EQ(recorder.Count('R'), 2u);
-    EXPECT_GE(service.NowMs(), 100u);
+    service.Advance(1);  // the timer's first event, at once, finds the limiter closed
+    EXPECT_EQ(recorder.Count('R'), 1u);
+    service.Advance(300);
     motor.Stop();
+    // The limiter's 10 Hz, not the jog's 50 Hz, and the timer thread never slept for it.
+    EXPECT_EQ(recorder.Trace(), "R@0 R@99 R@198 R@297");
+    EXPECT_EQ(service.SleptMs(), 0u);
     const size_t steps = recorder.events.size();
     service.Advance(500);
     EXPECT_EQ(recorder.events.size(), steps);

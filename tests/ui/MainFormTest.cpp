@@ -1075,6 +1075,24 @@ TEST_F(KeyboardTest, PositionDisplayClickLeavesTheFocusWhereItWas) {
     }
 }
 
+TEST_F(KeyboardTest, SpaceStepsHeldByTheRateLimitNeverHoldTheWindow) {
+    // 2 Hz: the second press's step may come 0.5 s after the first. The window answers at
+    // once, and the motor's timer takes the step when the limit lets it through.
+    form_->SetMaxFrequency(0, 2.0);
+    SetFocus(Control("Button6"));
+    const DWORD start = GetTickCount();
+    Key(VK_SPACE);
+    Key(VK_SPACE);
+    EXPECT_LT(GetTickCount() - start, 300u);
+    EXPECT_EQ(form_->Motor(0).Position(), 1);
+    for (DWORD waited = GetTickCount(); form_->Motor(0).Position() < 2;) {
+        ASSERT_LT(GetTickCount() - waited, 5000u);
+        Pump();
+        Sleep(10);
+    }
+    EXPECT_GE(GetTickCount() - start, 450u);
+}
+
 TEST_F(MainFormTest, PositionClickKeepsAnotherMotorsPendingJogView) {
     // Motor 2 steps left; its view is posted but not yet handled when motor 1's display is
     // clicked.

@@ -215,13 +215,43 @@ TEST_F(ResetDriveTest, EscStopsEveryMotorAndEndsTheDrive) {
     EXPECT_TRUE(IsWindow(window_));  // Esc in a field does not close anything
 }
 
-TEST_F(ResetDriveTest, NoSwitchWithinTenSecondsWarnsOnce) {
-    form_->SetMaxFrequency(0, 200.0);  // a slower pace, fewer passes
+TEST_F(ResetDriveTest, NoSwitchWithinTenSecondsWarnsOnceAtTheLimitEvenAtTheSlowestPace) {
+    // 0.01 Hz: an 80 s pause per pass and 100 s between a motor's steps, far beyond the limit
+    // (and beyond a 32-bit wait at smaller settings): the limit still acts on time.
+    form_->SetMaxFrequency(0, 0.01);
+    const DWORD start = GetTickCount();
     Click("Button39");
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 10000u);
+    EXPECT_LT(elapsed, 12000u);
     ASSERT_EQ(desktop_.Messages().size(), 1u);
     EXPECT_EQ(desktop_.Messages()[0].text, "Reset time exceeded (10 seconds)");
     EXPECT_EQ(desktop_.Messages()[0].caption, "Warning");
     EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+}
+
+TEST_F(ResetDriveTest, EscAndASecondClickEndASlowDriveAtOnce) {
+    struct Case {
+        double maxFrequency;
+        bool byEsc;
+    };
+    for (const Case c : {Case{0.01, true}, Case{0.01, false}, Case{1e-300, true}}) {
+        form_->SetMaxFrequency(0, c.maxFrequency);
+        form_->SetMaxFrequency(1, c.maxFrequency);
+        gEscTarget = form_->Control("Edit2");
+        gClickTarget = form_->Control("Button39");
+        SetTimer(nullptr, 0, 100, c.byEsc ? PressEsc : ClickAgain);
+        const DWORD start = GetTickCount();
+        Click("Button39");
+        // 100 ms to the key or click, a slice of the drive's wait, and a generous margin for a
+        // busy machine; the pause alone would have been 80 s.
+        EXPECT_LT(GetTickCount() - start, 1000u) << c.maxFrequency;
+        EXPECT_TRUE(desktop_.Messages().empty()) << c.maxFrequency;
+        EXPECT_EQ(Text(form_->Control("Button39")), "Reset");
+        for (uint32_t pause : timers_.pauses)
+            EXPECT_LE(pause, 20u);
+        timers_.pauses.clear();
+    }
 }
 
 TEST_F(ResetDriveTest, ClosingTheWindowDuringTheDriveEndsIt) {
