@@ -386,8 +386,12 @@ TEST_F(MainFormTest, MotionPreviewShowsRunTimesAndWarningsAndFollowsEdits) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < 400)
         Pump();
+    // In "USB (slow)" the two motors' host-timed rates together (200 + 1000 steps/s) exceed
+    // the link's 1000 reports a second.
     EXPECT_EQ(label(TMotionPreviewWindow::kMotorLabelId),
-              "Motor 1: right 400, left 100, net +300; one pass 3.500 s");
+              "Motor 1: right 400, left 100, net +300; one pass 3.500 s\r\nWarning, the motors "
+              "together reach 1200.0 steps/s, more than the USB link's 1000 reports/s: steps of "
+              "different motors within one millisecond share a report and come late");
     EXPECT_THAT(label(TMotionPreviewWindow::kMotorLabelId + 2),
                 ::testing::HasSubstr("Warning, step 1: 1500.0 Hz is faster than the host"));
 
