@@ -134,7 +134,11 @@ TEST_F(ParallelPortTest, HostTimedStepsKeepTheirPeriodWithinTheTimersResolution)
     std::printf("100 Hz: median interval %.3f ms, mean %.3f ms, %d of %zu within 10 +- 1 ms\n",
                 medianMs, meanMs, static_cast<int>(within), intervalsMs.size());
     EXPECT_NEAR(medianMs, 10.0, 1.0);
-    EXPECT_NEAR(meanMs, 10.0, 0.1);
+    // A timer re-timed from its callbacks drifts later: the mean grows by their lateness. A run
+    // held up early on (a busy machine) makes up its lag at no less than 9 ms a step, which pulls
+    // the fitted mean below 10 ms but never below 9.
+    EXPECT_LE(meanMs, 10.1);
+    EXPECT_GE(meanMs, 9.0);
 }
 
 TEST_F(ParallelPortTest, HoldingJogRightStepsAtTheControlFrequencyUntilReleased) {
