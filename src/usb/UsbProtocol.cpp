@@ -401,7 +401,12 @@ void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
 }
 
 bool TUsbProtocol::FinishPlayedPasses() {
-    const double now = ModuleNow();
+    // On the module's word: the account, lowered by every report so far, has nothing playing at
+    // the tick of the latest report. A list that plays later than planned (a segment that came
+    // after it ran dry) showed places taken in that report, so its motor is not finished early
+    // and "Run in order" never starts the next motor under the last steps of this one.
+    const double now = lastClockTick_;
+    if (now < 0) return false;
     bool finished = false;
     for (int i = 0; i < kMotorCount; ++i) {
         motion::TStepperMotor& motor = *motors_[i];
@@ -440,12 +445,7 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     for (int i = 0; i < kMotorCount; ++i)
         LowerAccount(i, made, kTakenAtLeast[levels >> (2 * i) & 3]);
     SetSendFlag();
-    if (FinishPlayedPasses() && portSetting_.load() == kPortUsb) {
-        bool allIdle = true;
-        for (const motion::TStepperMotor* motor : motors_)
-            allIdle = allIdle && motor->Idle();
-        ports_.window.EnableRunInOrder(allIdle);
-    }
+    if (FinishPlayedPasses()) ShowRunInOrderState();
     // Without a request the end of a module reset might never be learnt, and the Reset buttons
     // would go on offering "Cancel".
     if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
@@ -505,7 +505,10 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     }
     SetSendFlag();
     FinishPlayedPasses();
+    ShowRunInOrderState();
+}
 
+void TUsbProtocol::ShowRunInOrderState() {
     // In "USB (slow)" the host times the runs and the window keeps "Run in order" itself.
     if (portSetting_.load() != kPortUsb) return;
     bool allIdle = true;
