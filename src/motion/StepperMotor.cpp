@@ -407,7 +407,8 @@ void TStepperMotor::Tick() {
             onTime = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
-            targetMs = TargetMs(walk.due);
+            double keptLag = 0;
+            targetMs = TargetMs(walk.due, &keptLag);
             const double lateMs = nowMs - targetMs;
             if (lateMs < -kEarlyMs) {
                 // Too early: a wake-up, not the step's time. Nothing is taken.
@@ -428,8 +429,6 @@ void TStepperMotor::Tick() {
                     eventLateMs_ = std::clamp(eventLateMs_ + rate * lateMs, 0.0, kLatestEventMs);
                 }
                 // Lag that can never be made up moves the rest of the run later.
-                double keptLag = 0;
-                TargetMs(walk.due, &keptLag);
                 shiftMs_ += keptLag;
             }
         }

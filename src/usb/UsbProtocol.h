@@ -293,6 +293,8 @@ class TUsbProtocol final : public motion::StepGate {
     // Finishes every motor whose streamed pass the module has played to its end; true when one
     // was finished.
     bool FinishPlayedPasses();
+    // In "USB": tells the window whether every motor is idle, so "Run in order" may be used.
+    void ShowRunInOrderState();
     // Clears the command lists in the module of the motors in `mask` (bit i = motor i) that may
     // still hold segments, before a new run. Their ring locks held.
     void ClearBeforeStart(unsigned mask);

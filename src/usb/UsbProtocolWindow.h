@@ -14,7 +14,8 @@ class UsbProtocolWindow {
     virtual void ShowResetCaption(int32_t button) = 0;
     // Every motor's module reset is over: the reset-idle flag becomes true.
     virtual void SetResetIdle() = 0;
-    // "Run in order" enabled (all four motors finished) or disabled.
+    // "Run in order" enabled (all four motors finished) or disabled, as the receive thread saw
+    // the motors; the window checks them again when it acts on this.
     virtual void EnableRunInOrder(bool enabled) = 0;
 
   protected:

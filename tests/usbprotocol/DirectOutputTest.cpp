@@ -140,13 +140,10 @@ TEST_F(DirectOutputLinkTest, AJogStepWaitsForAHeldLinkAndTheJogKeepsItsPace) {
 
 // ---- Status reports and host steps --------------------------------------------------------
 
-class StatusPhaseTest : public ::testing::Test, public testing::ProtocolBench {
+class StatusPhaseTest : public DirectOutputLinkTest {
   protected:
-    OutputUpdate output;
     void SetUp() override {
-        output.Bind(*protocol,
-                    {motors[0].get(), motors[1].get(), motors[2].get(), motors[3].get()});
-        protocol->SetPortSetting(TUsbProtocol::kPortUsbSlow);
+        DirectOutputLinkTest::SetUp();
         protocol->ResetUsbBuffers();
     }
 };
