@@ -37,11 +37,15 @@ uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
 namespace {
 
 // The timer events' jitter that still counts as on time (ms): a step no later than this after
-// its target was not held up, and the steps after it keep their own times.
-constexpr double kOnTimeMs = 1.0;
+// its target was not held up, and the steps after it keep their own times. Timer events come up
+// to a millisecond late by their whole-millisecond clock alone, and Wine's waits overshoot by a
+// tenth on top; lateness beyond this is a held thread.
+constexpr double kOnTimeMs = 2.0;
 // An event this much before its step's target is a wake-up (a kept schedule's catch-up, a
 // long wait taken in parts, an edit that made the step later): it waits on.
 constexpr double kEarlyMs = 0.5;
+// The longest wait a timer event finishes on the fine clock instead of the timer's.
+constexpr double kFineWaitMs = 0.5;
 
 bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
     auto same = [](double x, double y) { return x == y || (x != x && y != y); };
@@ -354,7 +358,7 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     return std::max({ideal, catchUp, hold});
 }
 
-void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
+void TStepperMotor::ArmFor(double targetMs, bool keep) {
     const double maxMs = timer_.Caps().wPeriodMax;
     double delayMs;
     bool kept;
@@ -365,20 +369,39 @@ void TStepperMotor::ArmFor(double targetMs, double nowMs, bool keep) {
         // was the last target: the delay is the distance of the targets, nothing to correct.
         delayMs = targetMs - lastTargetMs_;
         kept = keep && delayMs <= maxMs && timer_.KeepsSchedule(delayMs / 1000);
-        if (!kept) {
-            // Armed from now: the events come eventLateMs_ late, so the wait is that much
-            // shorter. A wait longer than the timer can arm is taken in parts: the early
-            // event waits on.
-            delayMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
-                                 std::max(maxMs, 1.0));
-        }
         armedFromNow_ = !kept;
+        // Counted from the moment of arming, after the step's work.
+        if (!kept)
+            delayMs = FromNowLocked(
+                targetMs, static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0);
     }
     if (kept) {
         timer_.SetInterval(delayMs / 1000);
     } else {
         timer_.SetIntervalFromNow(delayMs / 1000);
     }
+}
+
+double TStepperMotor::FromNowLocked(double targetMs, double nowMs) {
+    // The events come eventLateMs_ after the moment they were armed for, so the wait is that
+    // much shorter. A wait longer than the timer can arm is taken in parts: the early event
+    // waits on.
+    const double delayMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
+                                      std::max<double>(timer_.Caps().wPeriodMax, 1.0));
+    armedDueMs_ = nowMs + delayMs;
+    return delayMs;
+}
+
+void TStepperMotor::LearnLatenessLocked(double lateMs) {
+    // The timer's own lateness: how much after the moment it was armed for an event came. It
+    // is fairly steady (under Wine a tenth of the wait, as its waits overshoot), and each event
+    // moves the learnt amount a little: a mean over the first events, then a slow follower.
+    // Lateness beyond kOnTimeMs is a held thread, not the timer's: it teaches nothing.
+    if (!(std::fabs(lateMs) <= kOnTimeMs)) return;
+    constexpr double kLearnRate = 1.0 / 16;
+    lateSamples_ = std::min(lateSamples_ + 1, 16);
+    const double rate = std::max(kLearnRate, 1.0 / lateSamples_);
+    eventLateMs_ = std::clamp(eventLateMs_ + rate * (lateMs - eventLateMs_), -1.0, kOnTimeMs);
 }
 
 void TStepperMotor::Tick() {
@@ -395,7 +418,7 @@ void TStepperMotor::Tick() {
     {
         std::lock_guard lock(mutex_);
         if (!running_ || !hostTimed_) return;  // stopped while this event was on its way
-        const uint64_t nowUs = timers_.Microseconds();
+        uint64_t nowUs = timers_.Microseconds();
         Cursor next = cursor_;
         walk = WalkFrom(next);
         if (!started_) {
@@ -407,27 +430,28 @@ void TStepperMotor::Tick() {
             onTime = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
+            if (armedFromNow_) LearnLatenessLocked(nowMs - armedDueMs_);
             double keptLag = 0;
             targetMs = TargetMs(walk.due, &keptLag);
             const double lateMs = nowMs - targetMs;
-            if (lateMs < -kEarlyMs) {
+            // However the events fall, a step never follows the last one sooner than the
+            // program allows here less the timer's one millisecond: an event that comes back
+            // to back after a late one waits for that. A wait shorter than kFineWaitMs is
+            // finished on the fine clock, as the timer's next event would come a whole
+            // millisecond on and keep every later step that late.
+            const double soonestMs =
+                lastStepMs_ + std::max((walk.due - cursor_.lastDue) * 1000 - 1, 0.0);
+            if (nowMs < soonestMs && nowMs >= soonestMs - kFineWaitMs && lateMs >= -kEarlyMs) {
+                nowUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
+                timers_.WaitUntil(nowUs);
+                nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
+            }
+            if (lateMs < -kEarlyMs || nowMs < soonestMs) {
                 // Too early: a wake-up, not the step's time. Nothing is taken.
                 arm = true;
-                nextTargetMs = targetMs;
+                nextTargetMs = std::max(targetMs, soonestMs);
             } else {
                 onTime = lateMs <= kOnTimeMs;
-                // The timer's events come late by a fairly steady amount (under Wine about a
-                // millisecond), learnt from the events armed from now: each one's lateness
-                // moves the learnt amount a little. Lateness beyond 2 ms is a held thread,
-                // not the timer's: it teaches nothing.
-                constexpr double kLearnRate = 1.0 / 16;
-                constexpr double kLatestEventMs = 2.0;
-                if (armedFromNow_ && std::fabs(lateMs) <= kLatestEventMs) {
-                    // A mean over the first events, then a slow follower.
-                    lateSamples_ = std::min(lateSamples_ + 1, 16);
-                    const double rate = std::max(kLearnRate, 1.0 / lateSamples_);
-                    eventLateMs_ = std::clamp(eventLateMs_ + rate * lateMs, 0.0, kLatestEventMs);
-                }
                 // Lag that can never be made up moves the rest of the run later.
                 shiftMs_ += keptLag;
             }
@@ -467,7 +491,7 @@ void TStepperMotor::Tick() {
         onFinished(motorIndex_);
     if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
     // Re-time first: the step's own work (callbacks, output) does not add to the wait.
-    if (arm) ArmFor(nextTargetMs, nowMs, emit && onTime);
+    if (arm) ArmFor(nextTargetMs, emit && onTime);
     if (emit) {
         // The step goes out now, after the re-timing (which may have waited for the timer's
         // lock): the next step's spacing counts from here.
@@ -497,8 +521,7 @@ void TStepperMotor::ProgramEdited() {
         const double targetMs = TargetMs(WalkFrom(next).due);
         if (!(targetMs < pendingTargetMs_ - kEarlyMs)) return;
         const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
-        waitMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
-                            std::max<double>(timer_.Caps().wPeriodMax, 1.0));
+        waitMs = FromNowLocked(targetMs, nowMs);
         pendingTargetMs_ = targetMs;
         armedFromNow_ = true;
     }

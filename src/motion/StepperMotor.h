@@ -227,9 +227,13 @@ class TStepperMotor {
     // limit), which moves the rest of the run later.
     double TargetMs(double due, double* keptLag = nullptr) const;
     // Host-timed: arms the timer for the next event at targetMs (ms from the run's first
-    // step) from an event at nowMs. keep: this event came on its target, so a kept periodic
-    // schedule lands on the next target as well.
-    void ArmFor(double targetMs, double nowMs, bool keep);
+    // step). keep: this event came on its target, so a kept periodic schedule lands on the
+    // next target as well.
+    void ArmFor(double targetMs, bool keep);
+    // The wait to arm from nowMs for an event at targetMs, less the timer's learnt lateness.
+    double FromNowLocked(double targetMs, double nowMs);
+    // Learns the timer's lateness from an event armed from now that came lateMs after its due.
+    void LearnLatenessLocked(double lateMs);
     // After the program was released: re-times a host-timed run whose next step an edit
     // brought sooner. Not under the lock.
     void ProgramEdited();
@@ -293,10 +297,11 @@ class TStepperMotor {
     // The last event came from an arm counted from its moment (not a kept periodic schedule):
     // its lateness is the timer's own.
     bool armedFromNow_ = true;
-    // How much later than armed the timer's events come, learnt from the steps' own lateness
-    // (milliseconds): the waits armed from now are that much shorter, so that the steps come
-    // on time. A property of the timer, kept from run to run.
+    // How much later than armed the timer's events come (milliseconds), learnt from the events
+    // armed from now: those waits are that much shorter, so that the steps come on time. A
+    // property of the timer, kept from run to run.
     double eventLateMs_ = 0;
+    double armedDueMs_ = 0;  // when the event armed from now is due, on the run's clock
     int32_t lateSamples_ = 0;
 
     // Declared last: destroyed first, so no event reaches a half-destroyed motor.

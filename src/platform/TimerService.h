@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <thread>
 
 namespace platform {
 
@@ -61,6 +62,12 @@ class TimerService {
 
     // Suspends the calling thread for about periodMs milliseconds.
     virtual void Sleep(uint32_t periodMs) = 0;
+    // Holds the calling thread until Microseconds() reaches microseconds: for waits shorter
+    // than the timer's millisecond, so it yields rather than sleeps.
+    virtual void WaitUntil(uint64_t microseconds) {
+        while (Microseconds() < microseconds)
+            std::this_thread::yield();
+    }
 };
 
 // The platform's real service: winmm on Windows, the POSIX adapter elsewhere. Lives as long as

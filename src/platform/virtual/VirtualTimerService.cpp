@@ -53,6 +53,15 @@ void VirtualTimerService::Sleep(uint32_t periodMs) {
     sleptMs_ += periodMs;
 }
 
+void VirtualTimerService::WaitUntil(uint64_t microseconds) {
+    std::lock_guard lock(mutex_);
+    const uint64_t untilMs = (microseconds + 999) / 1000;
+    if (untilMs > nowMs_) {
+        sleptMs_ += untilMs - nowMs_;
+        nowMs_ = untilMs;
+    }
+}
+
 void VirtualTimerService::Advance(uint64_t ms) {
     AdvanceTo(NowMs() + ms);
 }

@@ -31,6 +31,8 @@ class VirtualTimerService final : public TimerService {
     void KillEvent(uint32_t timerId) override;
     uint32_t TickCount() override;
     void Sleep(uint32_t periodMs) override;
+    // Moves the clock on to the next whole millisecond at or after microseconds, as Sleep does.
+    void WaitUntil(uint64_t microseconds) override;
 
     // Moves the clock by ms, delivering every event that falls due on the way.
     void Advance(uint64_t ms);
