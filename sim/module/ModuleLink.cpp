@@ -9,7 +9,8 @@ ModuleLink::ModuleLink(int handles, uint64_t reportPeriodUs)
     : periodUs_(reportPeriodUs), buffers_(static_cast<size_t>(std::max(handles, 1))) {}
 
 uint64_t ModuleLink::Carry(uint64_t sendUs) {
-    const uint64_t taken = std::max(sendUs, freeUs_);
+    uint64_t taken = std::max(sendUs, freeUs_);
+    if (taken >= sendHoldFromUs_ && taken < sendHoldUntilUs_) taken = sendHoldUntilUs_;
     freeUs_ = taken + periodUs_;
     return taken;
 }
@@ -41,6 +42,11 @@ bool ModuleLink::Read(int handle, uint64_t nowUs, Report& report) {
     report = b.unread.front();
     b.unread.pop_front();
     return true;
+}
+
+void ModuleLink::HoldSend(uint64_t fromUs, uint64_t forUs) {
+    sendHoldFromUs_ = fromUs;
+    sendHoldUntilUs_ = fromUs + forUs;
 }
 
 void ModuleLink::HoldReceive(uint64_t fromUs, uint64_t forUs) {

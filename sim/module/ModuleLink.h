@@ -16,7 +16,10 @@
 //
 // A stall: HoldReceive holds the host's receive side for a while from a chosen moment; no
 // handle reads anything meanwhile, so reports pile up (and the oldest drop) as when the host's
-// receive thread is blocked, and come as a burst when it ends.
+// receive thread is blocked, and come as a burst when it ends. HoldSend holds the output side
+// instead: a report written during the hold is taken only when it ends, as when the host's
+// writing thread loses the processor between deciding to send and its write (a loaded host), or
+// the bus is busy, so a report can reach the module well after the host planned it to.
 //
 // Handles are numbered 0 .. handles-1 by the caller. Times are the caller's microseconds.
 // Runs on the caller's one thread; not thread-safe.
@@ -46,6 +49,8 @@ class ModuleLink {
     uint64_t Carry(uint64_t sendUs);
     // The earliest time the next output report can be taken.
     uint64_t FreeUs() const { return freeUs_; }
+    // Output reports written from fromUs for forUs microseconds are taken when that ends.
+    void HoldSend(uint64_t fromUs, uint64_t forUs);
 
     // Input side. An opened handle starts empty; a closed one gets nothing and its buffer goes.
     void Open(int handle);
@@ -79,6 +84,8 @@ class ModuleLink {
     std::vector<Buffer> buffers_;
     uint64_t holdFromUs_ = 0;
     uint64_t holdUntilUs_ = 0;
+    uint64_t sendHoldFromUs_ = 0;
+    uint64_t sendHoldUntilUs_ = 0;
 };
 
 }  // namespace sim

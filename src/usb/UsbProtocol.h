@@ -105,8 +105,8 @@
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
 #include "usb/ClockCalibration.h"
-#include "usb/ModuleListAccount.h"
 #include "usb/DirectOutputMailbox.h"
+#include "usb/ModuleListAccount.h"
 #include "usb/ReportChannel.h"
 #include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
@@ -290,6 +290,11 @@ class TUsbProtocol final : public motion::StepGate {
     double ModuleNow() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
+    // After a segment's write: how many ticks later than planned the module may play it (and
+    // the run chained after it). sentTick: the module's clock when the send was decided;
+    // listEnd: the planned tick of the last step it joins; previousRef: the first step of the
+    // segment it is chained to.
+    double LateArrival(bool chained, double sentTick, double listEnd, double previousRef) const;
     // Finishes every motor whose streamed pass the module has played to its end; true when one
     // was finished.
     bool FinishPlayedPasses();

@@ -75,6 +75,58 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
     }
 }
 
+// A write held up (a loaded host, a busy bus) brings a chained segment to the module after its
+// list ran dry: the module plays it, and every segment chained after it, later than planned. The
+// host must not count their places free at the planned ticks: it would overfill the list (the
+// module drops a segment, its steps are lost) or chain a segment to one it thinks played (an
+// overlap). The list running dry is an underrun the hold causes; what follows is played whole,
+// in order, without overlap.
+TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
+        uint64_t holdAfterStartMs;
+        uint64_t holdMs;
+    };
+    const Case cases[] = {
+        {"a 1000 Hz run, a write held 400 ms",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         400},
+        {"a 1000 Hz run, a write held 250 ms",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         250},
+        {"a ramp to 5000 Hz, a write held 40 ms",
+         {{{4000, 5000, 0.2, kDirLeft}}, {}, {}, {}},
+         300,
+         40},
+        {"two motors, a write held 300 ms",
+         {{{3000, 1500, 0.1, kDirRight}}, {{2000, 1000, 0, kDirLeft}}, {}, {}},
+         700,
+         300},
+    };
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, c.programs[m]);
+        rig.StartAll();
+        rig.Run(c.holdAfterStartMs);
+        rig.HoldSend(c.holdMs);
+        rig.RunToEnd(60000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const std::string where = std::string(c.name) + ", motor " + std::to_string(m + 1);
+            const MotorFigures f = rig.Figures(m);
+            EXPECT_EQ(f.played, f.programmed) << where;
+            EXPECT_TRUE(f.inOrder) << where;
+            EXPECT_EQ(f.overlaps, 0) << where;
+            EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
+        }
+    }
+}
+
 TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnderrun) {
     struct Case {
         double frequency;
