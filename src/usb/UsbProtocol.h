@@ -21,6 +21,10 @@
 //   surely played. Clock and status reports, asked for or sent by the module on its own, in
 //   whatever order they come, can only lower that account, never raise it. So the host never
 //   overfills a list (the module drops what does not fit) and never waits for a report to send.
+//   A write that returns later than planned (a loaded host, a busy bus) may have brought a
+//   chained segment after its list ran dry: the module then plays it, and the rest of the run
+//   chained after it, from its arrival; the run's origin moves on by as much as that can be, so
+//   the account never frees their places early.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
 //   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
 //   ended, so that no segment is due before its predecessor's last step.
