@@ -56,6 +56,22 @@ int VirtualModule::FreePlaces(int motor) const {
     return kCommandListPlaces - used;
 }
 
+uint64_t VirtualModule::ListEndElapsed(int motor) const {
+    const Motor& m = motors_[Index(motor)];
+    if (m.list.empty()) return 0;
+    const Segment& front = m.list.front();
+    uint64_t last = front.reset
+                        ? m.nextStep
+                        : m.nextStep + static_cast<uint64_t>(m.stepsLeft - 1) * front.period;
+    uint64_t reference = m.reference;
+    for (size_t i = 1; i < m.list.size(); ++i) {
+        const Segment& s = m.list[i];
+        reference += s.delay;
+        last = std::max(reference, last + 1) + static_cast<uint64_t>(s.steps - 1) * s.period;
+    }
+    return last;
+}
+
 uint8_t VirtualModule::PhaseByte() const {
     uint8_t phases = 0;
     for (int m = 1; m <= kMotors; ++m)

@@ -192,6 +192,9 @@ class VirtualModule {
     uint8_t Phase(int motor) const { return motors_[Index(motor)].phase; }
     int FreePlaces(int motor) const;
     bool Playing(int motor) const { return !motors_[Index(motor)].list.empty(); }
+    // The tick (since the power-up) at which motor m's list, as it stands, plays its last step
+    // if nothing comes late; 0 when the list is empty. What the host has stocked ahead.
+    uint64_t ListEndElapsed(int motor) const;
     uint64_t RejectedSegments(int motor) const { return motors_[Index(motor)].rejected; }
     uint64_t Overlaps(int motor) const { return motors_[Index(motor)].overlaps; }
     uint64_t Underruns(int motor) const { return motors_[Index(motor)].underruns; }

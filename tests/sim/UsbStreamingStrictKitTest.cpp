@@ -127,6 +127,42 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
     }
 }
 
+// Stocked ahead: while four motors run at one rate on the 1 ms link, each list holds steps
+// for at least a lead ahead of the module's clock, in every millisecond of the run's steady
+// stretch. The host refills each list at every report (every 8 ms) with as many segments as
+// places have come free; a segment's length is bounded by the 8 ticks every step keeps, so the
+// 12 places hold less time the faster the steps (about 22 ms at 5000 Hz, where whole-tick
+// periods of 1 and 2 ticks drift half a tick a step from the 1.56 the schedule asks).
+TEST(UsbStreamingStrictKitTest, EveryRunningListIsStockedAhead) {
+    struct Case {
+        double frequency;
+        int32_t steps;
+        double leadMs;
+    };
+    const Case cases[] = {
+        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 40}, {5000, 8000, 5}, {7000, 10000, 10}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, {{c.steps, c.frequency, 0.1, kDirRight}});
+        rig.StartAll();
+        rig.Run(300);  // past the start and the ramp
+        double least = 1e300;
+        for (int ms = 0; ms < 500; ++ms) {
+            rig.Run(1);
+            const double now =
+                static_cast<double>(rig.HostUs() / VirtualModule::kMicrosecondsPerTick);
+            for (int m = 1; m <= StreamingRig::kMotors; ++m) {
+                const double end = static_cast<double>(rig.Module().ListEndElapsed(m));
+                least = std::min(least, (end - now) / kModuleTicksPerSecond * 1000);
+            }
+        }
+        EXPECT_GE(least, c.leadMs) << c.frequency << " Hz";
+    }
+}
+
 TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnderrun) {
     struct Case {
         double frequency;
