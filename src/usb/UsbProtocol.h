@@ -26,17 +26,16 @@
 //   chained after it, from its arrival; the run's origin moves on by as much as that can be, so
 //   the account never frees their places early.
 // - Stocked ahead: every report (a clock report comes every 8 ms) refills each running motor's
-//   list with as many segments as places have come free by the account, the list that runs dry
-//   soonest first in effect (one segment per motor in turn), and the ring keeps up to 7 more
-//   planned on the host. So a list holds at least three of its segments less those 8 ms and
-//   the link's queue: some 100 ms at 1000 steps/s, 50 ms at 2500, and 6 to 15 ms at 5000 to
-//   7000 steps/s with four motors on the 1 ms link. At high rates the places set the limit, not
-//   the host: whole-tick periods drift from the schedule's interval (1 and 2 ticks against 1.56
-//   at 5000 steps/s, half a tick a step), so a segment that keeps every step within the bound
-//   holds about 28 steps (6 ms), and 12 places hold about 22 ms; no planner can make segments
-//   longer without breaking the bound. A hold-up longer than what a list holds (a receive side
-//   blocked for 300 ms) runs it dry: the next segment is timed from its arrival, the rest of
-//   the run follows it, and nothing is lost or played out of order.
+//   list with as many segments as places have come free by the account (one segment per motor
+//   in turn), and the ring keeps up to 7 more planned on the host. So a list holds at least three
+//   of its segments less those 8 ms and the link's queue: some 100 ms at 1000 steps/s, 50 ms at
+//   2500, and 6 to 15 ms at 5000 to 7000 steps/s with four motors on the 1 ms link. At high rates
+//   the places set the limit, not the host: whole-tick periods drift from the schedule's interval
+//   (1 and 2 ticks against 1.56 at 5000 steps/s, half a tick a step), so a segment that keeps every
+//   step within the bound holds about 28 steps (6 ms), and 12 places hold about 22 ms; no planner
+//   can make segments longer without breaking the bound. A hold-up longer than what a list holds (a
+//   receive side blocked for 300 ms) runs it dry: the next segment is timed from its arrival, the
+//   rest of the run follows it, and nothing is lost or played out of order.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
 //   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
 //   ended, so that no segment is due before its predecessor's last step.
