@@ -25,21 +25,22 @@ void ModuleLink::Close(int handle) {
     buffers_[Index(handle)] = Buffer{};
 }
 
-void ModuleLink::Post(const Report& report) {
+void ModuleLink::Post(const Report& report, uint64_t madeUs) {
     for (Buffer& b : buffers_) {
         if (!b.open) continue;
         if (b.unread.size() >= kInputBufferReports) {
             b.unread.pop_front();  // the oldest goes, as in the OS's input buffer
             ++b.dropped;
         }
-        b.unread.push_back(report);
+        b.unread.push_back({report, madeUs});
     }
 }
 
 bool ModuleLink::Read(int handle, uint64_t nowUs, Report& report) {
     Buffer& b = buffers_[Index(handle)];
     if (!b.open || b.unread.empty() || ReceiveHeld(nowUs)) return false;
-    report = b.unread.front();
+    if (b.unread.front().madeUs + latencyUs_ > nowUs) return false;
+    report = b.unread.front().report;
     b.unread.pop_front();
     return true;
 }

@@ -98,5 +98,22 @@ TEST(ModuleLinkTest, InputReportsGoToEveryHandleAndWaitWhileUnread) {
     }
 }
 
+// A read latency: each report can be read only that long after it was made, in order.
+TEST(ModuleLinkTest, ALoadedReaderGetsEachReportItsLatencyLate) {
+    ModuleLink link(1);
+    link.Open(0);
+    link.SetReadLatencyUs(5000);
+    link.Post(Numbered(1), 1000);
+    link.Post(Numbered(2), 3000);
+    Report r;
+    EXPECT_FALSE(link.Read(0, 5999, r));
+    ASSERT_TRUE(link.Read(0, 6000, r));
+    EXPECT_EQ(r[2], 1);
+    EXPECT_FALSE(link.Read(0, 7999, r));
+    link.SetReadLatencyUs(0);
+    ASSERT_TRUE(link.Read(0, 7999, r));
+    EXPECT_EQ(r[2], 2);
+}
+
 }  // namespace
 }  // namespace sim

@@ -97,6 +97,8 @@ class StreamingRig {
 
     // From now on the host's receive side reads nothing for ms milliseconds.
     void HoldReceive(uint64_t ms) { link_.HoldReceive(HostUs(), ms * 1000); }
+    // Every report reaches the host's receive side ms milliseconds after it was made.
+    void SetReadLatency(uint64_t ms) { link_.SetReadLatencyUs(ms * 1000); }
     // From now on for ms milliseconds, a report the host writes reaches the module only then.
     void HoldSend(uint64_t ms) { link_.HoldSend(HostUs(), ms * 1000); }
 
@@ -146,7 +148,7 @@ class StreamingRig {
             std::vector<Report> answers;
             rig_.module_.Receive(report.data(), report.size(), taken, answers);
             for (const Report& answer : answers)
-                rig_.link_.Post(answer);
+                rig_.link_.Post(answer, taken);
         }
         bool Connected() const override { return true; }
         StreamingRig& rig_;
@@ -162,7 +164,7 @@ class StreamingRig {
         std::vector<Report> made;
         module_.Advance(us, made);
         for (const Report& report : made)
-            link_.Post(report);
+            link_.Post(report, us);
     }
 
     // The receive thread's passes: one per buffered report, in the order sent. A pass may send
