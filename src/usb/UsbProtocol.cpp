@@ -396,8 +396,22 @@ void TUsbProtocol::SetSendFlag() {
 void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
     MotorChannel& channel = channels_[motorIndex];
     std::lock_guard lock(channel.mutex);
+    FollowClock(channel);
     channel.account.Report(madeTick, taken);
     channel.freePlaces.store(channel.account.Free(ModuleNow()));
+}
+
+void TUsbProtocol::FollowClock(MotorChannel& channel) {
+    if (!channel.hasOrigin || channel.originEstimate < 0) return;
+    const double ahead =
+        ModuleNow() - channel.originEstimate - (Now() - channel.originHost) * TicksPerSecond();
+    if (ahead <= channel.caughtUp) return;
+    // The largest lag shown so far, not a sum: a read that comes a little earlier than the last
+    // one moves nothing that an earlier one has moved already.
+    const double more = ahead - channel.caughtUp;
+    channel.caughtUp = ahead;
+    channel.origin += more;
+    channel.account.Later(more);
 }
 
 double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
@@ -431,6 +445,7 @@ bool TUsbProtocol::FinishPlayedPasses() {
         {
             MotorChannel& channel = channels_[i];
             std::lock_guard lock(channel.mutex);
+            FollowClock(channel);
             played = channel.ring.AtSend().Empty() && channel.account.Empty(now);
         }
         // The module has played everything of the pass, and the host has nothing of it left to
@@ -664,6 +679,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     TSegmentRecord& record = ring.AtSend();
     if (record.Empty()) return false;
 
+    FollowClock(channel);
     const double now = ModuleNow();
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
@@ -677,8 +693,13 @@ bool TUsbProtocol::SendNext(int motorIndex) {
         if (originGroup_ != channel.startGroup || channel.startGroup == 0) {
             originGroup_ = channel.startGroup;
             groupOrigin_ = std::max(now, 0.0) + kLeadSeconds * TicksPerSecond();
+            groupEstimate_ = now;
+            groupHost_ = Now();
         }
         channel.origin = groupOrigin_;
+        channel.originEstimate = groupEstimate_;
+        channel.originHost = groupHost_;
+        channel.caughtUp = 0;
         channel.hasOrigin = true;
     }
 

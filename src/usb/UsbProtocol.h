@@ -264,6 +264,9 @@ class TUsbProtocol final : public motion::StepGate {
         uint64_t startGroup = 0;
         bool hasOrigin = false;
         double origin = 0;
+        // The host's estimate of the module's clock (and the host time) when the origin was
+        // fixed, and how far later estimates have shown that one to lag (FollowClock).
+        double originEstimate = 0, originHost = 0, caughtUp = 0;
         int64_t lastRefTick = 0;
         bool chained = false;
 
@@ -281,7 +284,7 @@ class TUsbProtocol final : public motion::StepGate {
             rate = 0;
             anchorDue = anchorTick = runStart = 0;
             hasOrigin = false;
-            origin = 0;
+            origin = originEstimate = originHost = caughtUp = 0;
             lastRefTick = 0;
             chained = false;
         }
@@ -305,6 +308,12 @@ class TUsbProtocol final : public motion::StepGate {
     double ModuleNow() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
+    // The run's origin was fixed from the host's estimate of the module's clock, which lags the
+    // module by as late as the freshest reports were read. When a later estimate runs ahead of
+    // that one carried on at the rate, the origin lagged by at least as much: the module plays
+    // the run that much later than planned, so the origin and the account's ends move on.
+    // Under the channel's ring lock.
+    void FollowClock(MotorChannel& channel);
     // After a segment's write: how many ticks later than planned the module may play it (and
     // the run chained after it). sentTick: the module's clock when the send was decided;
     // listEnd: the planned tick of the last step it joins; previousRef: the first step of the
@@ -379,6 +388,7 @@ class TUsbProtocol final : public motion::StepGate {
     std::mutex originMutex_;
     uint64_t originGroup_ = 0;
     double groupOrigin_ = 0;
+    double groupEstimate_ = 0, groupHost_ = 0;  // the clock estimate it was fixed from
     DirectOutputMailbox mailbox_;
     std::mutex writerMutex_;  // guards writer_ (the window's thread starts and stops it)
     std::thread writer_;

@@ -76,10 +76,11 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
 }
 
 // A write held up (a loaded host, a busy bus) brings a chained segment to the module after its
-// list ran dry: the module plays it, and every segment chained after it, later than planned. The
-// host must not count their places free at the planned ticks: it would overfill the list (the
-// module drops a segment, its steps are lost) or chain a segment to one it thinks played (an
-// overlap). The list running dry is an underrun the hold causes; what follows is played whole,
+// list ran dry, or reports read late at a run's start put its first tick later in the module
+// than the host planned: the module plays it, and every segment chained after it, later than
+// planned. The host must not count their places free at the planned ticks: it would overfill the
+// list (the module drops a segment, its steps are lost) or chain a segment to one it thinks played
+// (an overlap). The list running dry is an underrun the hold causes; what follows is played whole,
 // in order, without overlap.
 TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
     struct Case {
@@ -87,6 +88,10 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
         uint64_t holdAfterStartMs;
         uint64_t holdMs;
+        // Reports read this late until the hold: the host's clock estimate, and the run's first
+        // tick fixed from it, lag the module's clock by as much; then they come at once, and
+        // the estimate catches up.
+        uint64_t readLatencyMs = 0;
     };
     const Case cases[] = {
         {"a 1000 Hz run, a write held 400 ms",
@@ -105,15 +110,27 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
          {{{3000, 1500, 0.1, kDirRight}}, {{2000, 1000, 0, kDirLeft}}, {}, {}},
          700,
          300},
+        {"a 1000 Hz run started while reports came 5 ms late",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         0,
+         5},
+        {"a 1000 Hz run started while reports came 12 ms late",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         0,
+         12},
     };
     for (const Case& c : cases) {
         StreamingRig rig;
         rig.Open();
+        rig.SetReadLatency(c.readLatencyMs);
         rig.Run(2000);
         for (int m = 0; m < StreamingRig::kMotors; ++m)
             rig.SetProgram(m, c.programs[m]);
         rig.StartAll();
         rig.Run(c.holdAfterStartMs);
+        rig.SetReadLatency(0);
         rig.HoldSend(c.holdMs);
         rig.RunToEnd(60000);
         for (int m = 0; m < StreamingRig::kMotors; ++m) {
