@@ -24,7 +24,9 @@
 //   A write that returns later than planned (a loaded host, a busy bus) may have brought a
 //   chained segment after its list ran dry: the module then plays it, and the rest of the run
 //   chained after it, from its arrival; the run's origin moves on by as much as that can be, so
-//   the account never frees their places early.
+//   the account never frees their places early. Likewise when the host's estimate of the
+//   module's clock catches up (reports read late while the origin was fixed, then at once):
+//   the origin lagged by as much, and moves on with it.
 // - Stocked ahead: every report (a clock report comes every 8 ms) refills each running motor's
 //   list with as many segments as places have come free by the account (one segment per motor
 //   in turn), and the ring keeps up to 7 more planned on the host. So a list holds at least three
