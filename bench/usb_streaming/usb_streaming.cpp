@@ -7,7 +7,9 @@
 // "ramps7000" (four motors with ramps up to 7000 steps/s) and "slowsteep" (a 3 Hz stretch, then a
 // steep ramp to 6000 Hz, beside two steady motors). Conditions: "link1ms" (1 ms per output
 // report, unasked status reports), "link1ms_stall300" (the same, the host's receive side held
-// for 300 ms mid-run), "link2ms" (2 ms per output report).
+// for 300 ms mid-run), "link1ms_sendstall300" (the host's writes held for 300 ms mid-run, as on
+// a loaded host: a segment reaches the module after its list ran dry), "link2ms" (2 ms per
+// output report).
 //
 // Per motor it prints the steps played against the steps programmed, the module's overlaps,
 // underruns and coil overwrites, the mean-rate error, the worst absolute and interval errors in
@@ -26,7 +28,8 @@ namespace {
 struct Condition {
     const char* name;
     uint64_t linkPeriodUs;
-    uint64_t stallMs;  // the receive side held this long, at the set's chosen moment
+    uint64_t stallMs;      // the receive side held this long, at the set's chosen moment
+    uint64_t sendStallMs;  // the host's writes held this long, at the same moment
 };
 
 struct Set {
@@ -39,9 +42,10 @@ struct Set {
 
 int main() {
     const Condition conditions[] = {
-        {"link1ms", 1000, 0},
-        {"link1ms_stall300", 1000, 300},
-        {"link2ms", 2000, 0},
+        {"link1ms", 1000, 0, 0},
+        {"link1ms_stall300", 1000, 300, 0},
+        {"link1ms_sendstall300", 1000, 0, 300},
+        {"link2ms", 2000, 0, 0},
     };
     const Set sets[] = {
         {"steady", bench::kPrograms, 1000},
@@ -58,9 +62,10 @@ int main() {
             rig.Run(2000);  // 2 s after the link opened
             bench::SetPrograms(rig, set.programs);
             rig.StartAll();
-            if (c.stallMs > 0) {
+            if (c.stallMs > 0 || c.sendStallMs > 0) {
                 rig.Run(set.stallAfterStartMs);
-                rig.HoldReceive(c.stallMs);
+                if (c.stallMs > 0) rig.HoldReceive(c.stallMs);
+                if (c.sendStallMs > 0) rig.HoldSend(c.sendStallMs);
             }
             rig.RunToEnd(120000);
             std::printf("== %s, %s: reports sent by the host %llu, dropped unread %llu\n", set.name,

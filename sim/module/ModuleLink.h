@@ -16,7 +16,12 @@
 //
 // A stall: HoldReceive holds the host's receive side for a while from a chosen moment; no
 // handle reads anything meanwhile, so reports pile up (and the oldest drop) as when the host's
-// receive thread is blocked, and come as a burst when it ends.
+// receive thread is blocked, and come as a burst when it ends. HoldSend holds the output side
+// instead: a report written during the hold is taken only when it ends, as when the host's
+// writing thread loses the processor between deciding to send and its write (a loaded host), or
+// the bus is busy, so a report can reach the module well after the host planned it to. A read
+// latency makes every input report readable only that long after it was made, as a loaded
+// host's receive thread reads them: its estimate of the module's clock lags by as much.
 //
 // Handles are numbered 0 .. handles-1 by the caller. Times are the caller's microseconds.
 // Runs on the caller's one thread; not thread-safe.
@@ -46,13 +51,18 @@ class ModuleLink {
     uint64_t Carry(uint64_t sendUs);
     // The earliest time the next output report can be taken.
     uint64_t FreeUs() const { return freeUs_; }
+    // Output reports written from fromUs for forUs microseconds are taken when that ends.
+    void HoldSend(uint64_t fromUs, uint64_t forUs);
 
     // Input side. An opened handle starts empty; a closed one gets nothing and its buffer goes.
     void Open(int handle);
     void Close(int handle);
     bool IsOpen(int handle) const { return buffers_[Index(handle)].open; }
-    // A copy of report to every open handle.
-    void Post(const Report& report);
+    // A copy of report, made at madeUs, to every open handle.
+    void Post(const Report& report, uint64_t madeUs = 0);
+    // Every report can be read only latencyUs after it was made, as by a loaded host whose
+    // receive thread gets the processor late (0, the default: at once).
+    void SetReadLatencyUs(uint64_t latencyUs) { latencyUs_ = latencyUs; }
     // The handle's oldest unread report, unless none is buffered or the receive side is held
     // at nowUs.
     bool Read(int handle, uint64_t nowUs, Report& report);
@@ -67,9 +77,13 @@ class ModuleLink {
     uint64_t HeldUntilUs() const { return holdUntilUs_; }
 
   private:
+    struct Unread {
+        Report report;
+        uint64_t madeUs;
+    };
     struct Buffer {
         bool open = false;
-        std::deque<Report> unread;
+        std::deque<Unread> unread;
         uint64_t dropped = 0;
     };
     size_t Index(int handle) const { return static_cast<size_t>(handle); }
@@ -79,6 +93,9 @@ class ModuleLink {
     std::vector<Buffer> buffers_;
     uint64_t holdFromUs_ = 0;
     uint64_t holdUntilUs_ = 0;
+    uint64_t latencyUs_ = 0;
+    uint64_t sendHoldFromUs_ = 0;
+    uint64_t sendHoldUntilUs_ = 0;
 };
 
 }  // namespace sim

@@ -56,6 +56,22 @@ int VirtualModule::FreePlaces(int motor) const {
     return kCommandListPlaces - used;
 }
 
+uint64_t VirtualModule::ListEndElapsed(int motor) const {
+    const Motor& m = motors_[Index(motor)];
+    if (m.list.empty()) return 0;
+    const Segment& front = m.list.front();
+    uint64_t last = front.reset
+                        ? m.nextStep
+                        : m.nextStep + static_cast<uint64_t>(m.stepsLeft - 1) * front.period;
+    uint64_t reference = m.reference;
+    for (size_t i = 1; i < m.list.size(); ++i) {
+        const Segment& s = m.list[i];
+        reference += s.delay;
+        last = std::max(reference, last + 1) + static_cast<uint64_t>(s.steps - 1) * s.period;
+    }
+    return last;
+}
+
 uint8_t VirtualModule::PhaseByte() const {
     uint8_t phases = 0;
     for (int m = 1; m <= kMotors; ++m)
@@ -210,7 +226,7 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
         return;
     }
     const bool idle = m.list.empty();
-    if (idle && m.dry) {
+    if (idle && m.dry && !m.dryAfterLoneStep) {
         // The list ran dry by playing: this segment plays from its arrival, not at its chained
         // due tick. Soon after the last step it belongs to the run that ran dry; later, a
         // chained due tick still ahead says the same (a pause's end that came too late).
@@ -261,11 +277,14 @@ void VirtualModule::Schedule(int motor, uint64_t due, bool chained) {
     }
     m.nextStep = clash ? m.lastStep + 1 : due;
     m.stepsLeft = m.list.front().steps;
+    m.frontStartsChain = !chained;
 }
 
 void VirtualModule::FinishFront(int motor, uint64_t reference) {
     Motor& m = motors_[Index(motor)];
+    const bool loneStep = m.frontStartsChain && m.list.front().steps == 1;
     m.list.pop_front();
+    m.dryAfterLoneStep = m.list.empty() && loneStep;
     if (!m.list.empty()) {
         Schedule(motor, reference + m.list.front().delay, /*chained=*/true);
     } else {

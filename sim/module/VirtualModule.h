@@ -60,9 +60,14 @@
 //   playing its last segment (not by a clear, a reset or a power-up), and the segment arrives
 //   within kUnderrunWindowTicks of that last step, or later but with its chained due tick still
 //   ahead (a continuation after a pause that came too late). It plays from its arrival + its
-//   delay instead, so it counts also when that delay still lies ahead. The module cannot tell
-//   the first segment of a new run from a late one: a new run started on the same motor within
-//   half a second of the last one's final step counts as well;
+//   delay instead, so it counts also when that delay still lies ahead. A segment that starts a
+//   chain of its own is no underrun, but the bytes do not say which segments do: the module
+//   takes a lone step timed from its arrival at an idle list (a jog's step sent beside a run,
+//   a step slower than a delay can chain) as a chain of its own, so whatever comes after it
+//   starts a new one (a run whose very first segment is a lone step and whose second comes too
+//   late is missed). It cannot tell the first segment of a new run from a late one otherwise:
+//   a new run started on the same motor within half a second of the last one's final step
+//   counts as well;
 // - a coil overwrite: a direct output that changes the phase of a motor whose segments are
 //   playing (its list is not empty). The phase is set as asked, so the motor loses its step.
 //
@@ -187,6 +192,9 @@ class VirtualModule {
     uint8_t Phase(int motor) const { return motors_[Index(motor)].phase; }
     int FreePlaces(int motor) const;
     bool Playing(int motor) const { return !motors_[Index(motor)].list.empty(); }
+    // The tick (since the power-up) at which motor m's list, as it stands, plays its last step
+    // if nothing comes late; 0 when the list is empty. What the host has stocked ahead.
+    uint64_t ListEndElapsed(int motor) const;
     uint64_t RejectedSegments(int motor) const { return motors_[Index(motor)].rejected; }
     uint64_t Overlaps(int motor) const { return motors_[Index(motor)].overlaps; }
     uint64_t Underruns(int motor) const { return motors_[Index(motor)].underruns; }
@@ -220,8 +228,11 @@ class VirtualModule {
         uint64_t overlaps = 0;
         uint64_t underruns = 0;
         uint64_t overwrites = 0;
-        bool dry = false;           // the list ran dry by playing; no clear or reset since
-        uint64_t dryReference = 0;  // reference tick of the segment it played last
+        bool dry = false;               // the list ran dry by playing; no clear or reset since
+        uint64_t dryReference = 0;      // reference tick of the segment it played last
+        bool frontStartsChain = false;  // the front segment was timed from its arrival
+        // The list ran dry by playing a lone step timed from its arrival: no run to continue.
+        bool dryAfterLoneStep = false;
     };
 
     static size_t Index(int motor) { return static_cast<size_t>(motor - 1); }

@@ -109,6 +109,7 @@ double ClockCalibration::EnvelopeRate() {
     for (const Point& p : points_)
         offset = std::max(offset, p.m - rate * p.t);
     double n = 0, st = 0, sm = 0, stt = 0, stm = 0;
+    double first = 1e300, last = -1e300;
     size_t edge = 0;
     for (size_t i = 0; i < points_.size(); ++i) {
         const Point& p = points_[i];
@@ -123,6 +124,8 @@ double ClockCalibration::EnvelopeRate() {
         }
         envelope = std::max(envelope, offset + rate * p.t);
         if (envelope - p.m > band) continue;
+        first = std::min(first, p.t);
+        last = std::max(last, p.t);
         n += 1;
         st += p.t;
         sm += p.m;
@@ -130,6 +133,12 @@ double ClockCalibration::EnvelopeRate() {
         stm += p.t * p.m;
     }
     if (n < 2) return 0;
+    // Reports read late for a long while and then at once (a loaded host that gets the
+    // processor back) leave only the newest near the envelope: a line through a few
+    // milliseconds of samples is no rate. Once a rate has been fitted, it holds until the
+    // samples near the envelope span half the fit's time again.
+    if (fit_.fitted && last - first < 0.5 * (points_.back().t - points_.front().t)) return rate;
+    fit_.fitted = true;
     const double variance = stt - st * st / n;
     const double covariance = stm - st * sm / n;
     return variance > 0 ? covariance / variance : 0;

@@ -105,6 +105,7 @@ class ClockCalibration {
         uint64_t arrived = 0;  // samples since the anchor
         double hostStep = 0;   // the smallest host time seen to pass between two samples
         double lastHost = 0;
+        bool fitted = false;  // a rate has been fitted since the anchor
     };
     void KeepFitSample(Point p);
     // The least-squares slope through the samples near the early envelope; 0 when there is

@@ -18,6 +18,11 @@ void ModuleListAccount::Sent(int places, double endTick) {
     segments_[count_++] = {places, endTick};
 }
 
+void ModuleListAccount::Later(double ticks) {
+    for (int i = 0; i < count_; ++i)
+        if (segments_[i].end < kForever) segments_[i].end += ticks;
+}
+
 int ModuleListAccount::Free(double nowTick) const {
     int taken = 0;
     for (int i = 0; i < count_; ++i)

@@ -51,6 +51,9 @@ class ModuleListAccount {
     // The tick by which every segment sent has played; -kForever when none was sent.
     double LastEnd() const;
 
+    // The list plays `ticks` later than the account has it: every end moves on by as much.
+    void Later(double ticks);
+
     // A report made at module tick madeTick (or later) shows at least takenAtLeast places
     // taken. Returns true when it lowered the account.
     bool Report(double madeTick, int takenAtLeast);

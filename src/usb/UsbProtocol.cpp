@@ -396,8 +396,38 @@ void TUsbProtocol::SetSendFlag() {
 void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
     MotorChannel& channel = channels_[motorIndex];
     std::lock_guard lock(channel.mutex);
+    FollowClock(channel);
     channel.account.Report(madeTick, taken);
     channel.freePlaces.store(channel.account.Free(ModuleNow()));
+}
+
+void TUsbProtocol::FollowClock(MotorChannel& channel) {
+    if (!channel.hasOrigin || channel.originEstimate < 0) return;
+    const double ahead =
+        ModuleNow() - channel.originEstimate - (Now() - channel.originHost) * TicksPerSecond();
+    if (ahead <= channel.caughtUp) return;
+    // The largest lag shown so far, not a sum: a read that comes a little earlier than the last
+    // one moves nothing that an earlier one has moved already.
+    const double more = ahead - channel.caughtUp;
+    channel.caughtUp = ahead;
+    channel.origin += more;
+    channel.account.Later(more);
+}
+
+double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
+                                 double previousRef) const {
+    // The write has returned, so the module has the segment: by the tick the host's clock
+    // estimate gives now (a lower bound, behind by no more than that estimate's age).
+    const double arrived = ModuleNow();
+    if (!chained) {
+        // Timed from its arrival: the account's margin covers a write of up to two
+        // milliseconds; one held longer starts the new chain as much later.
+        return std::max(0.0, arrived - sentTick - kMarginTicks);
+    }
+    // Chained to a list that ran dry before the segment came (a write held up by a loaded host
+    // or a busy bus): the module times it from its arrival instead of from its predecessor, and
+    // every segment chained after it follows: at most the estimate's age later than that.
+    return arrived > listEnd ? arrived + kMarginTicks / 2 - previousRef : 0.0;
 }
 
 bool TUsbProtocol::FinishPlayedPasses() {
@@ -415,6 +445,7 @@ bool TUsbProtocol::FinishPlayedPasses() {
         {
             MotorChannel& channel = channels_[i];
             std::lock_guard lock(channel.mutex);
+            FollowClock(channel);
             played = channel.ring.AtSend().Empty() && channel.account.Empty(now);
         }
         // The module has played everything of the pass, and the host has nothing of it left to
@@ -648,6 +679,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     TSegmentRecord& record = ring.AtSend();
     if (record.Empty()) return false;
 
+    FollowClock(channel);
     const double now = ModuleNow();
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
@@ -661,14 +693,24 @@ bool TUsbProtocol::SendNext(int motorIndex) {
         if (originGroup_ != channel.startGroup || channel.startGroup == 0) {
             originGroup_ = channel.startGroup;
             groupOrigin_ = std::max(now, 0.0) + kLeadSeconds * TicksPerSecond();
+            groupEstimate_ = now;
+            groupHost_ = Now();
         }
         channel.origin = groupOrigin_;
+        channel.originEstimate = groupEstimate_;
+        channel.originHost = groupHost_;
+        channel.caughtUp = 0;
         channel.hasOrigin = true;
     }
 
     const bool empty = channel.account.Empty(now);
+    const bool chained = channel.chained && !empty;
+    // The list this segment joins: where its last step lies and the first step of the segment
+    // it is chained to, both as the module plays them.
+    const double listEnd = channel.account.LastEnd() - kMarginTicks;
+    const double previousRef = channel.origin + static_cast<double>(channel.lastRefTick);
     int64_t delay = record.RefTick - channel.lastRefTick;
-    if (channel.chained && !empty) {
+    if (chained) {
         // Chained: the exact distance in ticks between the two segments' first steps as planned,
         // so the module plays the run on the planner's ticks. That needs the list still playing
         // when the segment arrives; when it may have run dry, wait until it surely has.
@@ -690,6 +732,8 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
     const UsbReport segment =
         SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
+    ports_.channel.SendReport(segment);
+    channel.origin += LateArrival(chained, std::max(now, 0.0), listEnd, previousRef);
     const double lastStep = channel.origin + static_cast<double>(record.RefTick) +
                             static_cast<double>(record.ExtraSteps * record.IntervalTicks);
     channel.account.Sent(needed, lastStep + kMarginTicks);
@@ -698,7 +742,6 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     channel.chained = true;
     motor.SetLastSentTime(record.RefTime);
     record = TSegmentRecord{};
-    ports_.channel.SendReport(segment);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise
     // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
     if (ring.SendIndex == ring.FillIndex) {

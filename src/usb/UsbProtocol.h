@@ -21,6 +21,23 @@
 //   surely played. Clock and status reports, asked for or sent by the module on its own, in
 //   whatever order they come, can only lower that account, never raise it. So the host never
 //   overfills a list (the module drops what does not fit) and never waits for a report to send.
+//   A write that returns later than planned (a loaded host, a busy bus) may have brought a
+//   chained segment after its list ran dry: the module then plays it, and the rest of the run
+//   chained after it, from its arrival; the run's origin moves on by as much as that can be, so
+//   the account never frees their places early. Likewise when the host's estimate of the
+//   module's clock catches up (reports read late while the origin was fixed, then at once):
+//   the origin lagged by as much, and moves on with it.
+// - Stocked ahead: every report (a clock report comes every 8 ms) refills each running motor's
+//   list with as many segments as places have come free by the account (one segment per motor
+//   in turn), and the ring keeps up to 7 more planned on the host. So a list holds at least three
+//   of its segments less those 8 ms and the link's queue: some 100 ms at 1000 steps/s, 50 ms at
+//   2500, and 6 to 15 ms at 5000 to 7000 steps/s with four motors on the 1 ms link. At high rates
+//   the places set the limit, not the host: whole-tick periods drift from the schedule's interval
+//   (1 and 2 ticks against 1.56 at 5000 steps/s, half a tick a step), so a segment that keeps every
+//   step within the bound holds about 28 steps (6 ms), and 12 places hold about 22 ms; no planner
+//   can make segments longer without breaking the bound. A hold-up longer than what a list holds (a
+//   receive side blocked for 300 ms) runs it dry: the next segment is timed from its arrival, the
+//   rest of the run follows it, and nothing is lost or played out of order.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
 //   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
 //   ended, so that no segment is due before its predecessor's last step.
@@ -105,8 +122,8 @@
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
 #include "usb/ClockCalibration.h"
-#include "usb/ModuleListAccount.h"
 #include "usb/DirectOutputMailbox.h"
+#include "usb/ModuleListAccount.h"
 #include "usb/ReportChannel.h"
 #include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
@@ -249,6 +266,9 @@ class TUsbProtocol final : public motion::StepGate {
         uint64_t startGroup = 0;
         bool hasOrigin = false;
         double origin = 0;
+        // The host's estimate of the module's clock (and the host time) when the origin was
+        // fixed, and how far later estimates have shown that one to lag (FollowClock).
+        double originEstimate = 0, originHost = 0, caughtUp = 0;
         int64_t lastRefTick = 0;
         bool chained = false;
 
@@ -266,7 +286,7 @@ class TUsbProtocol final : public motion::StepGate {
             rate = 0;
             anchorDue = anchorTick = runStart = 0;
             hasOrigin = false;
-            origin = 0;
+            origin = originEstimate = originHost = caughtUp = 0;
             lastRefTick = 0;
             chained = false;
         }
@@ -290,6 +310,17 @@ class TUsbProtocol final : public motion::StepGate {
     double ModuleNow() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
+    // The run's origin was fixed from the host's estimate of the module's clock, which lags the
+    // module by as late as the freshest reports were read. When a later estimate runs ahead of
+    // that one carried on at the rate, the origin lagged by at least as much: the module plays
+    // the run that much later than planned, so the origin and the account's ends move on.
+    // Under the channel's ring lock.
+    void FollowClock(MotorChannel& channel);
+    // After a segment's write: how many ticks later than planned the module may play it (and
+    // the run chained after it). sentTick: the module's clock when the send was decided;
+    // listEnd: the planned tick of the last step it joins; previousRef: the first step of the
+    // segment it is chained to.
+    double LateArrival(bool chained, double sentTick, double listEnd, double previousRef) const;
     // Finishes every motor whose streamed pass the module has played to its end; true when one
     // was finished.
     bool FinishPlayedPasses();
@@ -359,6 +390,7 @@ class TUsbProtocol final : public motion::StepGate {
     std::mutex originMutex_;
     uint64_t originGroup_ = 0;
     double groupOrigin_ = 0;
+    double groupEstimate_ = 0, groupHost_ = 0;  // the clock estimate it was fixed from
     DirectOutputMailbox mailbox_;
     std::mutex writerMutex_;  // guards writer_ (the window's thread starts and stops it)
     std::thread writer_;

@@ -216,6 +216,38 @@ TEST(PlayedSteps, FeedTheScheduleComparisonWithTheModulesTicks) {
     EXPECT_FALSE(sim::testing::ScheduleFigures(program, PlayedSteps(trace, 1), 0).inOrder);
 }
 
+// The absolute error is the worst step's distance to the line that makes it least: a rate
+// error alone gives none, and errors that swing across the bound in long runs (as a step
+// compressor's do) give the bound, where a least-squares line would tilt and give more.
+TEST(ScheduleFigures, TheAbsoluteErrorIsTheLeastWorstDistanceToALine) {
+    // 78.125 Hz is 100 module ticks per period: 90 steps, ideally 100 ticks apart.
+    const std::vector<motion::TsmProgramStep> program = {{90, 78.125, 0.0, motion::kDirRight}};
+    struct Case {
+        const char* name;
+        double scale;                  // of the intervals played
+        std::vector<int> errorThirds;  // ticks added to each third of the steps
+        double maxAbs;
+        double rateErrPct;
+    };
+    const Case cases[] = {
+        {"exact", 1.0, {0, 0, 0}, 0.0, 0.0},
+        {"0.1 % slow", 1.001, {0, 0, 0}, 0.5, 0.1},
+        {"early, late, early", 1.0, {-7, 7, -7}, 7.0, 0.0},
+        {"late, early", 1.0, {7, 7, -7}, 7.0, 0.2},
+    };
+    for (const Case& c : cases) {
+        std::vector<sim::ModuleStep> steps;
+        for (int k = 0; k < 90; ++k) {
+            const auto tick = static_cast<uint64_t>(1000 + std::llround(100 * k * c.scale) +
+                                                    c.errorThirds[static_cast<size_t>(k / 30)]);
+            steps.push_back({tick, tick, tick * 128, 1, 2, 0, k + 1});
+        }
+        const sim::testing::MotorFigures f = sim::testing::ScheduleFigures(program, steps, 0);
+        EXPECT_NEAR(f.maxAbsTicks, c.maxAbs, 0.51) << c.name;
+        EXPECT_NEAR(f.rateErrPct, c.rateErrPct, 0.1) << c.name;
+    }
+}
+
 // Each port step against its ideal time from the motor's first step: 700 Hz is due at 0,
 // 1.4286, 2.8571, 4.2857 ms; traced (in microseconds) at 1, 2, 4, 6 ms after a first step at
 // 10 ms, the errors are 0, 0.43, 1.14 and 1.71 ms. Other motors, writes and faults do not count;

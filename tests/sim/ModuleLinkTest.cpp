@@ -1,5 +1,6 @@
 // The link between host and virtual module: one output report per period, every input report to
-// every open handle with 32 buffered and the oldest dropped, and a held receive side.
+// every open handle with 32 buffered and the oldest dropped, a held receive side and a held
+// output side.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -24,6 +25,7 @@ TEST(ModuleLinkTest, OutputReportsTakeOnePeriodEach) {
         uint64_t periodUs;
         std::vector<uint64_t> sentUs;
         std::vector<uint64_t> takenUs;
+        bool holdSend = false;
     };
     const Case cases[] = {
         {"1 ms, a burst of four", 1000, {0, 0, 0, 0}, {0, 1000, 2000, 3000}},
@@ -31,9 +33,16 @@ TEST(ModuleLinkTest, OutputReportsTakeOnePeriodEach) {
         {"1 ms, a write half a period after", 1000, {0, 500, 600}, {0, 1000, 2000}},
         {"2 ms, a burst of three", 2000, {10, 10, 10}, {10, 2010, 4010}},
         {"no limit", 0, {7, 7, 7}, {7, 7, 7}},
+        // The output side held from 1000 us for 5000 us.
+        {"1 ms, writes during a send hold wait for its end",
+         1000,
+         {0, 1000, 3000, 7000},
+         {0, 6000, 7000, 8000},
+         true},
     };
     for (const Case& c : cases) {
         ModuleLink link(1, c.periodUs);
+        if (c.holdSend) link.HoldSend(1000, 5000);
         std::vector<uint64_t> taken;
         for (uint64_t sent : c.sentUs)
             taken.push_back(link.Carry(sent));
@@ -87,6 +96,23 @@ TEST(ModuleLinkTest, InputReportsGoToEveryHandleAndWaitWhileUnread) {
         link.Post(Numbered(99));
         EXPECT_EQ(link.Buffered(1), 0u) << c.name << ": closed";
     }
+}
+
+// A read latency: each report can be read only that long after it was made, in order.
+TEST(ModuleLinkTest, ALoadedReaderGetsEachReportItsLatencyLate) {
+    ModuleLink link(1);
+    link.Open(0);
+    link.SetReadLatencyUs(5000);
+    link.Post(Numbered(1), 1000);
+    link.Post(Numbered(2), 3000);
+    Report r;
+    EXPECT_FALSE(link.Read(0, 5999, r));
+    ASSERT_TRUE(link.Read(0, 6000, r));
+    EXPECT_EQ(r[2], 1);
+    EXPECT_FALSE(link.Read(0, 7999, r));
+    link.SetReadLatencyUs(0);
+    ASSERT_TRUE(link.Read(0, 7999, r));
+    EXPECT_EQ(r[2], 2);
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 // - deviation: against the ideal times at the module's true 7812.5 ticks per second;
 // - rate error: the best-fit scale of played against ideal times (the least-squares line), as a
 //   percentage of the true rate: how far the host's calibration was off;
-// - absolute error: against that line (the ideal times at the fitted rate, from the fitted
-//   start), the step compressor's bound;
+// - absolute error: against the line that makes the worst step's error least (the ideal times
+//   at the rate and from the start that fit the steps best in the worst case), the step
+//   compressor's bound. A least-squares line would do as well for steps whose errors are
+//   random, but a compressor's errors swing in long runs across the bound, and those tilt a
+//   least-squares line by several hundredths of a percent over a run of a second: its worst
+//   distance then exceeds the bound that every step keeps;
 // - interval error: each step-to-step interval of a constant-rate stretch (both neighbouring
 //   ideal intervals equal, so not across a ramp, a pause or a change of rate) against its ideal
 //   interval at the fitted rate.
@@ -37,7 +41,7 @@ struct MotorFigures {
     double maxDeviation = 0;      // ticks, |played - ideal| at 7812.5 ticks/s
     double meanDeviation = 0;     // ticks
     double rateErrPct = 0;        // |fitted rate / 7812.5 - 1| in percent
-    double maxAbsTicks = 0;       // |played - ideal| at the fitted rate
+    double maxAbsTicks = 0;       // |played - ideal| on the line of least worst error
     double maxIntervalTicks = 0;  // worst interval error of a constant-rate stretch
     // The first played step's tick less its ideal time from the run's start at 7812.5 ticks/s:
     // motors started together differ in it by their start skew.
@@ -77,8 +81,8 @@ inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& p
         sum += deviation;
     }
     f.meanDeviation = sum / static_cast<double>(n);
-    // The best-fit line of played ticks over ideal seconds: its slope is the run's rate, its
-    // offset where the run began (the first step itself may lie anywhere within the bound).
+    // The least-squares line of played ticks over ideal seconds: its slope is the run's mean
+    // rate.
     const double meanT = sumT / static_cast<double>(n), meanP = sumP / static_cast<double>(n);
     double covariance = 0, variance = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -86,11 +90,31 @@ inline MotorFigures ScheduleFigures(const std::vector<motion::TsmProgramStep>& p
         variance += (seconds[k] - meanT) * (seconds[k] - meanT);
     }
     const double rate = variance > 0 ? covariance / variance : kModuleTicksPerSecond;
-    const double offset = meanP - rate * meanT;
     f.rateErrPct = 100 * std::fabs(rate / kModuleTicksPerSecond - 1);
-    for (size_t k = 0; k < n; ++k) {
-        f.maxAbsTicks = std::max(f.maxAbsTicks, std::fabs(played[k] - offset - seconds[k] * rate));
-        if (k < 2) continue;
+    // The line of least worst error: for a rate r the best start halves the spread of the
+    // residuals, and that spread is convex in r, so a search of its minimum near the fitted
+    // rate finds it.
+    const auto worst = [&](double r) {
+        double low = 1e300, high = -1e300;
+        for (size_t k = 0; k < n; ++k) {
+            const double residual = played[k] - seconds[k] * r;
+            low = std::min(low, residual);
+            high = std::max(high, residual);
+        }
+        return (high - low) / 2;
+    };
+    double lowRate = rate * 0.99, highRate = rate * 1.01;
+    for (int i = 0; i < 200; ++i) {
+        const double a = lowRate + (highRate - lowRate) / 3,
+                     b = highRate - (highRate - lowRate) / 3;
+        if (worst(a) < worst(b)) {
+            highRate = b;
+        } else {
+            lowRate = a;
+        }
+    }
+    f.maxAbsTicks = std::min(worst((lowRate + highRate) / 2), worst(rate));
+    for (size_t k = 2; k < n; ++k) {
         const double before = seconds[k - 1] - seconds[k - 2],
                      interval = seconds[k] - seconds[k - 1];
         if (std::fabs(before - interval) > 1e-9 * interval) continue;

@@ -8,7 +8,8 @@
 // (the virtual clock moves on meanwhile, as a blocked WriteFile lets time pass), and the
 // module's reports (clock reports every 8 ms, status answers and unasked status reports) wait
 // in the reading handle's buffer of 32 until the rig's receive pass dispatches them to the
-// protocol, with the host time of that pass. HoldReceive stalls that receive side.
+// protocol, with the host time of that pass. HoldReceive stalls that receive side; HoldSend
+// holds the host's writes, as a loaded host that loses the processor in its write does.
 //
 // Every step the module plays is recorded per motor and compared with the ideal schedule
 // (TStepSchedule, ScheduleFigures); overlaps, underruns and coil overwrites are the module's own
@@ -96,6 +97,10 @@ class StreamingRig {
 
     // From now on the host's receive side reads nothing for ms milliseconds.
     void HoldReceive(uint64_t ms) { link_.HoldReceive(HostUs(), ms * 1000); }
+    // Every report reaches the host's receive side ms milliseconds after it was made.
+    void SetReadLatency(uint64_t ms) { link_.SetReadLatencyUs(ms * 1000); }
+    // From now on for ms milliseconds, a report the host writes reaches the module only then.
+    void HoldSend(uint64_t ms) { link_.HoldSend(HostUs(), ms * 1000); }
 
     // Runs until every motor is finished on the host and idle in the module, at most limitMs.
     void RunToEnd(uint64_t limitMs) {
@@ -143,7 +148,7 @@ class StreamingRig {
             std::vector<Report> answers;
             rig_.module_.Receive(report.data(), report.size(), taken, answers);
             for (const Report& answer : answers)
-                rig_.link_.Post(answer);
+                rig_.link_.Post(answer, taken);
         }
         bool Connected() const override { return true; }
         StreamingRig& rig_;
@@ -159,7 +164,7 @@ class StreamingRig {
         std::vector<Report> made;
         module_.Advance(us, made);
         for (const Report& report : made)
-            link_.Post(report);
+            link_.Post(report, us);
     }
 
     // The receive thread's passes: one per buffered report, in the order sent. A pass may send

@@ -75,6 +75,111 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
     }
 }
 
+// A write held up (a loaded host, a busy bus) brings a chained segment to the module after its
+// list ran dry, or reports read late at a run's start put its first tick later in the module
+// than the host planned: the module plays it, and every segment chained after it, later than
+// planned. The host must not count their places free at the planned ticks: it would overfill the
+// list (the module drops a segment, its steps are lost) or chain a segment to one it thinks played
+// (an overlap). The list running dry is an underrun the hold causes; what follows is played whole,
+// in order, without overlap.
+TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
+        uint64_t holdAfterStartMs;
+        uint64_t holdMs;
+        // Reports read this late until the hold: the host's clock estimate, and the run's first
+        // tick fixed from it, lag the module's clock by as much; then they come at once, and
+        // the estimate catches up.
+        uint64_t readLatencyMs = 0;
+    };
+    const Case cases[] = {
+        {"a 1000 Hz run, a write held 400 ms",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         400},
+        {"a 1000 Hz run, a write held 250 ms",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         250},
+        {"a ramp to 5000 Hz, a write held 40 ms",
+         {{{4000, 5000, 0.2, kDirLeft}}, {}, {}, {}},
+         300,
+         40},
+        {"two motors, a write held 300 ms",
+         {{{3000, 1500, 0.1, kDirRight}}, {{2000, 1000, 0, kDirLeft}}, {}, {}},
+         700,
+         300},
+        {"a 1000 Hz run started while reports came 5 ms late",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         0,
+         5},
+        {"a 1000 Hz run started while reports came 12 ms late",
+         {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
+         600,
+         0,
+         12},
+    };
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.SetReadLatency(c.readLatencyMs);
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, c.programs[m]);
+        rig.StartAll();
+        rig.Run(c.holdAfterStartMs);
+        rig.SetReadLatency(0);
+        rig.HoldSend(c.holdMs);
+        rig.RunToEnd(60000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const std::string where = std::string(c.name) + ", motor " + std::to_string(m + 1);
+            const MotorFigures f = rig.Figures(m);
+            EXPECT_EQ(f.played, f.programmed) << where;
+            EXPECT_TRUE(f.inOrder) << where;
+            EXPECT_EQ(f.overlaps, 0) << where;
+            EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
+        }
+    }
+}
+
+// Stocked ahead: while four motors run at one rate on the 1 ms link, each list holds steps
+// for at least a lead ahead of the module's clock, in every millisecond of the run's steady
+// stretch. The host refills each list at every report (every 8 ms) with as many segments as
+// places have come free; a segment's length is bounded by the 8 ticks every step keeps, so the
+// 12 places hold less time the faster the steps (about 22 ms at 5000 Hz, where whole-tick
+// periods of 1 and 2 ticks drift half a tick a step from the 1.56 the schedule asks).
+TEST(UsbStreamingStrictKitTest, EveryRunningListIsStockedAhead) {
+    struct Case {
+        double frequency;
+        int32_t steps;
+        double leadMs;
+    };
+    const Case cases[] = {
+        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 40}, {5000, 8000, 5}, {7000, 10000, 10}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, {{c.steps, c.frequency, 0.1, kDirRight}});
+        rig.StartAll();
+        rig.Run(300);  // past the start and the ramp
+        double least = 1e300;
+        for (int ms = 0; ms < 500; ++ms) {
+            rig.Run(1);
+            const double now =
+                static_cast<double>(rig.HostUs() / VirtualModule::kMicrosecondsPerTick);
+            for (int m = 1; m <= StreamingRig::kMotors; ++m) {
+                const double end = static_cast<double>(rig.Module().ListEndElapsed(m));
+                least = std::min(least, (end - now) / kModuleTicksPerSecond * 1000);
+            }
+        }
+        EXPECT_GE(least, c.leadMs) << c.frequency << " Hz";
+    }
+}
+
 TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnderrun) {
     struct Case {
         double frequency;

@@ -22,7 +22,11 @@ TEST(ModuleListAccountTest, PlacesComeFreeWhenTheLastStepHasPlayed) {
     for (const Case c : {Case{0, 4}, Case{99, 4}, Case{100, 7}, Case{149, 7}, Case{150, 12}})
         EXPECT_EQ(account.Free(c.now), c.free) << c.now;
     EXPECT_EQ(account.LastEnd(), 150);
+    account.Later(10);  // the list plays 10 ticks later than planned
+    EXPECT_EQ(account.Free(159), 7);
+    EXPECT_EQ(account.Free(160), 12);
     account.SentUntilCleared(3);
+    account.Later(10);  // a reset's end stays unknown
     EXPECT_EQ(account.Free(1e12), 9);
     account.Clear();
     EXPECT_EQ(account.Free(0), 12);
