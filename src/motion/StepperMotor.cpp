@@ -642,7 +642,7 @@ void TStepperMotor::SetPosition(int32_t value) {
     ++positionSets_;
 }
 
-void TStepperMotor::ShowPlayed(int32_t position, int32_t stepIndex, int32_t stepCounter) {
+void TStepperMotor::ShowPlayed(int32_t moved, int32_t stepIndex, int32_t stepCounter) {
     bool placeChanged;
     MotorEvent onStepChanged;
     {
@@ -653,33 +653,29 @@ void TStepperMotor::ShowPlayed(int32_t position, int32_t stepIndex, int32_t step
         shownCounter_ = stepCounter;
         onStepChanged = onStepChanged_;
     }
-    MovePlayed(position, false);
+    MovePlayed(moved);
     if (placeChanged) onStepChanged(motorIndex_);
 }
 
 void TStepperMotor::CorrectPosition(int32_t steps) {
-    MovePlayed(steps, true);
+    MovePlayed(steps);
 }
 
-void TStepperMotor::MovePlayed(int32_t value, bool relative) {
-    int32_t turned;
+void TStepperMotor::MovePlayed(int32_t steps) {
+    if (steps == 0) return;
     int32_t position;
     PlayedEvent onPlayed;
     TextDisplay* display;
     {
         std::lock_guard lock(mutex_);
         // Wraps at the ends of the range instead of overflowing.
-        const uint32_t old = static_cast<uint32_t>(position_);
-        const uint32_t moved =
-            relative ? old + static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-        turned = static_cast<int32_t>(moved - old);
-        position_ = static_cast<int32_t>(moved);
+        position_ =
+            static_cast<int32_t>(static_cast<uint32_t>(position_) + static_cast<uint32_t>(steps));
         position = position_;
         onPlayed = onPlayed_;
         display = positionDisplay_;
     }
-    if (turned == 0) return;
-    onPlayed(motorIndex_, turned);
+    onPlayed(motorIndex_, steps);
     if (display != nullptr) {
         char text[16];
         const auto end = std::to_chars(text, text + sizeof text, position).ptr;

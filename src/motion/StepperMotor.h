@@ -116,11 +116,11 @@ class TStepperMotor {
     int32_t FillStepCounter() const;
 
     // A pulled run as the module plays it (the USB receive thread, or the window's thread when
-    // the run is cut short): the position moves to `position` (the played event turns the symbol
-    // by the steps between, the display shows it) and StepIndex / StepCounter show the program
-    // place being played (a change raises the step-changed event). No step is emitted: the
-    // phase is the module's, and the played steps are no jog.
-    void ShowPlayed(int32_t position, int32_t stepIndex, int32_t stepCounter);
+    // the run is cut short): the position moves by the steps played since the last call (the
+    // played event turns the symbol by them, the display shows the position) and StepIndex /
+    // StepCounter show the program place being played (a change raises the step-changed event).
+    // No step is emitted: the phase is the module's, and the played steps are no jog.
+    void ShowPlayed(int32_t moved, int32_t stepIndex, int32_t stepCounter);
     // The played run is over: StepIndex / StepCounter are the sequencer's place again.
     void EndShowPlayed();
     // A correction of a pulled run's position (the module's phase told the estimate was off):
@@ -241,9 +241,9 @@ class TStepperMotor {
     // Under the lock: the rate limiter lets a step through at now (seconds); the allowance for
     // the next step counts from now.
     bool AdmitLocked(double now);
-    // ShowPlayed's and CorrectPosition's move: to value, or by it; the played event and the
-    // display follow. Outside the lock.
-    void MovePlayed(int32_t value, bool relative);
+    // ShowPlayed's and CorrectPosition's move by steps; the played event and the display
+    // follow. Outside the lock.
+    void MovePlayed(int32_t steps);
     // The phase, OnStep, position and display of one step (no limiter); outside the lock.
     void Emit(uint8_t direction);
     // Host-timed, under the lock: the time (ms from the run's first step) at which a step

@@ -24,7 +24,7 @@ int32_t ModulePlayback::NearestWithPhase(int32_t estimate, uint32_t offset, uint
 
 void ModulePlayback::Begin(int32_t position, uint8_t phase, Place place) {
     active_ = true;
-    base_ = position;
+    shownSum_ = 0;
     // While a correction is still to come, the host's phase may be stale: the relation of
     // position and phase learnt before holds on.
     if (!correction_) offset_ = (static_cast<uint32_t>(position) - PhaseIndex(phase)) & 3;
@@ -78,10 +78,6 @@ void ModulePlayback::FoldFront() {
     --segmentCount_;
 }
 
-int32_t ModulePlayback::PositionOf(uint32_t sum) const {
-    return static_cast<int32_t>(static_cast<uint32_t>(base_) + sum);
-}
-
 ModulePlayback::View ModulePlayback::At(double nowTick) {
     // Segments never overlap (each begins after its predecessor's last step), so only the
     // oldest one not yet played to its end can be part-played.
@@ -112,7 +108,8 @@ ModulePlayback::View ModulePlayback::At(double nowTick) {
         markHead_ = (markHead_ + 1) % kMaxMarks;
         --markCount_;
     }
-    View view{PositionOf(sum), startPlace_};
+    View view{static_cast<int32_t>(sum - shownSum_), startPlace_};
+    shownSum_ = sum;
     if (markCount_ > 0 && started(MarkAt(0))) {
         const Mark& m = MarkAt(0);
         int64_t counter;
@@ -153,11 +150,8 @@ std::optional<int32_t> ModulePlayback::PhaseReported(uint64_t answered, uint8_t 
     // The position was set since (zeroed by the operator, a reset): the estimate means nothing.
     if (positionSets != c.positionSets) return std::nullopt;
     const int32_t corrected = NearestWithPhase(c.estimate, offset_, phase, lastSign_);
-    const int32_t delta =
-        static_cast<int32_t>(static_cast<uint32_t>(corrected) - static_cast<uint32_t>(c.estimate));
-    // A run begun since counts on from the corrected position.
-    if (active_) base_ = static_cast<int32_t>(static_cast<uint32_t>(base_) + delta);
-    return delta;
+    return static_cast<int32_t>(static_cast<uint32_t>(corrected) -
+                                static_cast<uint32_t>(c.estimate));
 }
 
 }  // namespace usb

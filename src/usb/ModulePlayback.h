@@ -43,7 +43,7 @@ class ModulePlayback {
         bool operator==(const Place&) const = default;
     };
     struct View {
-        int32_t position = 0;
+        int32_t moved = 0;  // signed steps played since the last view (right positive)
         Place place;
     };
 
@@ -51,8 +51,8 @@ class ModulePlayback {
 
     // A run is being shown (begun and not yet settled).
     bool Active() const { return active_; }
-    // A new run from the motor's position, its phase as the host knows it, and its place in the
-    // program.
+    // A new run from the motor's position, its phase as the host knows it (which tell the
+    // relation of position and phase the correction needs), and its place in the program.
     void Begin(int32_t position, uint8_t phase, Place place);
     // The fill handed out one program step of the run (moving or a pause) at tick runTick from the
     // run's start, periodTicks before the next; place is the program place after taking it.
@@ -60,7 +60,8 @@ class ModulePlayback {
     // A segment went out: steps steps (signed by direction: +1 right, -1 left), the first at
     // module tick firstTick, periodTicks apart. origin: the module tick of the run's tick 0.
     void Sent(double firstTick, double periodTicks, int32_t steps, int sign, double origin);
-    // What has played by module tick nowTick.
+    // What has played by module tick nowTick. The steps are given as a move since the last view,
+    // so that a position set meanwhile (the operator's zero) counts on from where it was set.
     View At(double nowTick);
     // The run ends with every segment sent played; the playback is no longer active.
     View SettlePlayed();
@@ -74,7 +75,7 @@ class ModulePlayback {
     // No correction is to come (a reset moves the motor from here).
     void DropCorrection() { correction_.reset(); }
     // A status report answering request `answered` shows phase: the steps to add to the motor's
-    // position (and to a run begun since, which this adjusts itself), when it corrects one.
+    // position, when it corrects one.
     std::optional<int32_t> PhaseReported(uint64_t answered, uint8_t phase, uint32_t positionSets);
 
     // The count nearest to estimate whose phase is `phase`, for a motor whose position minus
@@ -108,12 +109,11 @@ class ModulePlayback {
 
     // Folds the front segment into the settled count.
     void FoldFront();
-    int32_t PositionOf(uint32_t sum) const;
     Mark& MarkAt(int k) { return marks_[static_cast<size_t>((markHead_ + k) % kMaxMarks)]; }
 
     bool active_ = false;
-    int32_t base_ = 0;
-    uint32_t offset_ = 0;  // position minus phase index, modulo 4
+    uint32_t shownSum_ = 0;  // the signed steps of the last view, wrapping
+    uint32_t offset_ = 0;    // position minus phase index, modulo 4
     std::array<Segment, kMaxSegments> segments_{};
     int segmentCount_ = 0;
     uint32_t settledMoves_ = 0;

@@ -594,7 +594,7 @@ void TUsbProtocol::ShowPlayback() {
         std::lock_guard lock(channel.mutex);
         if (!channel.playback.Active()) continue;
         const ModulePlayback::View view = channel.playback.At(now);
-        motors_[i]->ShowPlayed(view.position, view.place.stepIndex, view.place.stepCounter);
+        motors_[i]->ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     }
 }
 
@@ -603,7 +603,7 @@ void TUsbProtocol::SettlePlayed(int motorIndex) {
     if (!playback.Active()) return;
     const ModulePlayback::View view = playback.SettlePlayed();
     motion::TStepperMotor& motor = *motors_[motorIndex];
-    motor.ShowPlayed(view.position, view.place.stepIndex, view.place.stepCounter);
+    motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
 }
 
@@ -612,7 +612,7 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
     if (!playback.Active()) return false;
     const ModulePlayback::View view = playback.SettleAt(clearTick);
     motion::TStepperMotor& motor = *motors_[motorIndex];
-    motor.ShowPlayed(view.position, view.place.stepIndex, view.place.stepCounter);
+    motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
     if (!correctPhase) {
         playback.DropCorrection();
@@ -623,7 +623,7 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
         std::lock_guard lock(statusMutex_);
         next = statusRequestsSent_ + 1;
     }
-    playback.AwaitPhase(next, view.position, motor.PositionSets());
+    playback.AwaitPhase(next, motor.Position(), motor.PositionSets());
     return true;
 }
 
