@@ -609,15 +609,14 @@ void TUsbProtocol::SettlePlayed(int motorIndex) {
 
 bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctPhase) {
     ModulePlayback& playback = channels_[motorIndex].playback;
+    // A reset moves the motor from here: a correction still awaited would mean nothing.
+    if (!correctPhase) playback.DropCorrection();
     if (!playback.Active()) return false;
     const ModulePlayback::View view = playback.SettleAt(clearTick);
     motion::TStepperMotor& motor = *motors_[motorIndex];
     motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
-    if (!correctPhase) {
-        playback.DropCorrection();
-        return false;
-    }
+    if (!correctPhase) return false;
     uint64_t next;
     {
         std::lock_guard lock(statusMutex_);
