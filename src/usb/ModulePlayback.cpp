@@ -22,8 +22,15 @@ int32_t ModulePlayback::NearestWithPhase(int32_t estimate, uint32_t offset, uint
     return static_cast<int32_t>(e + moved);
 }
 
-void ModulePlayback::Begin(int32_t position, uint8_t phase, Place place) {
+std::optional<uint8_t> ModulePlayback::PhaseAt(int32_t position, uint32_t positionSets) const {
+    static constexpr uint8_t kCode[4] = {0, 1, 3, 2};
+    if (positionSets != positionSets_) return std::nullopt;
+    return kCode[(static_cast<uint32_t>(position) - offset_) & 3];
+}
+
+void ModulePlayback::Begin(int32_t position, uint8_t phase, Place place, uint32_t positionSets) {
     active_ = true;
+    positionSets_ = positionSets;
     shownSum_ = 0;
     // While a correction is still to come, the host's phase may be stale: the relation of
     // position and phase learnt before holds on.

@@ -53,7 +53,8 @@ class ModulePlayback {
     bool Active() const { return active_; }
     // A new run from the motor's position, its phase as the host knows it (which tell the
     // relation of position and phase the correction needs), and its place in the program.
-    void Begin(int32_t position, uint8_t phase, Place place);
+    // positionSets: the motor's count of position settings, which PhaseAt checks.
+    void Begin(int32_t position, uint8_t phase, Place place, uint32_t positionSets);
     // The fill handed out one program step of the run (moving or a pause) at tick runTick from the
     // run's start, periodTicks before the next; place is the program place after taking it.
     void Pulled(double runTick, double periodTicks, bool moving, Place place);
@@ -77,6 +78,10 @@ class ModulePlayback {
     // A status report answering request `answered` shows phase: the steps to add to the motor's
     // position, when it corrects one.
     std::optional<int32_t> PhaseReported(uint64_t answered, uint8_t phase, uint32_t positionSets);
+
+    // The phase the module's motor has at position, by the relation of position and phase known
+    // since the run began; none when the position was set since (the relation is lost).
+    std::optional<uint8_t> PhaseAt(int32_t position, uint32_t positionSets) const;
 
     // The count nearest to estimate whose phase is `phase`, for a motor whose position minus
     // phase index is offset modulo 4. At a tie, the one in the direction of motion (hint > 0:
@@ -114,6 +119,7 @@ class ModulePlayback {
     bool active_ = false;
     uint32_t shownSum_ = 0;  // the signed steps of the last view, wrapping
     uint32_t offset_ = 0;    // position minus phase index, modulo 4
+    uint32_t positionSets_ = 0;
     std::array<Segment, kMaxSegments> segments_{};
     int segmentCount_ = 0;
     uint32_t settledMoves_ = 0;

@@ -580,7 +580,8 @@ bool TUsbProtocol::StartNextInOrder() {
 void TUsbProtocol::BeginPlayback(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
     channels_[motorIndex].playback.Begin(motor.Position(), motor.Phase(),
-                                         {motor.FillStepIndex(), motor.FillStepCounter()});
+                                         {motor.FillStepIndex(), motor.FillStepCounter()},
+                                         motor.PositionSets());
 }
 
 void TUsbProtocol::ShowPlayback() {
@@ -605,6 +606,7 @@ void TUsbProtocol::SettlePlayed(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
     motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
+    TakeSettledPhase(motorIndex);
 }
 
 bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctPhase) {
@@ -616,6 +618,7 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
     motion::TStepperMotor& motor = *motors_[motorIndex];
     motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
+    TakeSettledPhase(motorIndex);
     if (!correctPhase) return false;
     uint64_t next;
     {
@@ -624,6 +627,17 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
     }
     playback.AwaitPhase(next, motor.Position(), motor.PositionSets());
     return true;
+}
+
+void TUsbProtocol::TakeSettledPhase(int motorIndex) {
+    // The host's phase of a motor the module played is the last status report's, from before
+    // or during the run: a jog right after a Stop would step on from there and rewrite the
+    // coils. The settled position tells the module's phase (exact wherever the position is);
+    // the status answer, when one is asked for, has the last word.
+    const motion::TStepperMotor& motor = *motors_[motorIndex];
+    if (const std::optional<uint8_t> phase =
+            channels_[motorIndex].playback.PhaseAt(motor.Position(), motor.PositionSets()))
+        TakeModulePhase(motorIndex, *phase);
 }
 
 void TUsbProtocol::CorrectToPhases(uint64_t answered, uint8_t phases) {

@@ -301,6 +301,8 @@ class TUsbProtocol final : public motion::StepGate {
     void ShowPlayback();
     void SettlePlayed(int motorIndex);
     bool SettleCleared(int motorIndex, double clearTick, bool correctPhase);
+    // The settled position's phase becomes the host's (under the ring lock).
+    void TakeSettledPhase(int motorIndex);
     // A status report answering request `answered` corrects the positions that await it.
     void CorrectToPhases(uint64_t answered, uint8_t phases);
     void ResumeRunInOrder();

@@ -34,7 +34,7 @@ TEST(ModulePlaybackTest, ACutShortRunIsCorrectedToTheReportedPhase) {
     };
     for (const Row& row : rows) {
         ModulePlayback playback;
-        playback.Begin(0, 0, {0, 0});
+        playback.Begin(0, 0, {0, 0}, 0);
         // 200 steps 10 ticks apart from tick 1000, in two segments.
         playback.Sent(1000, 10, 120, row.sign, 0);
         playback.Sent(2200, 10, 80, row.sign, 0);
@@ -59,7 +59,7 @@ TEST(ModulePlaybackTest, ACutShortRunIsCorrectedToTheReportedPhase) {
 
 TEST(ModulePlaybackTest, NoCorrectionAfterThePositionWasSet) {
     ModulePlayback playback;
-    playback.Begin(0, 0, {0, 0});
+    playback.Begin(0, 0, {0, 0}, 3);
     playback.Sent(0, 10, 100, 1, 0);
     const int32_t estimate = playback.SettleAt(95).moved;
     playback.AwaitPhase(1, estimate, 3);
