@@ -166,9 +166,10 @@ TEST_F(UsbModuleTest, SynchronousStartStartsFourMotorsTogether) {
 
 // The position display follows the module's steps during a run and shows the module's count
 // after it: a run that ends by itself, and one stopped halfway (the plan's count at the clear,
-// corrected to the phase the module reports).
+// corrected to the phase the module reports). The program list's selection follows the program
+// step the module plays, not the one the host has streamed up to.
 TEST_F(UsbModuleTest, ThePositionDisplayFollowsTheModule) {
-    Type(0, {{"1200", "400", "Right", "0"}});
+    Type(0, {{"600", "400", "Right", "0"}, {"600", "300", "Right", "0"}});
     auto shown = [&] { return std::atoi(Text(Window().PositionDisplay(0)).c_str()); };
     auto moduleCount = [&] {
         const std::vector<TraceLine> steps = MotorSteps(ReadTrace(Trace()), 1);
@@ -186,6 +187,10 @@ TEST_F(UsbModuleTest, ThePositionDisplayFollowsTheModule) {
         ASSERT_TRUE(WaitUntil([&] { return shown() > from + 40; }, kRunTimeoutMs)) << run.name;
         const int early = shown();
         ASSERT_TRUE(WaitUntil([&] { return shown() > early + 40; }, kRunTimeoutMs)) << run.name;
+        if (run.stopAfter == 0) {
+            ASSERT_TRUE(WaitUntil([&] { return Window().SelectedRow(0) == 1; }, kRunTimeoutMs));
+            EXPECT_GE(CountSteps(Trace(), 1), played + 600) << "the second row shown early";
+        }
         if (run.stopAfter > 0) {
             ASSERT_TRUE(WaitUntil([&] { return CountSteps(Trace(), 1) >= played + run.stopAfter; },
                                   kRunTimeoutMs));
