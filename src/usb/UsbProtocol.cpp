@@ -618,8 +618,10 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
     motion::TStepperMotor& motor = *motors_[motorIndex];
     motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
     motor.EndShowPlayed();
-    TakeSettledPhase(motorIndex);
+    // Without a clear in the module (a new opening: perhaps another module) or where a reset
+    // moves the motor next, the module's own reports tell its phase.
     if (!correctPhase) return false;
+    TakeSettledPhase(motorIndex);
     uint64_t next;
     {
         std::lock_guard lock(statusMutex_);
