@@ -654,6 +654,69 @@ void TStepperMotor::SetPositionDisplay(TextDisplay* display) {
     positionDisplay_ = display;
 }
 
+void TStepperMotor::SetOnPlayed(PlayedEvent handler) {
+    std::lock_guard lock(mutex_);
+    onPlayed_ = handler;
+}
+
+void TStepperMotor::SetPosition(int32_t value) {
+    std::lock_guard lock(mutex_);
+    position_ = value;
+    ++positionSets_;
+}
+
+void TStepperMotor::ShowPlayed(int32_t moved, int32_t stepIndex, int32_t stepCounter) {
+    bool placeChanged;
+    MotorEvent onStepChanged;
+    {
+        std::lock_guard lock(mutex_);
+        placeChanged = !showPlayed_ || stepIndex != shownIndex_;
+        showPlayed_ = true;
+        shownIndex_ = stepIndex;
+        shownCounter_ = stepCounter;
+        onStepChanged = onStepChanged_;
+    }
+    MovePlayed(moved);
+    if (placeChanged) onStepChanged(motorIndex_);
+}
+
+void TStepperMotor::CorrectPosition(int32_t steps) {
+    MovePlayed(steps);
+}
+
+void TStepperMotor::MovePlayed(int32_t steps) {
+    if (steps == 0) return;
+    int32_t position;
+    PlayedEvent onPlayed;
+    TextDisplay* display;
+    {
+        std::lock_guard lock(mutex_);
+        // Wraps at the ends of the range instead of overflowing.
+        position_ =
+            static_cast<int32_t>(static_cast<uint32_t>(position_) + static_cast<uint32_t>(steps));
+        position = position_;
+        onPlayed = onPlayed_;
+        display = positionDisplay_;
+    }
+    onPlayed(motorIndex_, steps);
+    if (display != nullptr) {
+        char text[16];
+        const auto end = std::to_chars(text, text + sizeof text, position).ptr;
+        display->SetText(std::string_view(text, static_cast<size_t>(end - text)));
+    }
+}
+
+void TStepperMotor::EndShowPlayed() {
+    MotorEvent onStepChanged;
+    {
+        std::lock_guard lock(mutex_);
+        if (!showPlayed_) return;
+        showPlayed_ = false;
+        onStepChanged = onStepChanged_;
+    }
+    onStepChanged(motorIndex_);
+}
+
 bool TStepperMotor::TakeCompletedPass() {
     std::lock_guard lock(mutex_);
     if (!passCompleted_) return false;
@@ -686,8 +749,11 @@ bool TStepperMotor::RunsInModule() const {
 Q417_FIELD_GETTER(bool, Running, running_)
 Q417_FIELD_GETTER(bool, Jogging, jogging_)
 Q417_FIELD_GETTER(uint8_t, JogDirection, jogDirection_)
-Q417_FIELD_GETTER(int32_t, StepIndex, cursor_.stepIndex)
-Q417_FIELD_GETTER(int32_t, StepCounter, cursor_.stepCounter)
+Q417_FIELD_GETTER(int32_t, StepIndex, showPlayed_ ? shownIndex_ : cursor_.stepIndex)
+Q417_FIELD_GETTER(int32_t, StepCounter, showPlayed_ ? shownCounter_ : cursor_.stepCounter)
+Q417_FIELD_GETTER(int32_t, FillStepIndex, cursor_.stepIndex)
+Q417_FIELD_GETTER(int32_t, FillStepCounter, cursor_.stepCounter)
+Q417_FIELD_GETTER(uint32_t, PositionSets, positionSets_)
 Q417_FIELD_GETTER(double, NextAllowedTime, nextAllowedTime_)
 Q417_FIELD_GETTER(double, Period, period_)
 Q417_FIELD_GETTER(double, NextStepTime, nextStepTime_)
@@ -697,7 +763,6 @@ Q417_FIELD_GETTER(double, StepDue, stepDue_)
 Q417_FIELD_GETTER(uint8_t, Phase, phase_)
 Q417_FIELD_SETTER(uint8_t, Phase, phase_)
 Q417_FIELD_GETTER(int32_t, Position, position_)
-Q417_FIELD_SETTER(int32_t, Position, position_)
 Q417_FIELD_GETTER(bool, Finished, finished_)
 Q417_FIELD_SETTER(bool, Finished, finished_)
 Q417_FIELD_GETTER(bool, PassCompleted, passCompleted_)

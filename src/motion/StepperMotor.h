@@ -39,6 +39,7 @@ class TStepperMotor {
   public:
     using StepEvent = Callback<int32_t /*motorIndex*/, uint8_t /*direction*/>;
     using MotorEvent = Callback<int32_t /*motorIndex*/>;
+    using PlayedEvent = Callback<int32_t /*motorIndex*/, int32_t /*signed steps*/>;
 
     // NextPeriod's answer when no further step follows (about 3.2 million years).
     static constexpr double kEndOfProgram = 99999999999999.0;
@@ -110,12 +111,31 @@ class TStepperMotor {
     // Takes the step NextPeriod handed out; nothing when none is pending (a Stop came between).
     void AdvanceStep();
     uint8_t CurrentDirection();
+    // The fill's place in the program (the sequencer's own, also while ShowPlayed shows another).
+    int32_t FillStepIndex() const;
+    int32_t FillStepCounter() const;
+
+    // A pulled run as the module plays it (the USB receive thread, or the window's thread when
+    // the run is cut short): the position moves by the steps played since the last call (the
+    // played event turns the symbol by them, the display shows the position) and StepIndex /
+    // StepCounter show the program place being played (a change raises the step-changed event).
+    // No step is emitted: the phase is the module's, and the played steps are no jog.
+    void ShowPlayed(int32_t moved, int32_t stepIndex, int32_t stepCounter);
+    // The played run is over: StepIndex / StepCounter are the sequencer's place again.
+    void EndShowPlayed();
+    // A correction of a pulled run's position (the module's phase told the estimate was off):
+    // the position moves by steps, shown as ShowPlayed shows it.
+    void CorrectPosition(int32_t steps);
+    // Counts SetPosition calls, so that a correction of an older estimate can tell that the
+    // position was set since.
+    uint32_t PositionSets() const;
 
     ProgramAccess LockProgram() { return ProgramAccess(*this); }
 
     void SetOnStep(StepEvent handler);
     void SetOnStepChanged(MotorEvent handler);
     void SetOnFinished(MotorEvent handler);
+    void SetOnPlayed(PlayedEvent handler);
     void SetPositionDisplay(TextDisplay* display);
     // Asked before every step (null: every step may go). While it refuses, a timer event tries
     // again a millisecond later without stepping, and a window step (TryStep) is not taken.
@@ -128,6 +148,8 @@ class TStepperMotor {
     bool Running() const;
     bool Jogging() const;
     uint8_t JogDirection() const;
+    // The program step being carried out and its steps taken; in a pulled run the place the
+    // module plays (ShowPlayed) rather than the fill's.
     int32_t StepIndex() const;
     int32_t StepCounter() const;
     double NextAllowedTime() const;
@@ -219,6 +241,9 @@ class TStepperMotor {
     // Under the lock: the rate limiter lets a step through at now (seconds); the allowance for
     // the next step counts from now.
     bool AdmitLocked(double now);
+    // ShowPlayed's and CorrectPosition's move by steps; the played event and the display
+    // follow. Outside the lock.
+    void MovePlayed(int32_t steps);
     // The phase, OnStep, position and display of one step (no limiter); outside the lock.
     void Emit(uint8_t direction);
     // Host-timed, under the lock: the time (ms from the run's first step) at which a step
@@ -258,6 +283,12 @@ class TStepperMotor {
     const int32_t motorIndex_;
     uint8_t phase_ = 0;
     StepEvent onStep_;
+    PlayedEvent onPlayed_;
+    // What ShowPlayed shows of a pulled run, while showPlayed_.
+    bool showPlayed_ = false;
+    int32_t shownIndex_ = 0;
+    int32_t shownCounter_ = 0;
+    uint32_t positionSets_ = 0;
     TsmProgram program_;
     MotorEvent onStepChanged_;
     MotorEvent onFinished_;

@@ -10,8 +10,12 @@ HelpMenu::HelpMenu(platform::Desktop& desktop, std::string programDirectory)
 std::string HelpMenu::AboutText() {
     return std::string(kProgramName) + " " + kProgramVersion +
            "\n\nEdits and runs programs for up to four stepper motors, driven through a PC "
-           "parallel port or the USB motor controller module.\n\nEmergency stop: Esc in the "
-           "main window stops every motor at once and cancels a reset in progress.";
+           "parallel port or the USB motor controller module.\n\nPositions, motor symbols and "
+           "program rows follow the runs the module times in \"USB\" mode: after a run that "
+           "ends by itself the position is the module's count; after one cut short, the plan's "
+           "count corrected to the motor's phase, exact up to about 1000 steps/s and an estimate "
+           "above.\n\nEmergency stop: Esc in the main window stops every motor at once and "
+           "cancels a reset in progress.";
 }
 
 void HelpMenu::About1Click() {

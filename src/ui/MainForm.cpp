@@ -195,6 +195,8 @@ void TMainForm::FormCreate() {
         const size_t i = static_cast<size_t>(m);
         motors_[i] = std::make_unique<motion::TStepperMotor>(m, ports_.timers);
         motors_[i]->SetOnStep(motion::TStepperMotor::StepEvent::Bind<&TMainForm::StepEvent>(this));
+        motors_[i]->SetOnPlayed(
+            motion::TStepperMotor::PlayedEvent::Bind<&TMainForm::PlayedEvent>(this));
         motors_[i]->SetOnStepChanged(
             motion::TStepperMotor::MotorEvent::Bind<&TPanelEditorBinding::MotorStepChanged>(
                 &editing_));
@@ -420,6 +422,14 @@ void TMainForm::StepEvent(int32_t motor, uint8_t direction) {
         PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0)
         view_.NotifyFailed(motor);
     OutputUpdate();
+}
+
+void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
+    // The module played these steps: the symbol follows; no output (the coils are the
+    // module's) and no tally (a run's steps).
+    if (view_.Turn(motor, steps) &&
+        PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0)
+        view_.NotifyFailed(motor);
 }
 
 void TMainForm::OutputUpdate() {

@@ -149,6 +149,9 @@ class TMainForm final : public project::ProjectTarget,
     // Step event: the symbol turns 6 degrees (right -6, left +6), the jog tally counts while the
     // motor is not running, and the output is updated. Any other direction does nothing at all.
     void StepEvent(int32_t motor, uint8_t direction);
+    // The module played steps of a "USB" run (the USB receive thread, or the window's thread
+    // when the run is cut short): the symbol turns.
+    void PlayedEvent(int32_t motor, int32_t steps);
     // OnStepChanged goes to the panel editor binding, OnFinished to the run control.
 
     // The output update: the output byte packed from the four motors' phases goes to the module

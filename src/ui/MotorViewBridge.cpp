@@ -32,6 +32,18 @@ bool TMotorViewBridge::Step(int motor, uint8_t direction, bool programRunning) {
     return true;
 }
 
+bool TMotorViewBridge::Turn(int motor, int32_t steps) {
+    if (!Valid(motor) || steps == 0) return false;
+    // Only the steps modulo a turn matter: 60 steps of 6 degrees.
+    const float turn = static_cast<float>(steps % 60) * -6.0f;
+    std::lock_guard lock(mutex_);
+    State& state = states_[static_cast<size_t>(motor)];
+    state.view.Angle = NormaliseIconAngle(state.view.Angle + turn);
+    if (state.notifying) return false;
+    state.notifying = true;
+    return true;
+}
+
 void TMotorViewBridge::NotifyFailed(int motor) {
     if (!Valid(motor)) return;
     std::lock_guard lock(mutex_);

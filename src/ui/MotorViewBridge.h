@@ -8,8 +8,8 @@
 // The tally counts only steps taken while the motor runs no program (jog, space key, reset
 // drive); the Steps field and the direction button show it.
 //
-// Threads: Step on any thread (timer threads, the receive thread, the window's thread); the
-// rest on the window's thread. One lock guards the four views; nothing is called under it.
+// Threads: Step and Turn on any thread (timer threads, the receive thread, the window's thread);
+// the rest on the window's thread. One lock guards the four views; nothing is called under it.
 #pragma once
 
 #include <array>
@@ -32,6 +32,9 @@ class TMotorViewBridge {
     // a motor outside 0..3) or when a notification is already on its way; true when the caller
     // is to notify the window (and, should that fail, call NotifyFailed).
     bool Step(int motor, uint8_t direction, bool programRunning);
+    // Steps the module played of a run (signed: right positive): the symbol turns by them, the
+    // tally stays. Returns as Step does.
+    bool Turn(int motor, int32_t steps);
     void NotifyFailed(int motor);
     // At the window's notification: the view, with the tally's change taken (no notification
     // is on its way any more).

@@ -65,11 +65,20 @@ void TUsbProtocol::ClearCommandList(int32_t target) {
     }
 }
 
-void TUsbProtocol::ClearCommandListLocked(int32_t target) {
-    if (portSetting_.load() == kPortUsb && Connected())
-        ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(target)));
-    for (int i = 0; i < kMotorCount; ++i)
-        if (target == 0 || target == i + 1) channels_[i].Clear();
+void TUsbProtocol::ClearCommandListLocked(int32_t target, bool correctPhase) {
+    const bool sent = portSetting_.load() == kPortUsb && Connected();
+    if (sent) ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(target)));
+    // The write returns once the module has the report: its clock now is where the clear took
+    // effect, as near as the host can place it.
+    const double clearTick = ModuleNow();
+    bool awaitPhase = false;
+    for (int i = 0; i < kMotorCount; ++i) {
+        if (target == 0 || target == i + 1) {
+            awaitPhase = SettleCleared(i, clearTick, sent && correctPhase) || awaitPhase;
+            channels_[i].Clear();
+        }
+    }
+    if (awaitPhase) GetMotorStatus();
 }
 
 void TUsbProtocol::EndRunInOrder() {
@@ -202,6 +211,7 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
             inOrderWrapped_.store(false);
         }
         motor.SetRunning(true);
+        BeginPlayback(motorIndex);
     }
     mailbox_.ModuleMoves(motorIndex);
     GetMotorStatus();
@@ -226,6 +236,7 @@ void TUsbProtocol::StartAll() {
         for (int i = 0; i < kMotorCount; ++i) {
             if (i == 0 || !runInOrder) {
                 motors_[i]->SetRunning(true);
+                BeginPlayback(i);
                 mailbox_.ModuleMoves(i);
             }
         }
@@ -240,8 +251,12 @@ void TUsbProtocol::ClearBeforeStart(unsigned mask) {
     unsigned busy = 0;
     for (int i = 0; i < kMotorCount; ++i)
         if ((mask & (1u << i)) != 0 && !channels_[i].account.Empty(now)) busy |= 1u << i;
+    // A run whose list has played out ends with every step it was sent.
+    for (int i = 0; i < kMotorCount; ++i)
+        if ((mask & ~busy & (1u << i)) != 0) SettlePlayed(i);
     if (busy == 0) return;
-    if (portSetting_.load() == kPortUsb && Connected()) {
+    const bool sent = portSetting_.load() == kPortUsb && Connected();
+    if (sent) {
         if ((busy & (busy - 1)) == 0) {
             int motor = 0;
             while ((busy & (1u << motor)) == 0)
@@ -253,8 +268,13 @@ void TUsbProtocol::ClearBeforeStart(unsigned mask) {
             busy = 0x0F;
         }
     }
-    for (int i = 0; i < kMotorCount; ++i)
-        if ((busy & (1u << i)) != 0) channels_[i].account.Clear();
+    // The start's own status request, sent after this clear, brings the phases.
+    const double clearTick = ModuleNow();
+    for (int i = 0; i < kMotorCount; ++i) {
+        if ((busy & (1u << i)) == 0) continue;
+        SettleCleared(i, clearTick, sent);
+        channels_[i].account.Clear();
+    }
 }
 
 // ---- Module reset -----------------------------------------------------------------------
@@ -275,7 +295,7 @@ void TUsbProtocol::StartReset(int32_t target) {
     for (int i = first; i <= last; ++i)
         locks[i] = std::unique_lock(channels_[i].mutex);
     UsbReport buffer{};
-    ClearCommandListLocked(one ? target : 0);
+    ClearCommandListLocked(one ? target : 0, false);
 
     // Until the start-reset request has gone out, no status report may narrow the mask: one
     // answering an earlier request would end the new reset before the module has begun it.
@@ -330,8 +350,12 @@ void TUsbProtocol::CancelReset(int32_t target) {
 
 void TUsbProtocol::ClearSegmentRings() {
     RingLocks locks = LockAllRings();
-    for (MotorChannel& channel : channels_)
-        channel.Clear();
+    // A new opening: what the module played since the last report is all the host can tell.
+    const double now = ModuleNow();
+    for (int i = 0; i < kMotorCount; ++i) {
+        SettleCleared(i, now, false);
+        channels_[i].Clear();
+    }
 }
 
 void TUsbProtocol::ResetUsbBuffers() {
@@ -379,6 +403,7 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
     // Only "USB" streams: in "USB (slow)" the host times the steps, and with a parallel port
     // selected the link is closed and the motors are host-timed.
     if (sendFlag_ && portSetting_.load() == kPortUsb) Stream();
+    ShowPlayback();
 }
 
 // ---- Reports ----------------------------------------------------------------------------
@@ -452,6 +477,10 @@ bool TUsbProtocol::FinishPlayedPasses() {
         // send. Taken in one step, so that a Stop in between gives the pass up instead of
         // finishing it.
         if (played && motor.TakeCompletedPass()) {
+            if (!motor.Running()) {
+                std::lock_guard lock(channels_[i].mutex);
+                SettlePlayed(i);
+            }
             finished = true;
             if (StartNextInOrder()) sendFlag_ = true;
         }
@@ -500,15 +529,19 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     // the reset is concerned. Only answers to requests sent after the start-reset request may
     // narrow the reset mask.
     bool aboutTheReset = false;
+    uint64_t answered;
     {
         std::lock_guard lock(statusMutex_);
-        uint64_t answered = statusRequestsSent_;
+        answered = statusRequestsSent_;
         if (!statusRequests_.empty()) {
             answered = statusRequests_.front().Number;
             statusRequests_.pop_front();
         }
         aboutTheReset = answered > resetAnswersFrom_;
     }
+    // Positions cut short by a clear take their phase from the answer to a request sent after it
+    // (outside the status lock: a settle holds a ring lock and takes the status lock).
+    CorrectToPhases(answered, report[3]);
     if (resetMask_.load() != 0 && aboutTheReset) {
         const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
         const uint8_t mask = static_cast<uint8_t>(resetMask_.fetch_and(still) & still);
@@ -563,12 +596,92 @@ bool TUsbProtocol::StartNextInOrder() {
     {
         MotorChannel& channel = channels_[next];
         std::lock_guard lock(channel.mutex);
+        SettlePlayed(next);
         channel.Discard();  // unsent records are given up
         inOrderWrapped_.store(false);
         motor.SetRunning(true);
+        BeginPlayback(next);
     }
     mailbox_.ModuleMoves(next);
     return true;
+}
+
+// ---- What the window shows of the module's play -------------------------------------------
+
+void TUsbProtocol::BeginPlayback(int motorIndex) {
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    channels_[motorIndex].playback.Begin(motor.Position(), motor.Phase(),
+                                         {motor.FillStepIndex(), motor.FillStepCounter()},
+                                         motor.PositionSets());
+}
+
+void TUsbProtocol::ShowPlayback() {
+    if (portSetting_.load() != kPortUsb) return;
+    const double now = ModuleNow();
+    if (now < 0) return;
+    for (int i = 0; i < kMotorCount; ++i) {
+        MotorChannel& channel = channels_[i];
+        // Under the ring lock: a settle on the window's thread cannot slip between the view and
+        // its showing, so the last position shown is the settled one.
+        std::lock_guard lock(channel.mutex);
+        if (!channel.playback.Active()) continue;
+        const ModulePlayback::View view = channel.playback.At(now);
+        motors_[i]->ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
+    }
+}
+
+void TUsbProtocol::SettlePlayed(int motorIndex) {
+    ModulePlayback& playback = channels_[motorIndex].playback;
+    if (!playback.Active()) return;
+    const ModulePlayback::View view = playback.SettlePlayed();
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
+    motor.EndShowPlayed();
+    TakeSettledPhase(motorIndex);
+}
+
+bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctPhase) {
+    ModulePlayback& playback = channels_[motorIndex].playback;
+    // A reset moves the motor from here: a correction still awaited would mean nothing.
+    if (!correctPhase) playback.DropCorrection();
+    if (!playback.Active()) return false;
+    const ModulePlayback::View view = playback.SettleAt(clearTick);
+    motion::TStepperMotor& motor = *motors_[motorIndex];
+    motor.ShowPlayed(view.moved, view.place.stepIndex, view.place.stepCounter);
+    motor.EndShowPlayed();
+    // Without a clear in the module (a new opening: perhaps another module) or where a reset
+    // moves the motor next, the module's own reports tell its phase.
+    if (!correctPhase) return false;
+    TakeSettledPhase(motorIndex);
+    uint64_t next;
+    {
+        std::lock_guard lock(statusMutex_);
+        next = statusRequestsSent_ + 1;
+    }
+    playback.AwaitPhase(next, motor.Position(), motor.PositionSets());
+    return true;
+}
+
+void TUsbProtocol::TakeSettledPhase(int motorIndex) {
+    // The host's phase of a motor the module played is the last status report's, from before
+    // or during the run: a jog right after a Stop would step on from there and rewrite the
+    // coils. The settled position tells the module's phase (exact wherever the position is);
+    // the status answer, when one is asked for, has the last word.
+    const motion::TStepperMotor& motor = *motors_[motorIndex];
+    if (const std::optional<uint8_t> phase =
+            channels_[motorIndex].playback.PhaseAt(motor.Position(), motor.PositionSets()))
+        TakeModulePhase(motorIndex, *phase);
+}
+
+void TUsbProtocol::CorrectToPhases(uint64_t answered, uint8_t phases) {
+    for (int i = 0; i < kMotorCount; ++i) {
+        MotorChannel& channel = channels_[i];
+        std::lock_guard lock(channel.mutex);
+        motion::TStepperMotor& motor = *motors_[i];
+        const std::optional<int32_t> steps = channel.playback.PhaseReported(
+            answered, static_cast<uint8_t>(phases >> (2 * i) & 3), motor.PositionSets());
+        if (steps && *steps != 0) motor.CorrectPosition(*steps);
+    }
 }
 
 // ---- Streaming --------------------------------------------------------------------------
@@ -647,6 +760,8 @@ void TUsbProtocol::Fill(int motorIndex) {
         const double idealTick = channel.anchorTick + (due - channel.anchorDue) * rate;
         const uint8_t direction = motor.CurrentDirection();
         if (direction != motion::kDirLeft && direction != motion::kDirRight) {
+            channel.playback.Pulled(idealTick + channel.planner.Behind(), p * rate, false,
+                                    {motor.FillStepIndex(), motor.FillStepCounter()});
             // A pause: no step, but its time passes; the next step begins a new record.
             if (channel.planner.Break()) {
                 Record(ring.AtFill(), channel.planner.Closed(), channel);
@@ -654,6 +769,8 @@ void TUsbProtocol::Fill(int motorIndex) {
             }
             continue;
         }
+        channel.playback.Pulled(idealTick + channel.planner.Behind(), p * rate, true,
+                                {motor.FillStepIndex(), motor.FillStepCounter()});
         const uint8_t directionBit = direction == motion::kDirLeft ? kLeftBit : 0;
         if (channel.planner.Add(idealTick, p * rate, directionBit, motor.PassCount())) {
             Record(ring.AtFill(), channel.planner.Closed(), channel);
@@ -737,11 +854,18 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     const double lastStep = channel.origin + static_cast<double>(record.RefTick) +
                             static_cast<double>(record.ExtraSteps * record.IntervalTicks);
     channel.account.Sent(needed, lastStep + kMarginTicks);
+    const double firstTick = channel.origin + static_cast<double>(record.RefTick);
+    const double period = static_cast<double>(record.IntervalTicks);
+    const int32_t playedSteps = record.ExtraSteps + 1;
+    const int sign = record.DirectionBit == kLeftBit ? -1 : 1;
     channel.freePlaces.store(places - needed);
     channel.lastRefTick = record.RefTick;
     channel.chained = true;
     motor.SetLastSentTime(record.RefTime);
     record = TSegmentRecord{};
+    // The origin has moved on by as much as the link held a late segment (LateArrival), so
+    // the record places its steps where the module plays them.
+    channel.playback.Sent(firstTick, period, playedSteps, sign, channel.origin);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise
     // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
     if (ring.SendIndex == ring.FillIndex) {

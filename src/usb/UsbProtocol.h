@@ -72,6 +72,11 @@
 //   on with, and a motor with an empty program is never started by the chain.
 // - A motor whose streamed pass has played to its end by the host's account is finished at the
 //   next report, without asking for a status report.
+// - The window follows the module (ModulePlayback): at every report each running motor's
+//   position, symbol and program place move to what has played by the module's clock as the
+//   host knows it. A run that ends by itself leaves the position at the steps the module
+//   played; one cut short by a clear leaves the plan's count at the tick the clear took effect,
+//   corrected by the phase in the answer to a status request sent right after the clear.
 // - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
 //   looping program of pauses only) cannot hold the receive thread.
 // - A stream pass sends one segment per motor in turn, so that the first segments of motors
@@ -124,6 +129,7 @@
 #include "usb/ClockCalibration.h"
 #include "usb/DirectOutputMailbox.h"
 #include "usb/ModuleListAccount.h"
+#include "usb/ModulePlayback.h"
 #include "usb/ReportChannel.h"
 #include "usb/SegmentPlanner.h"
 #include "usb/SegmentRing.h"
@@ -260,6 +266,8 @@ class TUsbProtocol final : public motion::StepGate {
         // anchorTick + (due - anchorDue) x rate. `origin` is the module tick of the run's tick 0,
         // fixed when its first segment goes out (shared by the motors started together).
         SegmentPlanner planner;
+        // How far the module has played the run, for the window.
+        ModulePlayback playback;
         double rate = 0;  // 0: no step of the run planned yet
         double anchorDue = 0, anchorTick = 0;
         double runStart = 0;  // host seconds of the run's schedule start
@@ -298,7 +306,22 @@ class TUsbProtocol final : public motion::StepGate {
     double Now() const;
     RingLocks LockAllRings();
     // ClearCommandList with the ring locks of its target already held.
-    void ClearCommandListLocked(int32_t target);
+    // correctPhase: a position cut short is corrected to the module's phase afterwards (not
+    // where a reset moves the motor next).
+    void ClearCommandListLocked(int32_t target, bool correctPhase = true);
+    // The window follows the module's play of each motor's run (under the motor's ring lock):
+    // BeginPlayback as a run starts (after SetRunning), ShowPlayback at every report, and the
+    // settles as the run ends: every segment played, or cut short by a clear that took effect at
+    // module tick clearTick. SettleCleared returns true when it awaits a status report's phase:
+    // the caller then asks for one, after the clear.
+    void BeginPlayback(int motorIndex);
+    void ShowPlayback();
+    void SettlePlayed(int motorIndex);
+    bool SettleCleared(int motorIndex, double clearTick, bool correctPhase);
+    // The settled position's phase becomes the host's (under the ring lock).
+    void TakeSettledPhase(int motorIndex);
+    // A status report answering request `answered` corrects the positions that await it.
+    void CorrectToPhases(uint64_t answered, uint8_t phases);
     void ResumeRunInOrder();
     int32_t ProgramCount(int motorIndex) const;
     // The send flag's rule: set while a motor runs or has records queued (no ring lock held).

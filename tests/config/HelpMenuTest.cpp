@@ -75,6 +75,7 @@ TEST(HelpMenuTest, AboutShowsNameVersionAndPurposeCaptionedAbout) {
     EXPECT_THAT(messages[0].text, ::testing::HasSubstr("Q417_Stepper 1.0"));
     EXPECT_THAT(messages[0].text, ::testing::HasSubstr("stepper motors"));
     EXPECT_THAT(messages[0].text, ::testing::HasSubstr("Emergency stop: Esc"));
+    EXPECT_THAT(messages[0].text, ::testing::HasSubstr("follow the runs the module times"));
     EXPECT_TRUE(desktop.Documents().empty());
 }
 

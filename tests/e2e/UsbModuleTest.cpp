@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,53 @@ TEST_F(UsbModuleTest, SynchronousStartStartsFourMotorsTogether) {
         if (apartMs <= 10.0) break;
     }
     EXPECT_LE(apartMs, 10.0);
+}
+
+// The position display follows the module's steps during a run and shows the module's count
+// after it: a run that ends by itself, and one stopped halfway (the plan's count at the clear,
+// corrected to the phase the module reports). The program list's selection follows the program
+// step the module plays, not the one the host has streamed up to.
+TEST_F(UsbModuleTest, ThePositionDisplayFollowsTheModule) {
+    Type(0, {{"600", "400", "Right", "0"}, {"600", "300", "Right", "0"}});
+    auto shown = [&] { return std::atoi(Text(Window().PositionDisplay(0)).c_str()); };
+    auto moduleCount = [&] {
+        const std::vector<TraceLine> steps = MotorSteps(ReadTrace(Trace()), 1);
+        return steps.empty() ? 0 : steps.back().Position;
+    };
+    struct Run {
+        const char* name;
+        size_t stopAfter;  // steps played before the Stop; 0: to its end
+    };
+    for (const Run run : {Run{"to its end", 0}, Run{"stopped", 500}}) {
+        const size_t played = CountSteps(Trace(), 1);
+        const int from = shown();
+        ASSERT_TRUE(Click(Window().StartButton(0))) << run.name;
+        // It moves during the run, more than once.
+        ASSERT_TRUE(WaitUntil([&] { return shown() > from + 40; }, kRunTimeoutMs)) << run.name;
+        const int early = shown();
+        ASSERT_TRUE(WaitUntil([&] { return shown() > early + 40; }, kRunTimeoutMs)) << run.name;
+        if (run.stopAfter == 0) {
+            ASSERT_TRUE(WaitUntil([&] { return Window().SelectedRow(0) == 1; }, kRunTimeoutMs));
+            EXPECT_GE(CountSteps(Trace(), 1), played + 600) << "the second row shown early";
+        }
+        if (run.stopAfter > 0) {
+            ASSERT_TRUE(WaitUntil([&] { return CountSteps(Trace(), 1) >= played + run.stopAfter; },
+                                  kRunTimeoutMs));
+            ASSERT_TRUE(Click(Window().StopButton(0)));
+            ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Window().RunInOrder()) != 0; },
+                                  kRunTimeoutMs));
+        } else {
+            ASSERT_TRUE(WaitPlayed(0, played + 1200)) << PlayedAndSent(0, played);
+        }
+        // The module's count, once the display has settled on it.
+        WaitUntil([&] { return shown() == moduleCount(); }, kWindowTimeoutMs);
+        EXPECT_EQ(shown(), moduleCount()) << run.name;
+        if (run.stopAfter > 0) {
+            EXPECT_LT(CountSteps(Trace(), 1), played + 1200) << "the run was not cut short";
+        } else {
+            EXPECT_EQ(CountSteps(Trace(), 1), played + 1200);
+        }
+    }
 }
 
 TEST_F(UsbModuleTest, ModuleResetDrivesToTheSwitchesAndTheCaptionsReturn) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,98 @@ TEST(UsbStreamingStrictKitTest, AStartOnARunningMotorPlaysTheNewRunAlone) {
     EXPECT_EQ(rig.Module().Underruns(1), 0u);
     EXPECT_EQ(rig.Module().Overlaps(1), 0u);
     EXPECT_EQ(rig.Module().RejectedSegments(1), 0u);
+}
+
+// The window follows the module: the host's position is the kit's own count after a run that
+// ends by itself, and after one cut short (a Stop, or a start that replaces the run) once the
+// phase in the next status report has corrected the estimate. Up to 1000 steps/s that is exact;
+// faster, the estimate placed by the plan may be off by more than a step, and the correction
+// then keeps only the phase: a multiple of 4 steps off, and not far.
+TEST(UsbStreamingStrictKitTest, ThePositionIsTheModulesCountAfterARun) {
+    enum End { kRunsOut, kStop, kRestart };
+    struct Row {
+        const char* name;
+        TsmProgramStep step;
+        End end;
+        uint64_t endAfterMs;  // after the start
+        bool exact;
+    };
+    const Row rows[] = {
+        {"100 steps/s to its end", {150, 100, 0, kDirRight}, kRunsOut, 0, true},
+        {"1000 steps/s to its end", {1500, 1000, 0.2, kDirLeft}, kRunsOut, 0, true},
+        {"5000 steps/s to its end", {6000, 5000, 0.2, kDirRight}, kRunsOut, 0, true},
+        {"100 steps/s stopped", {600, 100, 0, kDirRight}, kStop, 1237, true},
+        {"1000 steps/s stopped", {3000, 1000, 0, kDirLeft}, kStop, 777, true},
+        {"1000 steps/s stopped on its ramp", {3000, 1000, 0.4, kDirRight}, kStop, 201, true},
+        {"1000 steps/s replaced by a start", {3000, 1000, 0, kDirRight}, kRestart, 555, true},
+        {"5000 steps/s stopped", {9000, 5000, 0, kDirRight}, kStop, 613, false},
+        {"5000 steps/s replaced by a start", {9000, 5000, 0, kDirLeft}, kRestart, 402, false},
+    };
+    for (const Row& row : rows) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        rig.SetProgram(0, {row.step});
+        rig.StartAll();
+        int32_t moved = 0;  // the display moves during the run
+        for (uint64_t t = 0; t < (row.end == kRunsOut ? 300 : row.endAfterMs); t += 10) {
+            rig.Run(10);
+            const int32_t host = rig.Motor(0).Position();
+            const int32_t module = rig.Module().Position(1);
+            // Within the steps of two clock reports of the module's count.
+            EXPECT_LE(std::abs(host - module), row.step.Frequency * 0.016 + 1)
+                << row.name << " at " << t << " ms";
+            moved = std::max(moved, std::abs(host));
+        }
+        EXPECT_GT(moved, 0) << row.name;
+        if (row.end == kStop) {
+            rig.Motor(0).Stop();
+            rig.Protocol().ClearCommandList(1);
+            // A jog from here steps on from the module's phase, not a stale one.
+            if (row.exact) {
+                EXPECT_EQ(rig.Motor(0).Phase(), rig.Module().Phase(1)) << row.name;
+            }
+        } else if (row.end == kRestart) {
+            rig.StartAll();
+        }
+        rig.RunToEnd(60000);
+        rig.Run(100);
+        const int32_t host = rig.Motor(0).Position();
+        const int32_t module = rig.Module().Position(1);
+        if (row.exact) {
+            EXPECT_EQ(host, module) << row.name;
+        } else {
+            EXPECT_EQ((host - module) % 4, 0) << row.name << ": host " << host;
+            EXPECT_LE(std::abs(host - module), 8) << row.name << ": host " << host;
+        }
+        EXPECT_EQ(rig.Module().Underruns(1), 0u) << row.name;
+        EXPECT_EQ(rig.Module().Overlaps(1), 0u) << row.name;
+    }
+}
+
+// The program step shown follows the steps the module plays, not the fill, which runs ahead:
+// each row is a moment of a run of three program steps, and the step being played then.
+TEST(UsbStreamingStrictKitTest, TheShownProgramStepIsThePlayedOne) {
+    struct Row {
+        uint64_t atMs;  // after the start
+        int32_t stepIndex;
+    };
+    StreamingRig rig;
+    rig.Open();
+    rig.Run(2000);
+    // About 50 ms of lead, then 1 s of steps, a 0.5 s pause, 1 s of steps to the left.
+    rig.SetProgram(0, {{500, 500, 0, kDirRight}, {50, 100, 0, kDirNone}, {500, 500, 0, kDirLeft}});
+    rig.StartAll();
+    uint64_t now = 0;
+    for (const Row row : {Row{400, 0}, Row{900, 0}, Row{1250, 1}, Row{1500, 1}, Row{1900, 2}}) {
+        rig.Run(row.atMs - now);
+        now = row.atMs;
+        EXPECT_EQ(rig.Motor(0).StepIndex(), row.stepIndex) << row.atMs << " ms";
+        EXPECT_GT(rig.Motor(0).StepCounter(), 0) << row.atMs << " ms";
+    }
+    rig.RunToEnd(10000);
+    EXPECT_EQ(rig.Motor(0).Position(), rig.Module().Position(1));
+    EXPECT_EQ(rig.Motor(0).Position(), 0);
 }
 
 }  // namespace

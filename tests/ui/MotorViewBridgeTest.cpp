@@ -41,6 +41,28 @@ TEST(MotorViewBridgeTest, StepsTurnTheSymbolAndCountTheTallyOnlyWithoutAProgram)
     }
 }
 
+// Steps the module played turn the symbol by as many steps, whatever their number, and never
+// count as jogged.
+TEST(MotorViewBridgeTest, PlayedStepsTurnTheSymbolAndLeaveTheTally) {
+    struct Case {
+        std::vector<int32_t> turns;
+        float angle;
+    };
+    const Case cases[] = {
+        {{1}, 354.0f},   {{-2}, 12.0f},      {{61}, 354.0f},
+        {{-7, 7}, 0.0f}, {{600003}, 342.0f},  // 3 steps past 10000 whole turns
+    };
+    for (const Case& c : cases) {
+        TMotorViewBridge bridge;
+        for (int32_t steps : c.turns)
+            bridge.Turn(1, steps);
+        const TMotorViewBridge::View view = bridge.Take(1);
+        EXPECT_FLOAT_EQ(view.Angle, c.angle);
+        EXPECT_EQ(view.Tally, 0);
+        EXPECT_FALSE(view.TallyChanged);
+    }
+}
+
 TEST(MotorViewBridgeTest, OneNotificationUntilTheWindowTakesTheView) {
     TMotorViewBridge bridge;
     EXPECT_TRUE(bridge.Step(0, R, false));
