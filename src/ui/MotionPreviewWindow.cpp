@@ -260,9 +260,10 @@ void TMotionPreviewWindow::ShowRuns() {
         const double left = TMotionPreview::SecondsLeft(schedule, run.Place);
         cursors_[m] = TMotionPreview::ElapsedSeconds(schedule, run.Place);
         leftTexts_[m] = TMotionPreview::TimeLeft(left);
-        // A looping program plays on after the pass: what is left is the pass's.
-        lefts[m] =
-            "; " + leftTexts_[m] + (motors_[m].Loops && std::isfinite(left) ? " of this pass" : "");
+        // On a line of its own, which no label width breaks apart. A looping program plays on
+        // after the pass: what is left is the pass's.
+        lefts[m] = "\r\n" + leftTexts_[m] +
+                   (motors_[m].Loops && std::isfinite(left) ? " of this pass" : "");
         last = m;
         lastLeft = left;
     }

@@ -1458,14 +1458,13 @@ TEST_F(RunControlTest, MotionPreviewCountsDownTheTimeLeftOfARunningChain) {
     Menu(IDM_MOTIONPREVIEW);
     HWND preview = FindWindowA(TMotionPreviewWindow::kClassName, "Motion preview");
     ASSERT_NE(preview, nullptr);
-    // The seconds of "; x.y s left" in a label; -1 when it has none.
+    // The seconds of "x.y s left" in a label; -1 when it has none.
     const auto left = [&](int id) {
         const std::string text = Text(GetDlgItem(preview, id));
         const size_t end = text.find(" s left");
-        const size_t begin = text.rfind("; ", end);
-        return end == std::string::npos || begin == std::string::npos
-                   ? -1.0
-                   : std::stod(text.substr(begin + 2, end - begin - 2));
+        if (end == std::string::npos) return -1.0;
+        const size_t begin = text.find_last_not_of("0123456789.", end - 1) + 1;
+        return std::stod(text.substr(begin, end - begin));
     };
     const auto pumpFor = [](DWORD ms) {
         const DWORD start = GetTickCount();
