@@ -201,6 +201,35 @@ std::string TMotionPreview::AxisText(const Scales& scales) {
            " steps/s";
 }
 
+double TMotionPreview::ElapsedSeconds(const TStepSchedule& schedule, RunPlace place) {
+    const std::vector<TsmProgramStep>& steps = schedule.ProgramSteps();
+    if (place.ProgramStep < 0) return 0;
+    if (static_cast<size_t>(place.ProgramStep) >= steps.size()) return schedule.PassTime();
+    const TsmProgramStep& step = steps[static_cast<size_t>(place.ProgramStep)];
+    // The last step taken is step StepCounter - 1 of the program step; Offset clamps a counter
+    // beyond its steps (the record was shortened) to its last one.
+    const int32_t last = std::max(place.StepCounter, 1) - 1;
+    return schedule.ProgramStepStart(place.ProgramStep) + TStepSchedule::Offset(step, last);
+}
+
+double TMotionPreview::SecondsLeft(const TStepSchedule& schedule, RunPlace place) {
+    const double pass = schedule.PassTime();
+    if (!std::isfinite(pass)) return std::numeric_limits<double>::infinity();
+    return std::max(0.0, pass - ElapsedSeconds(schedule, place));
+}
+
+double TMotionPreview::ChainSecondsLeft(const std::array<Motor, 4>& motors, size_t running,
+                                        double left) {
+    for (size_t m = running + 1; m < motors.size(); ++m)
+        if (!motors[m].Empty) left += motors[m].PassSeconds;
+    return left;
+}
+
+std::string TMotionPreview::TimeLeft(double seconds) {
+    if (!std::isfinite(seconds)) return "no end";
+    return FormatNumber(seconds, 1) + " s left";
+}
+
 double TMotionPreview::ChainSeconds(const std::array<Motor, 4>& motors) {
     double total = 0;
     for (const Motor& motor : motors)

@@ -18,6 +18,12 @@
 // points of a program with very many program steps are thinned), so the cost of a preview is
 // linear in the number of program steps and its memory is bounded beyond the program's copy.
 //
+// While a run plays, the preview follows it: from the place the sequencer keeps (the program
+// step and how many of its steps were taken) it gives the time of the last step taken on the
+// ideal schedule, for a cursor on the plot, and the time left of the pass and of a "Run in
+// order" chain. The schedule is the one source of those times: the cursor stands where the
+// sequencer's own walk puts that step.
+//
 // Pure functions on copies of the programs: safe on any thread, no lock, no clock.
 #pragma once
 
@@ -80,6 +86,27 @@ class TMotionPreview {
     static constexpr double kUsbLinkReportsPerSecond = 1000.0;
     static void AddUsbLinkWarnings(std::array<Motor, 4>& motors,
                                    const std::array<double, 4>& maxFrequencies);
+
+    // Where a run stands in its motor's program, as the sequencer keeps it: the program step it
+    // plays and how many of that step's steps it has taken (0: none yet).
+    struct RunPlace {
+        int32_t ProgramStep = 0;
+        int32_t StepCounter = 0;
+        bool operator==(const RunPlace&) const = default;
+    };
+    // Seconds from the start of the pass to the last step taken at place on the ideal schedule
+    // (the program step's start while none of its steps is taken). A place beyond the program
+    // (it was shortened during the run) is at the end of the pass.
+    static double ElapsedSeconds(const TStepSchedule& schedule, RunPlace place);
+    // What is left of the pass from place: PassTime less ElapsedSeconds, never below 0;
+    // infinite when a program step ahead stalls the run.
+    static double SecondsLeft(const TStepSchedule& schedule, RunPlace place);
+    // What is left of a "Run in order" chain whose last started motor is running (0 to 3), with
+    // left seconds left of its pass: that, and one pass of each later motor the chain starts
+    // (one with a program).
+    static double ChainSecondsLeft(const std::array<Motor, 4>& motors, size_t running, double left);
+    // Seconds left to a tenth: "2.5 s left"; "no end" for an infinite time.
+    static std::string TimeLeft(double seconds);
 
   private:
     static constexpr int64_t kPointsPerProgramStep = 400;

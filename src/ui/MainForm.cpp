@@ -385,8 +385,13 @@ void TMainForm::OnMenu(int id) {
 void TMainForm::MotionPreview1Click() {
     // One at a time: the menu brings an open one to the front.
     if (preview_ == nullptr || !IsWindow(preview_)) {
-        TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(
-            handle_, [this] { return TMotionPreviewWindow::Take(PortSetting(), MotorArray()); });
+        TMotionPreviewWindow* preview = TMotionPreviewWindow::Create(handle_, [this] {
+            const auto checked = [this](WindowRow row) {
+                return SendMessageA(controls_.Window(row), BM_GETCHECK, 0, 0) == BST_CHECKED;
+            };
+            return TMotionPreviewWindow::Take(PortSetting(), MotorArray(), checked(kRowRunInOrder),
+                                              checked(kRowRunInOrderLoop));
+        });
         preview_ = preview != nullptr ? preview->Handle() : nullptr;
     }
     if (preview_ != nullptr) SetForegroundWindow(preview_);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ constexpr UINT kRefreshMs = 200;
 constexpr int kBottomBar = 40;
 constexpr int kMargin = 6;
 
-// Whether two snapshots give the same plots, texts and warnings (the running steps aside).
+// Whether two snapshots give the same plots, texts and warnings (the runs aside).
 bool SameInput(const TMotionPreviewWindow::Snapshot& a, const TMotionPreviewWindow::Snapshot& b) {
     if (a.PortSetting != b.PortSetting || a.MaxFrequencies != b.MaxFrequencies) return false;
     for (size_t m = 0; m < a.Schedules.size(); ++m) {
@@ -32,24 +33,46 @@ bool SameInput(const TMotionPreviewWindow::Snapshot& a, const TMotionPreviewWind
     return true;
 }
 
-std::string MotorText(int motor, const motion::TMotionPreview::Motor& preview) {
-    std::string text = "Motor " + std::to_string(motor + 1) + ": " + preview.Summary();
-    for (const std::string& warning : preview.Warnings)
-        text += "\r\nWarning, " + warning;
-    return text;
+// Rewrites a label only when its text changes: a label rewritten at every refresh flickers.
+void SetTextIfChanged(HWND label, const std::string& text) {
+    const int length = GetWindowTextLengthA(label);
+    std::string shown(static_cast<size_t>(length) + 1, '\0');
+    shown.resize(static_cast<size_t>(GetWindowTextA(label, shown.data(), length + 1)));
+    if (shown != text) SetWindowTextA(label, text.c_str());
+}
+
+bool SameRuns(const TMotionPreviewWindow::Snapshot& a, const TMotionPreviewWindow::Snapshot& b) {
+    return a.Runs == b.Runs && a.RunInOrder == b.RunInOrder && a.RunInOrderLoop == b.RunInOrderLoop;
+}
+
+// The motor's place in its program: the program step and the steps taken of it. They are two
+// fields, read one after the other; a step between the reads that moves the run on to the next
+// program step would pair the counter of one with the other, so the step is read again.
+motion::TMotionPreview::RunPlace PlaceOf(const motion::TStepperMotor& motor) {
+    motion::TMotionPreview::RunPlace place;
+    for (int tries = 0; tries < 3; ++tries) {
+        place.ProgramStep = motor.StepIndex();
+        place.StepCounter = motor.StepCounter();
+        if (motor.StepIndex() == place.ProgramStep) break;
+    }
+    return place;
 }
 
 }  // namespace
 
 TMotionPreviewWindow::Snapshot TMotionPreviewWindow::Take(
-    int16_t portSetting, const std::array<motion::TStepperMotor*, 4>& motors) {
+    int16_t portSetting, const std::array<motion::TStepperMotor*, 4>& motors, bool runInOrder,
+    bool runInOrderLoop) {
     Snapshot snapshot;
     snapshot.PortSetting = portSetting;
+    snapshot.RunInOrder = runInOrder;
+    snapshot.RunInOrderLoop = runInOrderLoop;
     for (size_t m = 0; m < motors.size(); ++m) {
         motion::TStepperMotor& motor = *motors[m];
         snapshot.Schedules[m] = motion::TStepSchedule::Of(*motor.LockProgram());
         snapshot.MaxFrequencies[m] = motor.MaxFrequency();
-        if (motor.Running() && motor.HostTimed()) snapshot.CurrentSteps[m] = motor.StepIndex();
+        // Any run, whoever times it: the host, or the module until it has played the end.
+        if (!motor.Idle()) snapshot.Runs[m] = {true, PlaceOf(motor)};
     }
     return snapshot;
 }
@@ -182,18 +205,21 @@ void TMotionPreviewWindow::Refresh() {
 
 void TMotionPreviewWindow::RefreshFromSource() {
     Snapshot snapshot = source_();
-    // Most refreshes find the programs as they were: only the running step's mark may move.
+    // Most refreshes find the programs as they were: only the runs may have moved on.
     // A snapshot whose preview failed is not tried again until the programs change.
     if (shown_ && SameInput(*shown_, snapshot)) {
-        if (snapshot.CurrentSteps != shown_->CurrentSteps) {
-            shown_->CurrentSteps = snapshot.CurrentSteps;
-            InvalidateRect(handle_, nullptr, FALSE);
+        if (previewShown_ && !SameRuns(*shown_, snapshot)) {
+            shown_->Runs = snapshot.Runs;
+            shown_->RunInOrder = snapshot.RunInOrder;
+            shown_->RunInOrderLoop = snapshot.RunInOrderLoop;
+            ShowRuns();
         }
         return;
     }
     // The input is kept first: should its preview fail, the same programs are not tried again
     // at every refresh.
     motors_ = {};
+    previewShown_ = false;
     shown_ = std::move(snapshot);
     const Snapshot& input = *shown_;
     const bool hostTimed = input.PortSetting != 0;  // "USB" alone is timed by the module
@@ -203,21 +229,62 @@ void TMotionPreviewWindow::RefreshFromSource() {
             motion::TMotionPreview::Of(input.Schedules[m], hostTimed, input.MaxFrequencies[m]);
     if (input.PortSetting == 1)  // "USB (slow)": the phases share the link's reports
         motion::TMotionPreview::AddUsbLinkWarnings(motors, input.MaxFrequencies);
-    std::array<std::string, 4> texts;
-    for (size_t m = 0; m < 4; ++m)
-        texts[m] = MotorText(static_cast<int>(m), motors[m]);
-    const std::string chain =
+    std::array<MotorTexts, 4> texts;
+    for (size_t m = 0; m < 4; ++m) {
+        texts[m].Summary = "Motor " + std::to_string(m + 1) + ": " + motors[m].Summary();
+        for (const std::string& warning : motors[m].Warnings)
+            texts[m].Warnings += "\r\nWarning, " + warning;
+    }
+    std::string chain =
         "Run in order, motors 1 to 4: " +
         motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors));
     motors_ = std::move(motors);
+    texts_ = std::move(texts);
+    chainText_ = std::move(chain);
+    previewShown_ = true;
+    ShowRuns();
+}
+
+void TMotionPreviewWindow::ShowRuns() {
+    using motion::TMotionPreview;
+    const Snapshot& input = *shown_;
+    std::array<std::string, 4> lefts;
+    size_t last = motors_.size();  // the last motor that runs, as the chain has come to it
+    double lastLeft = 0;
+    for (size_t m = 0; m < 4; ++m) {
+        const Snapshot::Run& run = input.Runs[m];
+        cursors_[m] = std::numeric_limits<double>::quiet_NaN();
+        leftTexts_[m].clear();
+        if (!run.Running || motors_[m].Empty) continue;
+        const motion::TStepSchedule& schedule = input.Schedules[m];
+        const double left = TMotionPreview::SecondsLeft(schedule, run.Place);
+        cursors_[m] = TMotionPreview::ElapsedSeconds(schedule, run.Place);
+        leftTexts_[m] = TMotionPreview::TimeLeft(left);
+        // On a line of its own, which no label width breaks apart. A looping program plays on
+        // after the pass: what is left is the pass's.
+        lefts[m] = "\r\n" + leftTexts_[m] +
+                   (motors_[m].Loops && std::isfinite(left) ? " of this pass" : "");
+        last = m;
+        lastLeft = left;
+    }
     for (size_t m = 0; m < 4; ++m)
-        SetWindowTextA(labels_[m], texts[m].c_str());
-    SetWindowTextA(chainLabel_, chain.c_str());
+        SetTextIfChanged(labels_[m], texts_[m].Summary + lefts[m] + texts_[m].Warnings);
+    std::string chain = chainText_;
+    if (input.RunInOrder && last < motors_.size()) {
+        const double left = TMotionPreview::ChainSecondsLeft(motors_, last, lastLeft);
+        // With its "Loop" the chain starts over after motor 4: what is left is this round's.
+        chain += "; " + TMotionPreview::TimeLeft(left) +
+                 (input.RunInOrderLoop && std::isfinite(left) ? " of this round" : "");
+    }
+    SetTextIfChanged(chainLabel_, chain);
     InvalidateRect(handle_, nullptr, FALSE);
 }
 
 void TMotionPreviewWindow::ShowFailure(const std::string& why) {
     motors_ = {};
+    previewShown_ = false;
+    for (std::string& text : leftTexts_)
+        text.clear();
     for (size_t m = 0; m < 4; ++m)
         SetWindowTextA(labels_[m], ("Motor " + std::to_string(m + 1) + ": -").c_str());
     SetWindowTextA(chainLabel_, ("The preview cannot be shown: " + why).c_str());
@@ -256,6 +323,8 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
     HPEN axis = CreatePen(PS_SOLID, 1, RGB(128, 128, 128));
     HPEN line = CreatePen(PS_SOLID, 1, RGB(0, 0, 160));
     HPEN current = CreatePen(PS_SOLID, 3, RGB(200, 0, 0));
+    HPEN cursor = CreatePen(PS_SOLID, 2, RGB(0, 140, 0));
+    const COLORREF oldColor = GetTextColor(dc);
     for (int m = 0; m < 4; ++m) {
         const auto& motor = motors_[static_cast<size_t>(m)];
         const RECT r = PlotRect(m);
@@ -276,7 +345,9 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
         LineTo(dc, r.right, zero);
         const std::string title = "Motor " + std::to_string(m + 1);
         TextOutA(dc, r.left + 4, r.top + 2, title.c_str(), static_cast<int>(title.size()));
-        const int32_t marked = shown_ ? shown_->CurrentSteps[static_cast<size_t>(m)] : -1;
+        const size_t i = static_cast<size_t>(m);
+        const bool running = !leftTexts_[i].empty();  // a run, with its cursor
+        const int32_t marked = running ? shown_->Runs[i].Place.ProgramStep : -1;
         for (int pass = 0; pass < 2; ++pass) {  // the whole pass, then the step being played
             SelectObject(dc, pass == 0 ? line : current);
             bool drawing = false;
@@ -295,6 +366,21 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
                 drawing = true;
             }
         }
+        if (running) {
+            // The time cursor at the run's last step, with the time left beside it (on its left
+            // where the plot's right edge leaves no room).
+            const int cx = x(std::isnan(cursors_[i]) ? 0.0 : cursors_[i]);
+            SelectObject(dc, cursor);
+            MoveToEx(dc, cx, r.top + 1, nullptr);
+            LineTo(dc, cx, r.bottom - 1);
+            const std::string& left = leftTexts_[i];
+            SIZE extent{};
+            GetTextExtentPoint32A(dc, left.c_str(), static_cast<int>(left.size()), &extent);
+            const int tx = cx + 4 + extent.cx < r.right ? cx + 4 : cx - 4 - extent.cx;
+            SetTextColor(dc, RGB(0, 110, 0));
+            TextOutA(dc, tx, r.bottom - extent.cy - 2, left.c_str(), static_cast<int>(left.size()));
+            SetTextColor(dc, oldColor);
+        }
         SelectObject(dc, oldPen);
     }
     const RECT last = PlotRect(3);
@@ -304,6 +390,7 @@ void TMotionPreviewWindow::Paint(HDC dc, const RECT&) const {
     DeleteObject(axis);
     DeleteObject(line);
     DeleteObject(current);
+    DeleteObject(cursor);
 }
 
 std::string TMotionPreviewWindow::SaveImage(const std::string& path) const {

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <set>
 #include <string>
 #include <string_view>
@@ -98,6 +99,25 @@ void CheckPreview(const motion::TStepSchedule& schedule) {
     Check(std::isfinite(scales.Speed) && scales.Speed > 0);
     CheckPrintable(motion::TMotionPreview::AxisText(scales));
     CheckPrintable(motion::TMotionPreview::Seconds(motion::TMotionPreview::ChainSeconds(motors)));
+
+    // A run's place anywhere in the program, also beyond it: its time on the schedule never goes
+    // back as the run goes on, and its time left is a number (or "no end").
+    double last = 0;
+    const auto steps = static_cast<int32_t>(schedule.ProgramSteps().size());
+    for (int32_t s = 0; s <= steps; ++s) {
+        const int32_t count = s < steps ? schedule.ProgramSteps()[static_cast<size_t>(s)].Steps : 0;
+        const int32_t past = count < std::numeric_limits<int32_t>::max() ? count + 1 : count;
+        for (const int32_t c : {0, 1, count / 2, count, past}) {
+            const motion::TMotionPreview::RunPlace place{s, c};
+            const double elapsed = motion::TMotionPreview::ElapsedSeconds(schedule, place);
+            Check(!std::isnan(elapsed) && elapsed >= last);
+            last = elapsed;
+            const double left = motion::TMotionPreview::SecondsLeft(schedule, place);
+            Check(!std::isnan(left) && left >= 0);
+            CheckPrintable(motion::TMotionPreview::TimeLeft(
+                motion::TMotionPreview::ChainSecondsLeft(motors, 0, left)));
+        }
+    }
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // the warnings for each kind of port.
 #include "motion/MotionPreview.h"
 
+#include "motion/MotorTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -122,6 +125,98 @@ TEST(MotionPreviewTest, TheChainRunsEachMotorWithAProgramOnce) {
         Preview({{100, 100.0, 0.0, R}}), Preview({}), Preview({{400, 200.0, 0.5, L}}),
         Preview({{0, 10.0, 0.0, R}})};
     EXPECT_EQ(TMotionPreview::Seconds(TMotionPreview::ChainSeconds(motors)), "3.500 s");
+}
+
+// A running motor's place (program step, steps taken of it) gives the time of its last step on
+// the schedule and what is left of the pass.
+TEST(MotionPreviewTest, TimeLeftOfARunFollowsItsPlaceInTheProgram) {
+    const std::vector<TsmProgramStep> plain = {{100, 100.0, 0.0, R}};   // 1 s
+    const std::vector<TsmProgramStep> ramped = {{400, 200.0, 0.5, R}};  // 2.5 s, a = 400/s^2
+    const std::vector<TsmProgramStep> three = {
+        {100, 100.0, 0.0, R}, {50, 50.0, 0.0, P}, {20, 20.0, 0.0, L}};  // 1 s each
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        std::vector<TsmProgramStep> steps;
+        bool looping;
+        TMotionPreview::RunPlace place;
+        double elapsed;
+        const char* left;
+    };
+    const Case cases[] = {
+        {plain, false, {0, 0}, 0.0, "1.0 s left"},     // started, no step taken yet
+        {plain, false, {0, 1}, 0.0, "1.0 s left"},     // the first step is at the start
+        {plain, false, {0, 51}, 0.5, "0.5 s left"},    // step 50 taken
+        {plain, false, {0, 100}, 0.99, "0.0 s left"},  // the last one: one period to the end
+        {ramped, false, {0, 2}, std::sqrt(2.0 / 400), "2.4 s left"},  // first ramp period
+        {ramped,
+         false,
+         {0, 200},
+         1.245,
+         "1.3 s left"},  // on the plateau, 1 / 200 s before the middle
+        {ramped, false, {0, 400}, 2.5 - std::sqrt(2.0 / 400), "0.1 s left"},
+        {three, false, {1, 26}, 1.5, "1.5 s left"},  // in a pause, mid-way
+        {three, false, {2, 0}, 2.0, "1.0 s left"},   // at the start of the last program step
+        {three, true, {2, 11}, 2.5, "0.5 s left"},   // a looping program: left of this pass
+        {three, false, {7, 3}, 3.0, "0.0 s left"},   // beyond a program shortened meanwhile
+        {{{10, 10.0, 0.0, R}, {5, 0.0, 0.0, R}}, false, {0, 5}, 0.4, "no end"},  // stalls ahead
+    };
+    for (const Case& c : cases) {
+        const TStepSchedule schedule(c.steps, c.looping);
+        const std::string where = std::to_string(c.steps.size()) + " records at " +
+                                  std::to_string(c.place.ProgramStep) + "/" +
+                                  std::to_string(c.place.StepCounter);
+        EXPECT_NEAR(TMotionPreview::ElapsedSeconds(schedule, c.place), c.elapsed, 1e-9) << where;
+        const double left = TMotionPreview::SecondsLeft(schedule, c.place);
+        if (std::isfinite(left)) {
+            EXPECT_NEAR(left, schedule.PassTime() - c.elapsed, 1e-9) << where;
+        }
+        EXPECT_EQ(TMotionPreview::TimeLeft(left), c.left) << where;
+    }
+    EXPECT_EQ(TMotionPreview::SecondsLeft(TStepSchedule({{5, 0.0, 0.0, R}}), {0, 0}), inf);
+}
+
+// The place the sequencer keeps after each step it takes gives that step's own due time, also
+// across program steps, a pause, a record with no steps and the next pass of a loop.
+TEST(MotionPreviewTest, ThePlaceOfEachStepTakenGivesItsDueTime) {
+    platform::VirtualTimerService service;
+    TStepperMotor motor{0, service};
+    SetProgram(motor, {{30, 100.0, 0.1, R}, {5, 20.0, 0.0, P}, {0, 9.0, 0.0, R}, {7, 50.0, 0.0, L}},
+               true);
+    const TStepSchedule schedule = TStepSchedule::Of(*motor.LockProgram());
+    motor.Stop();
+    motor.SetRunning(true);
+    for (int step = 0; step < 2 * 42 + 3; ++step) {
+        ASSERT_GT(motor.NextPeriod(), 0) << step;
+        motor.AdvanceStep();
+        const TMotionPreview::RunPlace place{motor.StepIndex(), motor.StepCounter()};
+        EXPECT_NEAR(TMotionPreview::ElapsedSeconds(schedule, place),
+                    motor.StepDue() - motor.PassCount() * schedule.PassTime(), 1e-9)
+            << "step " << step << " at " << place.ProgramStep << "/" << place.StepCounter;
+    }
+}
+
+// "Run in order": the running motor's time left and one pass of each motor after it that has a
+// program.
+TEST(MotionPreviewTest, TimeLeftOfAChainAddsTheMotorsStillToCome) {
+    const std::array<TMotionPreview::Motor, 4> motors = {
+        Preview({{100, 100.0, 0.0, R}}), Preview({}), Preview({{400, 200.0, 0.5, L}}),
+        Preview({{20, 10.0, 0.0, R}})};  // 1 s, none, 2.5 s, 2 s
+    struct Case {
+        size_t running;
+        double left;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 0.4, "4.9 s left"},  // motor 2 is passed over
+        {1, 0.0, "4.5 s left"},
+        {2, 1.2, "3.2 s left"},
+        {3, 0.7, "0.7 s left"},  // the last one: its own time left
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(
+            TMotionPreview::TimeLeft(TMotionPreview::ChainSecondsLeft(motors, c.running, c.left)),
+            c.text)
+            << "motor " << c.running + 1;
 }
 
 TEST(MotionPreviewTest, UsbSlowWarnsWhereTheRatesTogetherExceedTheLink) {

@@ -1449,5 +1449,51 @@ TEST_F(RunControlTest, ResetWithoutPortOrModuleShowsXAndTogglesBack) {
     EXPECT_EQ(Text(Control("Button45")), "Cancel");
 }
 
+// The motion preview follows a host-timed "Run in order" chain: the running motor's time left and
+// the chain's (the running motor's and motor 2's whole pass) count down, and go with the run.
+TEST_F(RunControlTest, MotionPreviewCountsDownTheTimeLeftOfARunningChain) {
+    Program(0, 40, 20.0);  // 2 s each
+    Program(1, 40, 20.0);
+    Check("CheckBox5", true);
+    Menu(IDM_MOTIONPREVIEW);
+    HWND preview = FindWindowA(TMotionPreviewWindow::kClassName, "Motion preview");
+    ASSERT_NE(preview, nullptr);
+    // The seconds of "x.y s left" in a label; -1 when it has none.
+    const auto left = [&](int id) {
+        const std::string text = Text(GetDlgItem(preview, id));
+        const size_t end = text.find(" s left");
+        if (end == std::string::npos) return -1.0;
+        const size_t begin = text.find_last_not_of("0123456789.", end - 1) + 1;
+        return std::stod(text.substr(begin, end - begin));
+    };
+    const auto pumpFor = [](DWORD ms) {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms)
+            Pump();
+    };
+    EXPECT_EQ(left(TMotionPreviewWindow::kMotorLabelId), -1.0);
+    Click("Button9");
+    pumpFor(450);
+    const double first = left(TMotionPreviewWindow::kMotorLabelId);
+    const double chain = left(TMotionPreviewWindow::kChainLabelId);
+    EXPECT_GT(first, 0.5);
+    EXPECT_LE(first, 2.0);
+    EXPECT_NEAR(chain, first + 2.0, 0.21);  // both read from one snapshot, each to a tenth
+    EXPECT_EQ(left(TMotionPreviewWindow::kMotorLabelId + 1), -1.0);  // still to come
+    pumpFor(600);
+    const double later = left(TMotionPreviewWindow::kMotorLabelId);
+    EXPECT_GE(later, 0.0);
+    EXPECT_LT(later, first);
+    EXPECT_LT(left(TMotionPreviewWindow::kChainLabelId), chain);
+
+    Click("Button10");
+    pumpFor(450);
+    for (int id : {TMotionPreviewWindow::kMotorLabelId, TMotionPreviewWindow::kMotorLabelId + 1,
+                   TMotionPreviewWindow::kChainLabelId})
+        EXPECT_EQ(left(id), -1.0) << Text(GetDlgItem(preview, id));
+    DestroyWindow(preview);
+    Pump();
+}
+
 }  // namespace
 }  // namespace ui
