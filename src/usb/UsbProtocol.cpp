@@ -863,9 +863,12 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     channel.chained = true;
     motor.SetLastSentTime(record.RefTime);
     record = TSegmentRecord{};
-    // The origin has moved on by as much as the link held a late segment (LateArrival), so
-    // the record places its steps where the module plays them.
-    channel.playback.Sent(firstTick, period, playedSteps, sign, channel.origin);
+    // A segment timed from its arrival plays as much later as the link held it (the write
+    // returns once the module has it), and the segments chained to it with it. LateArrival
+    // moves the origin only beyond its margin; the record places the steps to the tick.
+    if (!chained) channel.playLag = std::max(ModuleNow() - now, 0.0);
+    channel.playback.Sent(firstTick + channel.playLag, period, playedSteps, sign,
+                          channel.origin + channel.playLag);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise
     // SendIndex would run one ahead of FillIndex and the ring would read as full for ever.
     if (ring.SendIndex == ring.FillIndex) {

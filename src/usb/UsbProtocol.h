@@ -266,8 +266,10 @@ class TUsbProtocol final : public motion::StepGate {
         // anchorTick + (due - anchorDue) x rate. `origin` is the module tick of the run's tick 0,
         // fixed when its first segment goes out (shared by the motors started together).
         SegmentPlanner planner;
-        // How far the module has played the run, for the window.
+        // How far the module has played the run, for the window, and how much later than
+        // planned the run plays (the link held its latest segment timed from arrival).
         ModulePlayback playback;
+        double playLag = 0;
         double rate = 0;  // 0: no step of the run planned yet
         double anchorDue = 0, anchorTick = 0;
         double runStart = 0;  // host seconds of the run's schedule start
@@ -297,6 +299,7 @@ class TUsbProtocol final : public motion::StepGate {
             origin = originEstimate = originHost = caughtUp = 0;
             lastRefTick = 0;
             chained = false;
+            playLag = 0;
         }
     };
     using RingLocks = std::array<std::unique_lock<std::mutex>, kMotorCount>;
