@@ -26,11 +26,9 @@ double TStepperMotor::RampPeriod(const TsmProgramStep& step, int32_t i) {
 }
 
 uint8_t TStepperMotor::NextPhase(uint8_t phase, uint8_t direction) {
-    static constexpr uint8_t kRight[4] = {1, 3, 0, 2};  // 0 -> 1 -> 3 -> 2 -> 0
-    static constexpr uint8_t kLeft[4] = {2, 0, 3, 1};   // 0 -> 2 -> 3 -> 1 -> 0
     if (phase > 3) return 0;
-    if (direction == kDirRight) return kRight[phase];
-    if (direction == kDirLeft) return kLeft[phase];
+    if (direction == kDirRight) return kPhaseCodes[(PhaseIndex(phase) + 1) & 3];
+    if (direction == kDirLeft) return kPhaseCodes[(PhaseIndex(phase) + 3) & 3];
     return phase;
 }
 

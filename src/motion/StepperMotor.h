@@ -76,6 +76,10 @@ class TStepperMotor {
     // Period in seconds between step i and step i + 1 of a program step (the ramp formula, kept
     // by TStepSchedule).
     static double RampPeriod(const TsmProgramStep& step, int32_t i);
+    // The phase codes in the order of steps to the right (0 -> 1 -> 3 -> 2 -> 0). The order is
+    // its own inverse: the place of a code in it is kPhaseCodes[code].
+    static constexpr uint8_t kPhaseCodes[4] = {0, 1, 3, 2};
+    static constexpr uint32_t PhaseIndex(uint8_t phase) { return kPhaseCodes[phase & 3]; }
     // The phase code after one step in direction; a code outside 0..3 is followed by 0.
     static uint8_t NextPhase(uint8_t phase, uint8_t direction);
 

@@ -3,29 +3,25 @@
 #include <algorithm>
 #include <cmath>
 
+#include "motion/StepperMotor.h"
+
 namespace usb {
 
 ModulePlayback::ModulePlayback() : marks_(kMaxMarks) {}
-
-uint32_t ModulePlayback::PhaseIndex(uint8_t phase) {
-    static constexpr uint32_t kIndex[4] = {0, 1, 3, 2};  // 0 -> 1 -> 3 -> 2 to the right
-    return kIndex[phase & 3];
-}
 
 int32_t ModulePlayback::NearestWithPhase(int32_t estimate, uint32_t offset, uint8_t phase,
                                          int hint) {
     // Positions wrap at 2^32, a multiple of 4, so unsigned arithmetic keeps the residues right.
     const uint32_t e = static_cast<uint32_t>(estimate);
-    const uint32_t d = (offset + PhaseIndex(phase) - e) & 3;
+    const uint32_t d = (offset + motion::TStepperMotor::PhaseIndex(phase) - e) & 3;
     uint32_t moved = d;
     if (d == 3 || (d == 2 && hint < 0)) moved = d - 4;  // wraps to -1 or -2
     return static_cast<int32_t>(e + moved);
 }
 
 std::optional<uint8_t> ModulePlayback::PhaseAt(int32_t position, uint32_t positionSets) const {
-    static constexpr uint8_t kCode[4] = {0, 1, 3, 2};
     if (positionSets != positionSets_) return std::nullopt;
-    return kCode[(static_cast<uint32_t>(position) - offset_) & 3];
+    return motion::TStepperMotor::kPhaseCodes[(static_cast<uint32_t>(position) - offset_) & 3];
 }
 
 void ModulePlayback::Begin(int32_t position, uint8_t phase, Place place, uint32_t positionSets) {
@@ -34,7 +30,8 @@ void ModulePlayback::Begin(int32_t position, uint8_t phase, Place place, uint32_
     shownSum_ = 0;
     // While a correction is still to come, the host's phase may be stale: the relation of
     // position and phase learnt before holds on.
-    if (!correction_) offset_ = (static_cast<uint32_t>(position) - PhaseIndex(phase)) & 3;
+    if (!correction_)
+        offset_ = (static_cast<uint32_t>(position) - motion::TStepperMotor::PhaseIndex(phase)) & 3;
     segmentCount_ = 0;
     settledMoves_ = settledSum_ = 0;
     lastSign_ = 1;

@@ -87,8 +87,6 @@ class ModulePlayback {
     // phase index is offset modulo 4. At a tie, the one in the direction of motion (hint > 0:
     // right).
     static int32_t NearestWithPhase(int32_t estimate, uint32_t offset, uint8_t phase, int hint);
-    // The place of a phase code in the sequence of steps to the right (0, 1, 3, 2).
-    static uint32_t PhaseIndex(uint8_t phase);
 
   private:
     struct Segment {
