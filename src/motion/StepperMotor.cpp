@@ -42,6 +42,10 @@ constexpr double kOnTimeMs = 2.0;
 // An event this much before its step's target is a wake-up (a kept schedule's catch-up, a
 // long wait taken in parts, an edit that made the step later): it waits on.
 constexpr double kEarlyMs = 0.5;
+// The most a step may come after its target for the timer's periodic schedule to be kept for
+// the next one. A later event means that schedule has slipped (Wine moves a late periodic event's
+// grid instead of catching up), and the next event is armed from now for the step's own time.
+constexpr double kKeepScheduleMs = 0.5;
 // The longest wait a timer event finishes on the fine clock instead of the timer's.
 constexpr double kFineWaitMs = 0.5;
 
@@ -409,7 +413,7 @@ void TStepperMotor::Tick() {
     bool arm = false;
     double targetMs = 0;
     double nowMs = 0;
-    bool onTime = false;
+    bool keepSchedule = false;
     double nextTargetMs = 0;
     MotorEvent onFinished;
     MotorEvent onStepChanged;
@@ -425,7 +429,7 @@ void TStepperMotor::Tick() {
             originDue_ = walk.due;
             shiftMs_ = 0;
             lastStepMs_ = lastTargetMs_ = 0;
-            onTime = true;
+            keepSchedule = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
             if (armedFromNow_) LearnLatenessLocked(nowMs - armedDueMs_);
@@ -449,7 +453,10 @@ void TStepperMotor::Tick() {
                 arm = true;
                 nextTargetMs = std::max(targetMs, soonestMs);
             } else {
-                onTime = lateMs <= kOnTimeMs;
+                // From now the timer waits a whole millisecond at least: where the program's
+                // next step comes that soon, the kept schedule brings it no later.
+                keepSchedule = lateMs <= kKeepScheduleMs ||
+                               (lateMs <= kOnTimeMs && walk.period * 1000 <= 1 + 1e-9);
                 // Lag that can never be made up moves the rest of the run later.
                 shiftMs_ += keptLag;
             }
@@ -489,7 +496,7 @@ void TStepperMotor::Tick() {
         onFinished(motorIndex_);
     if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
     // Re-time first: the step's own work (callbacks, output) does not add to the wait.
-    if (arm) ArmFor(nextTargetMs, emit && onTime);
+    if (arm) ArmFor(nextTargetMs, emit && keepSchedule);
     if (emit) {
         // The step goes out now, after the re-timing (which may have waited for the timer's
         // lock): the next step's spacing counts from here.

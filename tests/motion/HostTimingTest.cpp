@@ -77,6 +77,42 @@ TEST(HostTiming, AHeldTimerThreadIsFollowedByNoBurstAndNoCatchUpFasterThanThePro
     }
 }
 
+TEST(HostTiming, AStepALittleLateOnASlippingTimerPutsTheNextBackOnItsIdealTime) {
+    // Wine counts a late periodic event's successor from the late delivery. A step a little
+    // late (within the events' jitter) must not keep that schedule, or every later step keeps
+    // the lag.
+    struct Case {
+        double frequency;
+        size_t holdAt;
+        uint32_t holdMs;  // the next event comes holdMs less one period late
+    };
+    const Case cases[] = {{250, 10, 5}, {500, 20, 3}, {200, 5, 7}, {125, 8, 9}};
+    for (const Case& c : cases) {
+        VirtualTimerService service;
+        service.SetSlipsLateEvents(true);
+        TStepperMotor motor{0, service};
+        MotorRecorder recorder{service};
+        recorder.Attach(motor);
+        recorder.onStep = &Hold::OnStep;
+        Hold::holdAt = c.holdAt;
+        Hold::holdMs = c.holdMs;
+        const TsmProgramStep step{60, c.frequency, 0.0, R};
+        SetProgram(motor, {step});
+        motor.StartProgram();
+        service.Advance(5000);
+        const std::vector<uint64_t> times = recorder.StepTimes();
+        ASSERT_EQ(times.size(), 60u) << c.frequency;
+        // Made up a millisecond a step at most (no catch-up faster than the program allows,
+        // less the timer's millisecond), then on the ideal times to the end.
+        const size_t lateMs = c.holdMs - static_cast<size_t>(1000 / c.frequency);
+        for (size_t i = c.holdAt + 1 + lateMs; i < times.size(); ++i) {
+            const double idealMs = TStepSchedule::Offset(step, static_cast<int32_t>(i)) * 1000;
+            EXPECT_EQ(static_cast<double>(times[i] - times[0]), std::round(idealMs))
+                << c.frequency << " Hz, step " << i;
+        }
+    }
+}
+
 TEST(HostTiming, TheRateLimitSlowsAProgramWithoutPairsAndNeverSleepsOnTheTimerThread) {
     struct Case {
         double frequency, maxFrequency;

@@ -81,6 +81,7 @@ void VirtualTimerService::AdvanceTo(uint64_t untilMs) {
         const uint32_t id = next->first;
         // A late event (behind a Sleep) is delivered at the clock's reading, not before it.
         if (next->second.dueMs > nowMs_) nowMs_ = next->second.dueMs;
+        const uint64_t deliveredMs = nowMs_;
         TimerEventSink* sink = next->second.sink;
         lock.unlock();
         sink->OnTimerEvent(id);
@@ -91,6 +92,7 @@ void VirtualTimerService::AdvanceTo(uint64_t untilMs) {
         auto again = events_.find(id);
         if (again == events_.end()) continue;  // killed during its delivery
         Event& event = again->second;
+        if (slipsLateEvents_ && deliveredMs > event.dueMs) event.dueMs = deliveredMs;
         event.dueMs += event.delayMs;
         if (event.dueMs + event.delayMs <= nowMs_) {
             event.dueMs += ((nowMs_ - event.dueMs) / event.delayMs) * event.delayMs;
@@ -98,6 +100,11 @@ void VirtualTimerService::AdvanceTo(uint64_t untilMs) {
         event.order = nextOrder_++;
     }
     if (untilMs > nowMs_) nowMs_ = untilMs;
+}
+
+void VirtualTimerService::SetSlipsLateEvents(bool slips) {
+    std::lock_guard lock(mutex_);
+    slipsLateEvents_ = slips;
 }
 
 uint64_t VirtualTimerService::NowMs() const {

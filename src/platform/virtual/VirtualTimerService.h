@@ -42,6 +42,10 @@ class VirtualTimerService final : public TimerService {
     // Sets the clock without delivering anything (to start a test at a chosen tick count).
     void SetNowMs(uint64_t ms);
 
+    // A periodic event delivered late counts its next one from that delivery instead of
+    // keeping its schedule, as Wine's winmm does.
+    void SetSlipsLateEvents(bool slips);
+
     // Inspection.
     size_t ArmedCount() const;
     std::vector<ArmedEvent> SetEventCalls() const;  // every SetEvent that was accepted
@@ -68,6 +72,7 @@ class VirtualTimerService final : public TimerService {
     std::vector<uint32_t> beginPeriodCalls_;
     std::vector<uint32_t> endPeriodCalls_;
     uint64_t sleptMs_ = 0;
+    bool slipsLateEvents_ = false;
 };
 
 }  // namespace platform
