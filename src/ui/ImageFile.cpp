@@ -33,7 +33,7 @@ std::wstring Wide(const std::string& text) {
 
 enum class PngResult { Written, NoCodec, Failed };
 
-PngResult WritePng(const std::string& path, const TImagePixels& image) {
+PngResult WritePng(const std::string& path, const ImagePixels& image) {
     // COM on this thread for the codec; the file dialog has usually initialised it already.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     struct ComScope {
@@ -65,13 +65,13 @@ PngResult WritePng(const std::string& path, const TImagePixels& image) {
         return SUCCEEDED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) &&
                SUCCEEDED(encoder->CreateNewFrame(&frame, &options)) &&
                SUCCEEDED(frame->Initialize(options.p)) &&
-               SUCCEEDED(frame->SetSize(static_cast<UINT>(image.Width),
-                                        static_cast<UINT>(image.Height))) &&
+               SUCCEEDED(frame->SetSize(static_cast<UINT>(image.width),
+                                        static_cast<UINT>(image.height))) &&
                SUCCEEDED(frame->SetPixelFormat(&format)) &&
                IsEqualGUID(format, GUID_WICPixelFormat24bppBGR) &&
-               SUCCEEDED(frame->WritePixels(static_cast<UINT>(image.Height), stride,
-                                            stride * static_cast<UINT>(image.Height),
-                                            static_cast<BYTE*>(const_cast<void*>(image.Bits)))) &&
+               SUCCEEDED(frame->WritePixels(static_cast<UINT>(image.height), stride,
+                                            stride * static_cast<UINT>(image.height),
+                                            static_cast<BYTE*>(const_cast<void*>(image.bits)))) &&
                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     }();
     encoder.Reset();  // it holds the stream, and so the file, open
@@ -79,15 +79,15 @@ PngResult WritePng(const std::string& path, const TImagePixels& image) {
     return written ? PngResult::Written : PngResult::Failed;
 }
 
-bool WriteBmp(const std::string& path, const TImagePixels& image) {
+bool WriteBmp(const std::string& path, const ImagePixels& image) {
     BITMAPINFOHEADER info{};
     info.biSize = sizeof info;
-    info.biWidth = image.Width;
-    info.biHeight = -image.Height;  // top-down rows, as they are in memory
+    info.biWidth = image.width;
+    info.biHeight = -image.height;  // top-down rows, as they are in memory
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    info.biSizeImage = image.Stride() * static_cast<UINT>(image.Height);
+    info.biSizeImage = image.Stride() * static_cast<UINT>(image.height);
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;  // "BM"
     file.bfOffBits = sizeof file + sizeof info;
@@ -95,13 +95,13 @@ bool WriteBmp(const std::string& path, const TImagePixels& image) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(&file), sizeof file);
     out.write(reinterpret_cast<const char*>(&info), sizeof info);
-    out.write(static_cast<const char*>(image.Bits), info.biSizeImage);
+    out.write(static_cast<const char*>(image.bits), info.biSizeImage);
     return static_cast<bool>(out.flush());
 }
 
 }  // namespace
 
-std::string WriteImageFile(const std::string& path, const TImagePixels& image) {
+std::string WriteImageFile(const std::string& path, const ImagePixels& image) {
     switch (WritePng(path, image)) {
         case PngResult::Written:
             return path;

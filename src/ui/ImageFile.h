@@ -12,16 +12,16 @@
 namespace ui {
 
 // A 24-bit top-down picture in memory: rows of width BGR pixels, each padded to 4 bytes.
-struct TImagePixels {
-    const void* Bits = nullptr;
-    int Width = 0;
-    int Height = 0;
-    UINT Stride() const { return (static_cast<UINT>(Width) * 3 + 3) & ~3u; }
+struct ImagePixels {
+    const void* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    UINT Stride() const { return (static_cast<UINT>(width) * 3 + 3) & ~3u; }
 };
 
 // Writes image to path as PNG. Where the PNG codec is missing it writes a BMP instead, under path
 // with its extension replaced by ".bmp". Returns the path written, or "" when nothing could be
 // written (no such folder, a read-only file, a full disk).
-std::string WriteImageFile(const std::string& path, const TImagePixels& image);
+std::string WriteImageFile(const std::string& path, const ImagePixels& image);
 
 }  // namespace ui
