@@ -424,7 +424,7 @@ void TMainForm::StepEvent(int32_t motor, uint8_t direction) {
     if (direction != motion::kDirRight && direction != motion::kDirLeft)
         return;  // no step: nothing turns, counts or is written
     if (view_.Step(motor, direction, motors_[static_cast<size_t>(motor)]->Running()) &&
-        PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0)
+        !PostToWindow(handle_, kMsgMotorView, static_cast<WPARAM>(motor)))
         view_.NotifyFailed(motor);
     OutputUpdate();
 }
@@ -433,7 +433,7 @@ void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
     // The module played these steps: the symbol follows; no output (the coils are the
     // module's) and no tally (a run's steps).
     if (view_.Turn(motor, steps) &&
-        PostMessageA(handle_, kMsgMotorView, static_cast<WPARAM>(motor), 0) == 0)
+        !PostToWindow(handle_, kMsgMotorView, static_cast<WPARAM>(motor)))
         view_.NotifyFailed(motor);
 }
 
@@ -489,7 +489,7 @@ void TMainForm::SpeedButton1Click(const TFormControls::Entry& sender) {
 }
 
 void TMainForm::Exit1Click() {
-    PostMessageA(handle_, WM_CLOSE, 0, 0);
+    PostToWindow(handle_, WM_CLOSE);
 }
 
 // ---------------------------------------------------------------------------------------------

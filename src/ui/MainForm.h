@@ -44,6 +44,7 @@
 #include "ui/PanelEditorBinding.h"
 #include "ui/PostedTextDisplay.h"
 #include "ui/RunControl.h"
+#include "ui/WindowPost.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbProtocolWindow.h"
@@ -140,10 +141,10 @@ class TMainForm final : public project::ProjectTarget,
 
     // UsbProtocolWindow (receive thread): posted to the window's thread.
     void ShowResetCaption(int32_t button) override {
-        PostMessageA(handle_, kMsgResetCaption, static_cast<WPARAM>(button), 0);
+        PostToWindow(handle_, kMsgResetCaption, static_cast<WPARAM>(button));
     }
-    void SetResetIdle() override { PostMessageA(handle_, kMsgResetIdle, 0, 0); }
-    void EnableRunInOrder(bool) override { PostMessageA(handle_, kMsgEnableRunInOrder, 0, 0); }
+    void SetResetIdle() override { PostToWindow(handle_, kMsgResetIdle); }
+    void EnableRunInOrder(bool) override { PostToWindow(handle_, kMsgEnableRunInOrder); }
 
     // The motors' callbacks (timer thread, receive thread or window thread).
     // Step event: the symbol turns 6 degrees (right -6, left +6), the jog tally counts while the

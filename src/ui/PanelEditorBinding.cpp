@@ -75,8 +75,8 @@ void TPanelEditorBinding::MotorStepChanged(int32_t motor) {
     project::ProgramEditor& editor = *form_.editors_[static_cast<size_t>(motor)];
     // A post that fails (a full message queue) leaves nothing pending: the next step change
     // posts again, and the highlight catches up.
-    if (editor.RequestCurrentStep() && PostMessageA(form_.handle_, TMainForm::kMsgShowCurrentStep,
-                                                    static_cast<WPARAM>(motor), 0) == 0)
+    if (editor.RequestCurrentStep() &&
+        !PostToWindow(form_.handle_, TMainForm::kMsgShowCurrentStep, static_cast<WPARAM>(motor)))
         editor.CancelCurrentStepRequest();
 }
 

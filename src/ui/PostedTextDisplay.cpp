@@ -1,5 +1,7 @@
 #include "ui/PostedTextDisplay.h"
 
+#include "ui/WindowPost.h"
+
 namespace ui {
 
 void TPostedTextDisplay::Bind(HWND window, UINT message, WPARAM id) {
@@ -19,7 +21,7 @@ void TPostedTextDisplay::SetText(std::string_view text) {
         window = window_;
     }
     // A window that is gone refuses the post; the text is simply not shown.
-    if (PostMessageA(window, message_, id_, 0) == 0) {
+    if (!PostToWindow(window, message_, id_)) {
         std::lock_guard lock(mutex_);
         posted_ = false;
     }

@@ -113,7 +113,7 @@ void TRunControl::Button10Click() {
 
 void TRunControl::ProgramFinished(int32_t motor) {
     if (motor < 0 || motor >= kMotorCount) return;
-    PostMessageA(form_.handle_, TMainForm::kMsgProgramFinished, static_cast<WPARAM>(motor),
+    PostToWindow(form_.handle_, TMainForm::kMsgProgramFinished, static_cast<WPARAM>(motor),
                  static_cast<LPARAM>(stopCount_[static_cast<size_t>(motor)].load()));
 }
 
