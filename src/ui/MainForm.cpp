@@ -437,6 +437,13 @@ void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
         view_.NotifyFailed(motor);
 }
 
+void TMainForm::ShowPositionUnknown(int motor) {
+    const size_t i = static_cast<size_t>(motor);
+    positionDisplays_[i].SetText("X");
+    view_.ZeroAngle(motor);
+    if (TAnimatedMotorIcon* icon = icons_[i]) icon->SetAngle(0.0f);
+}
+
 void TMainForm::OutputUpdate() {
     const int16_t port = portSetting_.load();
     if (motion::TParallelPort::IsParallelPort(port)) {

@@ -53,7 +53,9 @@ namespace ui {
 
 class TMainForm final : public project::ProjectTarget,
                         public usb::UsbLinkClient,
-                        public usb::UsbProtocolWindow {
+                        public usb::UsbProtocolWindow,
+                        public RunControlForm,
+                        public EditorBindingForm {
   public:
     static constexpr const char* kClassName = "TMainForm";
     // The caption stored with the form; FormCreate replaces it with "Stepper".
@@ -86,16 +88,20 @@ class TMainForm final : public project::ProjectTarget,
     // is deleted when the window is destroyed. Null when the window cannot be created.
     static TMainForm* Create(HINSTANCE instance, const Ports& ports);
 
-    HWND Handle() const { return handle_; }
+    HWND Handle() const override { return handle_; }
     // The control with the given form name ("Button2", "Edit4", "ListView3", ...), or null.
     HWND Control(std::string_view name) const { return controls_.Named(name); }
     // The window's state, for its tests.
-    motion::TStepperMotor& Motor(int motor) { return *motors_[static_cast<size_t>(motor)]; }
+    motion::TStepperMotor& Motor(int motor) override {
+        return *motors_[static_cast<size_t>(motor)];
+    }
     TAnimatedMotorIcon& Icon(int motor) { return *icons_[static_cast<size_t>(motor)]; }
     int32_t JogTally(int motor) const { return view_.Tally(motor); }
     const std::string& FileName() const { return session_.FileName(); }
     const std::string& ProgramDirectory() const { return programDirectory_; }
-    project::ProgramEditor& Editor(int motor) { return *editors_[static_cast<size_t>(motor)]; }
+    project::ProgramEditor& Editor(int motor) override {
+        return *editors_[static_cast<size_t>(motor)];
+    }
 
     // ProjectTarget (window thread).
     int16_t PortSetting() const override { return portSetting_.load(); }
@@ -128,6 +134,23 @@ class TMainForm final : public project::ProjectTarget,
         editing_.SetLoopCheckBox(motor, checked);
     }
     void RenumberProgramList(int motor) override { editing_.RenumberProgramList(motor); }
+
+    // RunControlForm and EditorBindingForm (window thread): what the form's rooms work on.
+    // Ready: from FormCreate's creation of the protocol (the last object it needs) until
+    // FormDestroy; handlers of window messages do nothing outside that time.
+    bool Ready() const override { return protocol_ != nullptr && !closed_; }
+    std::shared_ptr<const bool> AliveToken() const override { return alive_; }
+    TFormControls& Controls() override { return controls_; }
+    std::array<motion::TStepperMotor*, 4> MotorArray() override {
+        return {motors_[0].get(), motors_[1].get(), motors_[2].get(), motors_[3].get()};
+    }
+    usb::TUsbProtocol& Protocol() override { return *protocol_; }
+    usb::TUsbLink& Link() override { return *link_; }
+    motion::TParallelPort& Parallel() override { return parallel_; }
+    platform::TimerService& Timers() override { return ports_.timers; }
+    platform::Desktop& Desktop() override { return ports_.desktop; }
+    void ShowPositionUnknown(int motor) override;
+    void ZeroJogTally(int motor) override { view_.ZeroTally(motor); }
 
     // UsbLinkClient: the parallel port for itself, the rest for the protocol.
     void ReleaseParallelPort() override { parallel_.Release(); }
@@ -162,14 +185,9 @@ class TMainForm final : public project::ProjectTarget,
     uint8_t OutputByte() const { return outputByte_.load(); }
 
   private:
-    friend class TRunControl;
-    friend class TPanelEditorBinding;
     struct CommandRow;
 
     explicit TMainForm(const Ports& ports);
-    // True from FormCreate's creation of the protocol (the last object it needs) until
-    // FormDestroy: handlers of window messages do nothing outside that time.
-    bool Ready() const { return protocol_ != nullptr && !closed_; }
     ~TMainForm();
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -206,9 +224,6 @@ class TMainForm final : public project::ProjectTarget,
     void ShowError(const std::string& text);
     void UpdateCaption();
     std::array<const motion::TStepperMotor*, 4> MotorPointers() const {
-        return {motors_[0].get(), motors_[1].get(), motors_[2].get(), motors_[3].get()};
-    }
-    std::array<motion::TStepperMotor*, 4> MotorArray() {
         return {motors_[0].get(), motors_[1].get(), motors_[2].get(), motors_[3].get()};
     }
     motion::TStepperMotor& MotorAt(int motor) const { return *motors_[static_cast<size_t>(motor)]; }

@@ -8,14 +8,14 @@
 namespace ui {
 
 project::ProgramEditor::EntryFields TPanelEditorBinding::ReadEntryFields(int motor) const {
-    return {WindowText(form_.controls_.Panel(motor, kRowSteps)),
-            WindowText(form_.controls_.Panel(motor, kRowFrequency)),
-            WindowText(form_.controls_.Panel(motor, kRowDirection)),
-            WindowText(form_.controls_.Panel(motor, kRowStartStop))};
+    return {WindowText(form_.Controls().Panel(motor, kRowSteps)),
+            WindowText(form_.Controls().Panel(motor, kRowFrequency)),
+            WindowText(form_.Controls().Panel(motor, kRowDirection)),
+            WindowText(form_.Controls().Panel(motor, kRowStartStop))};
 }
 
 void TPanelEditorBinding::Apply(int motor, const project::ProgramEditor::Update& update) {
-    HWND list = form_.controls_.Panel(motor, kRowList);
+    HWND list = form_.Controls().Panel(motor, kRowList);
     if (update.RowsChanged) {
         ListView_SetItemCountEx(list, update.RowCount, LVSICF_NOSCROLL);
         InvalidateRect(list, nullptr, FALSE);
@@ -38,60 +38,63 @@ void TPanelEditorBinding::Apply(int motor, const project::ProgramEditor::Update&
         applyingSelection_[static_cast<size_t>(motor)] = applying;
     }
     if (update.Fill) {
-        SetWindowTextA(form_.controls_.Panel(motor, kRowSteps), update.Fill->Steps.c_str());
-        SetWindowTextA(form_.controls_.Panel(motor, kRowFrequency), update.Fill->Frequency.c_str());
-        SetWindowTextA(form_.controls_.Panel(motor, kRowDirection), update.Fill->Direction.c_str());
-        SetWindowTextA(form_.controls_.Panel(motor, kRowStartStop), update.Fill->StartStop.c_str());
+        SetWindowTextA(form_.Controls().Panel(motor, kRowSteps), update.Fill->Steps.c_str());
+        SetWindowTextA(form_.Controls().Panel(motor, kRowFrequency),
+                       update.Fill->Frequency.c_str());
+        SetWindowTextA(form_.Controls().Panel(motor, kRowDirection),
+                       update.Fill->Direction.c_str());
+        SetWindowTextA(form_.Controls().Panel(motor, kRowStartStop),
+                       update.Fill->StartStop.c_str());
     }
-    if (update.ResetJogTally) form_.view_.ZeroTally(motor);
+    if (update.ResetJogTally) form_.ZeroJogTally(motor);
 }
 
 void TPanelEditorBinding::Button3Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    Apply(m, form_.editors_[static_cast<size_t>(m)]->Add(ReadEntryFields(m)));
+    Apply(m, form_.Editor(m).Add(ReadEntryFields(m)));
 }
 
 void TPanelEditorBinding::Button4Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    Apply(m, form_.editors_[static_cast<size_t>(m)]->Insert(ReadEntryFields(m)));
+    Apply(m, form_.Editor(m).Insert(ReadEntryFields(m)));
 }
 
 void TPanelEditorBinding::Button5Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    Apply(m, form_.editors_[static_cast<size_t>(m)]->Change(ReadEntryFields(m)));
+    Apply(m, form_.Editor(m).Change(ReadEntryFields(m)));
 }
 
 void TPanelEditorBinding::Button8Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    Apply(m, form_.editors_[static_cast<size_t>(m)]->Delete());
+    Apply(m, form_.Editor(m).Delete());
 }
 
 void TPanelEditorBinding::ListView1SelectItem(int motor, int32_t row, bool selected) {
-    Apply(motor, form_.editors_[static_cast<size_t>(motor)]->SelectItem(row, selected));
+    Apply(motor, form_.Editor(motor).SelectItem(row, selected));
 }
 
 void TPanelEditorBinding::MotorStepChanged(int32_t motor) {
     if (motor < 0 || motor >= kMotorCount) return;
-    project::ProgramEditor& editor = *form_.editors_[static_cast<size_t>(motor)];
+    project::ProgramEditor& editor = form_.Editor(motor);
     // A post that fails (a full message queue) leaves nothing pending: the next step change
     // posts again, and the highlight catches up.
     if (editor.RequestCurrentStep() &&
-        !PostToWindow(form_.handle_, TMainForm::kMsgShowCurrentStep, static_cast<WPARAM>(motor)))
+        !PostToWindow(form_.Handle(), TMainForm::kMsgShowCurrentStep, static_cast<WPARAM>(motor)))
         editor.CancelCurrentStepRequest();
 }
 
 void TPanelEditorBinding::ShowCurrentStep(int motor) {
     if (!form_.Ready() || motor < 0 || motor >= kMotorCount) return;
-    Apply(motor, form_.editors_[static_cast<size_t>(motor)]->ShowCurrentStep());
+    Apply(motor, form_.Editor(motor).ShowCurrentStep());
 }
 
 LRESULT TPanelEditorBinding::OnNotify(const NMHDR& header) {
     // The lists may still notify while they are destroyed, after FormDestroy.
     if (!form_.Ready()) return 0;
-    const TFormControls::Entry* found = form_.controls_.Find(static_cast<int>(header.idFrom));
+    const TFormControls::Entry* found = form_.Controls().Find(static_cast<int>(header.idFrom));
     if (found == nullptr || found->EventHandler != Handler::kListView1) return 0;
     const int motor = found->Tag;
-    const project::ProgramEditor& editor = *form_.editors_[static_cast<size_t>(motor)];
+    const project::ProgramEditor& editor = form_.Editor(motor);
     switch (header.code) {
         case LVN_GETDISPINFOA: {
             auto& info = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header));
@@ -125,20 +128,19 @@ void TPanelEditorBinding::Button12Click(const TFormControls::Entry& sender) {
 
 void TPanelEditorBinding::AppendStep(int motor, const motion::TsmProgramStep& step) {
     // The list view learns the new row count once the whole file is read (RenumberProgramList).
-    form_.editors_[static_cast<size_t>(motor)]->AppendStep(step);
+    form_.Editor(motor).AppendStep(step);
 }
 void TPanelEditorBinding::ClearProgram(int motor) {
-    Apply(motor, form_.editors_[static_cast<size_t>(motor)]->ClearProgram());
+    Apply(motor, form_.Editor(motor).ClearProgram());
 }
 void TPanelEditorBinding::SetLoopCheckBox(int motor, bool checked) {
-    SendMessageA(form_.controls_.Panel(motor, kRowLoop), BM_SETCHECK,
+    SendMessageA(form_.Controls().Panel(motor, kRowLoop), BM_SETCHECK,
                  checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 void TPanelEditorBinding::RenumberProgramList(int motor) {
     // "#" is each row's position: the list needs only its row count and a redraw.
-    HWND list = form_.controls_.Panel(motor, kRowList);
-    ListView_SetItemCountEx(list, form_.editors_[static_cast<size_t>(motor)]->List().Count(),
-                            LVSICF_NOSCROLL);
+    HWND list = form_.Controls().Panel(motor, kRowList);
+    ListView_SetItemCountEx(list, form_.Editor(motor).List().Count(), LVSICF_NOSCROLL);
     InvalidateRect(list, nullptr, FALSE);
 }
 

@@ -21,11 +21,26 @@
 
 namespace ui {
 
-class TMainForm;
+class TMotorViewBridge;
+
+// The main form as the binding sees it: its panels' controls, the editors and the window.
+class EditorBindingForm {
+  public:
+    // Handlers act only while this is true (created and not yet destroyed).
+    virtual bool Ready() const = 0;
+    virtual HWND Handle() const = 0;
+    virtual TFormControls& Controls() = 0;
+    virtual project::ProgramEditor& Editor(int motor) = 0;
+    // An editor update that starts a new program empties the jog tally shown in the panel.
+    virtual void ZeroJogTally(int motor) = 0;
+
+  protected:
+    ~EditorBindingForm() = default;
+};
 
 class TPanelEditorBinding {
   public:
-    explicit TPanelEditorBinding(TMainForm& form) : form_(form) {}
+    explicit TPanelEditorBinding(EditorBindingForm& form) : form_(form) {}
     TPanelEditorBinding(const TPanelEditorBinding&) = delete;
     TPanelEditorBinding& operator=(const TPanelEditorBinding&) = delete;
 
@@ -51,7 +66,7 @@ class TPanelEditorBinding {
     project::ProgramEditor::EntryFields ReadEntryFields(int motor) const;
     void ListView1SelectItem(int motor, int32_t row, bool selected);
 
-    TMainForm& form_;
+    EditorBindingForm& form_;
     std::string displayText_;  // the list views' text requests point into it
     // Per list: the window is setting the list's selection from an editor update, so the list's
     // reports of it are echoes and not the operator's.

@@ -15,53 +15,53 @@ constexpr WPARAM kSpaceKey = 32;
 }  // namespace
 
 bool TRunControl::IsChecked(WindowRow row) const {
-    return SendMessageA(form_.controls_.Window(row), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return SendMessageA(form_.Controls().Window(row), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void TRunControl::StopMotor(int motor) {
     // Stop returns after the motor's timer event in progress: a finish it posted carries the
     // count from before.
-    form_.motors_[static_cast<size_t>(motor)]->Stop();
+    form_.Motor(motor).Stop();
     ++stopCount_[static_cast<size_t>(motor)];
 }
 
 void TRunControl::EnableRunInOrderIfIdle() {
     // Idle also means that the module has played what it was sent of a "USB" run.
     bool anyBusy = false;
-    for (const auto& motor : form_.motors_)
-        anyBusy = anyBusy || !motor->Idle();
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), !anyBusy);
+    for (int m = 0; m < kMotorCount; ++m)
+        anyBusy = anyBusy || !form_.Motor(m).Idle();
+    EnableWindow(form_.Controls().Window(kRowRunInOrder), !anyBusy);
 }
 
 void TRunControl::StopAndClearList(int motor) {
     StopMotor(motor);
-    form_.protocol_->ClearCommandList(motor + 1);
+    form_.Protocol().ClearCommandList(motor + 1);
 }
 
 void TRunControl::EndRunInModule(int motor) {
     // The host must not step a motor under a run that the module plays.
-    if (!form_.motors_[static_cast<size_t>(motor)]->RunsInModule()) return;
+    if (!form_.Motor(motor).RunsInModule()) return;
     StopAndClearList(motor);
     EnableRunInOrderIfIdle();
 }
 
 void TRunControl::StartMotor(int motor) {
     if (motor < 0 || motor >= kMotorCount) return;
-    if (form_.portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
+    if (form_.PortSetting() == usb::TUsbProtocol::kPortUsb) {
         // The module runs it: queue discarded, Stop, Running set, status asked (nothing for an
         // empty program); the receive thread streams the program.
-        form_.protocol_->StartMotor(motor);
+        form_.Protocol().StartMotor(motor);
     } else {
         // Host-timed: the first step at once, the motor's timer paces the rest. An empty program
         // finishes at once.
-        form_.motors_[static_cast<size_t>(motor)]->StartProgram();
+        form_.Motor(motor).StartProgram();
     }
 }
 
 void TRunControl::Button2Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    if (form_.motors_[static_cast<size_t>(m)]->LockProgram()->Count() == 0) return;
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), FALSE);
+    if (form_.Motor(m).LockProgram()->Count() == 0) return;
+    EnableWindow(form_.Controls().Window(kRowRunInOrder), FALSE);
     StartMotor(m);
     // A start that started nothing (no module in "USB") leaves "Run in order" usable.
     EnableRunInOrderIfIdle();
@@ -81,39 +81,39 @@ void TRunControl::CheckBox1Click(const TFormControls::Entry& sender) {
 void TRunControl::CheckBox5Click() {
     const bool checked = IsChecked(kRowRunInOrder);
     // A disabled "Loop" keeps its check mark, for the next time "Run in order" is checked.
-    EnableWindow(form_.controls_.Window(kRowRunInOrderLoop), checked);
-    form_.protocol_->SetRunInOrder(checked);
+    EnableWindow(form_.Controls().Window(kRowRunInOrderLoop), checked);
+    form_.Protocol().SetRunInOrder(checked);
 }
 
 void TRunControl::CheckBox6Click() {
-    form_.protocol_->SetRunInOrderLoop(IsChecked(kRowRunInOrderLoop));
+    form_.Protocol().SetRunInOrderLoop(IsChecked(kRowRunInOrderLoop));
 }
 
 void TRunControl::Button9Click() {
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), FALSE);
-    if (form_.portSetting_.load() == usb::TUsbProtocol::kPortUsb) {
-        form_.protocol_->StartAll();
+    EnableWindow(form_.Controls().Window(kRowRunInOrder), FALSE);
+    if (form_.PortSetting() == usb::TUsbProtocol::kPortUsb) {
+        form_.Protocol().StartAll();
     } else {
         // Motor 1 alone heads a chain; otherwise all four start together, in this order.
         const int last = IsChecked(kRowRunInOrder) ? 0 : kMotorCount - 1;
         for (int m = 0; m <= last; ++m)
-            form_.motors_[static_cast<size_t>(m)]->StartProgram();
+            form_.Motor(m).StartProgram();
     }
     EnableRunInOrderIfIdle();  // nothing started without a module in "USB"
 }
 
 void TRunControl::Button10Click() {
     // The chain ends first, so that no motor it would start slips in behind the Stops.
-    form_.protocol_->EndRunInOrder();
+    form_.Protocol().EndRunInOrder();
     for (int m = 0; m < kMotorCount; ++m)
         StopMotor(m);
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), TRUE);
-    form_.protocol_->ClearCommandList(0);
+    EnableWindow(form_.Controls().Window(kRowRunInOrder), TRUE);
+    form_.Protocol().ClearCommandList(0);
 }
 
 void TRunControl::ProgramFinished(int32_t motor) {
     if (motor < 0 || motor >= kMotorCount) return;
-    PostToWindow(form_.handle_, TMainForm::kMsgProgramFinished, static_cast<WPARAM>(motor),
+    PostToWindow(form_.Handle(), TMainForm::kMsgProgramFinished, static_cast<WPARAM>(motor),
                  static_cast<LPARAM>(stopCount_[static_cast<size_t>(motor)].load()));
 }
 
@@ -125,30 +125,30 @@ void TRunControl::OnProgramFinished(int motor, uint32_t stopCount) {
     }
     // In "USB" the receive thread carries "Run in order" on; a finish reported here belongs to a
     // host-timed run only.
-    if (form_.portSetting_.load() != usb::TUsbProtocol::kPortUsb && IsChecked(kRowRunInOrder)) {
+    if (form_.PortSetting() != usb::TUsbProtocol::kPortUsb && IsChecked(kRowRunInOrder)) {
         int next = motor + 1;
         if (next == kMotorCount) next = IsChecked(kRowRunInOrderLoop) ? 0 : -1;
         // A chain in which no motor holds a program step would pass empty programs on for ever
         // (each finishes at once): it ends instead.
         bool anySteps = false;
-        for (const auto& m : form_.motors_)
-            anySteps = anySteps || m->LockProgram()->Count() > 0;
+        for (int m = 0; m < kMotorCount; ++m)
+            anySteps = anySteps || form_.Motor(m).LockProgram()->Count() > 0;
         if (next >= 0 && anySteps) StartMotor(next);
     }
     EnableRunInOrderIfIdle();
 }
 
 void TRunControl::Button41Click() {
-    form_.protocol_->ClearCommandList(0);
+    form_.Protocol().ClearCommandList(0);
 }
 void TRunControl::Button42Click() {
-    form_.protocol_->GetMotorStatus();
+    form_.Protocol().GetMotorStatus();
 }
 void TRunControl::Button43Click() {
-    form_.protocol_->RequestStack(usb::kDataStack);
+    form_.Protocol().RequestStack(usb::kDataStack);
 }
 void TRunControl::Button44Click() {
-    form_.protocol_->RequestStack(usb::kProgramStack);
+    form_.Protocol().RequestStack(usb::kProgramStack);
 }
 
 void TRunControl::bResetClick(const TFormControls::Entry& sender) {
@@ -158,39 +158,35 @@ void TRunControl::bResetClick(const TFormControls::Entry& sender) {
         // Cancelling the reset in progress. The caption goes back to "Reset" also when no
         // module took the reset (neither port nor module available), so that the button never
         // keeps offering a "Cancel" of nothing.
-        if (form_.link_->Connected()) form_.protocol_->CancelReset(t);
+        if (form_.Link().Connected()) form_.Protocol().CancelReset(t);
         SetWindowTextA(sender.Window, "Reset");
         return;
     }
     SetWindowTextA(sender.Window, "Cancel");
-    if (motion::TParallelPort::IsParallelPort(form_.portSetting_.load()) &&
-        form_.parallel_.Bound() && !ResetDrive(t, sender.Window))
+    if (motion::TParallelPort::IsParallelPort(form_.PortSetting()) && form_.Parallel().Bound() &&
+        !ResetDrive(t, sender.Window))
         return;  // the window was closed during the drive
     // The module drives the motors to their reference positions; the receive thread ends it.
     // The runs of the motors it resets end first, and with them any chain.
-    if (form_.link_->Connected()) {
+    if (form_.Link().Connected()) {
         for (int m = 0; m < kMotorCount; ++m)
             if (t < 1 || t > kMotorCount || t == m + 1) StopMotor(m);
-        form_.protocol_->StartReset(t);
+        form_.Protocol().StartReset(t);
     }
     // Every position is unknown until the motor's next step.
     for (int m = 0; m < kMotorCount; ++m) {
-        const size_t i = static_cast<size_t>(m);
-        form_.motors_[i]->SetPosition(0);
-        form_.positionDisplays_[i].SetText("X");
-        form_.view_.ZeroAngle(m);
-        if (TAnimatedMotorIcon* icon = form_.icons_[i]) icon->SetAngle(0.0f);
+        form_.Motor(m).SetPosition(0);
+        form_.ShowPositionUnknown(m);
     }
-    EnableWindow(form_.controls_.Window(kRowRunInOrder), TRUE);
+    EnableWindow(form_.Controls().Window(kRowRunInOrder), TRUE);
 }
 
 bool TRunControl::ResetDrive(int t, HWND button) {
     const uint32_t number = ++resetDriveNumber_;
     TResetDrive drive(
-        {form_.handle_, form_.ports_.timers, form_.ports_.desktop, form_.parallel_,
-         form_.MotorArray()},
+        {form_.Handle(), form_.Timers(), form_.Desktop(), form_.Parallel(), form_.MotorArray()},
         [this](int motor) { StopMotor(motor); },
-        [this, number] { return resetIdle_ || number != resetDriveNumber_; }, form_.alive_);
+        [this, number] { return resetIdle_ || number != resetDriveNumber_; }, form_.AliveToken());
     if (drive.Run(t) == TResetDrive::Result::kWindowGone) return false;
     // A newer drive (started by a click during this one) owns the reset state now.
     if (number == resetDriveNumber_) resetIdle_ = true;
@@ -199,7 +195,7 @@ bool TRunControl::ResetDrive(int t, HWND button) {
 }
 
 void TRunControl::JogMouseDown(int motor, uint8_t direction) {
-    motion::TStepperMotor& m = *form_.motors_[static_cast<size_t>(motor)];
+    motion::TStepperMotor& m = form_.Motor(motor);
     // The release would end the run anyway.
     EndRunInModule(motor);
     // The first step at once; when the rate limiter would make it wait, the jog's timer takes
@@ -219,7 +215,7 @@ void TRunControl::JogKeyDown(int motor, uint8_t direction, WPARAM key) {
     EndRunInModule(motor);
     // As the jog's press: a step the rate limiter holds back is the motor's timer's to take,
     // so the window never sleeps.
-    form_.motors_[static_cast<size_t>(motor)]->StepSoon(direction);
+    form_.Motor(motor).StepSoon(direction);
 }
 
 LRESULT CALLBACK TRunControl::JogButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
@@ -231,7 +227,7 @@ LRESULT CALLBACK TRunControl::JogButtonProc(HWND button, UINT message, WPARAM wP
             if (self->jogPressed_ == button) self->jogPressed_ = nullptr;
         } else if (self->form_.Ready()) {
             if (const TFormControls::Entry* found =
-                    self->form_.controls_.Find(GetDlgCtrlID(button))) {
+                    self->form_.Controls().Find(GetDlgCtrlID(button))) {
                 const int motor = found->Motor;
                 const uint8_t direction =
                     found->EventHandler == Handler::kButton6 ? motion::kDirRight : motion::kDirLeft;
@@ -286,9 +282,9 @@ void TRunControl::EmergencyStop() {
     // The reset drive sees the flag after its current pass and ends; the module is told to
     // cancel, and no Reset button offers "Cancel" any more.
     resetIdle_ = true;
-    if (form_.link_->Connected()) {
-        form_.protocol_->CancelReset(0);
-        form_.protocol_->AbandonReset();
+    if (form_.Link().Connected()) {
+        form_.Protocol().CancelReset(0);
+        form_.Protocol().AbandonReset();
     }
     OnResetCaption(0);
     for (int m = 0; m < kMotorCount; ++m)
@@ -298,9 +294,9 @@ void TRunControl::EmergencyStop() {
 void TRunControl::OnResetCaption(WPARAM button) {
     static constexpr WindowRow kCommon = kRowResetAll;
     if (button == 0) {
-        SetWindowTextA(form_.controls_.Window(kCommon), "Reset");
+        SetWindowTextA(form_.Controls().Window(kCommon), "Reset");
     } else if (button <= kMotorCount) {
-        SetWindowTextA(form_.controls_.Panel(static_cast<int>(button) - 1, kRowReset), "Reset");
+        SetWindowTextA(form_.Controls().Panel(static_cast<int>(button) - 1, kRowReset), "Reset");
     }
 }
 

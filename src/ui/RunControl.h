@@ -14,16 +14,53 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "ui/FormControls.h"
 
+namespace motion {
+class TParallelPort;
+class TStepperMotor;
+}  // namespace motion
+namespace platform {
+class Desktop;
+class TimerService;
+}  // namespace platform
+namespace usb {
+class TUsbLink;
+class TUsbProtocol;
+}  // namespace usb
+
 namespace ui {
 
-class TMainForm;
+// The main form as the run control sees it: the motors, the outputs, the controls and the window.
+class RunControlForm {
+  public:
+    // Handlers act only while this is true (created and not yet destroyed).
+    virtual bool Ready() const = 0;
+    // False from the window's destruction on; held by modal loops that may outlive the form.
+    virtual std::shared_ptr<const bool> AliveToken() const = 0;
+    virtual HWND Handle() const = 0;
+    virtual TFormControls& Controls() = 0;
+    virtual int16_t PortSetting() const = 0;
+    virtual void SetLooping(int motor, bool value) = 0;
+    virtual motion::TStepperMotor& Motor(int motor) = 0;
+    virtual std::array<motion::TStepperMotor*, 4> MotorArray() = 0;
+    virtual usb::TUsbProtocol& Protocol() = 0;
+    virtual usb::TUsbLink& Link() = 0;
+    virtual motion::TParallelPort& Parallel() = 0;
+    virtual platform::TimerService& Timers() = 0;
+    virtual platform::Desktop& Desktop() = 0;
+    // A reset makes the motor's position unknown: its display shows "X", its symbol 0 degrees.
+    virtual void ShowPositionUnknown(int motor) = 0;
+
+  protected:
+    ~RunControlForm() = default;
+};
 
 class TRunControl {
   public:
-    explicit TRunControl(TMainForm& form) : form_(form) {}
+    explicit TRunControl(RunControlForm& form) : form_(form) {}
     TRunControl(const TRunControl&) = delete;
     TRunControl& operator=(const TRunControl&) = delete;
 
@@ -79,7 +116,7 @@ class TRunControl {
     void JogMouseUp(int motor);
     void JogKeyDown(int motor, uint8_t direction, WPARAM key);
 
-    TMainForm& form_;
+    RunControlForm& form_;
     HWND jogPressed_ = nullptr;  // the jog button a mouse press started a jog on
     bool resetIdle_ = true;      // no reset is in progress
     // The newest reset drive's number ends every older one (a Reset click during one may start
