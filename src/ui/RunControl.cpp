@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "motion/ParallelPort.h"
+#include "motion/RunInOrder.h"
 #include "ui/MainForm.h"
 #include "ui/ResetDrive.h"
 
@@ -126,14 +127,12 @@ void TRunControl::OnProgramFinished(int motor, uint32_t stopCount) {
     // In "USB" the receive thread carries "Run in order" on; a finish reported here belongs to a
     // host-timed run only.
     if (form_.PortSetting() != usb::TUsbProtocol::kPortUsb && IsChecked(kRowRunInOrder)) {
-        int next = motor + 1;
-        if (next == kMotorCount) next = IsChecked(kRowRunInOrderLoop) ? 0 : -1;
-        // A chain in which no motor holds a program step would pass empty programs on for ever
-        // (each finishes at once): it ends instead.
-        bool anySteps = false;
-        for (int m = 0; m < kMotorCount; ++m)
-            anySteps = anySteps || form_.Motor(m).LockProgram()->Count() > 0;
-        if (next >= 0 && anySteps) StartMotor(next);
+        const motion::InOrderNext next = motion::NextInOrder(motor, kMotorCount, [this](int32_t m) {
+            return static_cast<int32_t>(form_.Motor(m).LockProgram()->Count());
+        });
+        if ((!next.wrapped || IsChecked(kRowRunInOrderLoop)) &&
+            form_.Motor(next.motor).LockProgram()->Count() > 0)
+            StartMotor(next.motor);
     }
     EnableRunInOrderIfIdle();
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "motion/RunInOrder.h"
+
 namespace usb {
 
 namespace {
@@ -704,15 +706,12 @@ void TUsbProtocol::Stream() {
 }
 
 void TUsbProtocol::AdvanceInOrder() {
-    // Each motor is looked at once: when none has a program step the index comes back to where
-    // it was, and StartNextInOrder finds that motor's program empty and ends the chain.
-    int32_t index = inOrderIndex_.load();
-    for (int k = 0; k < kMotorCount; ++k) {
-        index = (index + 1) % kMotorCount;
-        if (index == 0) inOrderWrapped_.store(true);
-        if (ProgramCount(index) > 0) break;
-    }
-    inOrderIndex_.store(index);
+    // StartNextInOrder ends the chain where the next motor's program is empty, or where it
+    // wrapped without "Loop" (which may still be checked until then).
+    const motion::InOrderNext next = motion::NextInOrder(
+        inOrderIndex_.load(), kMotorCount, [this](int32_t m) { return ProgramCount(m); });
+    if (next.wrapped) inOrderWrapped_.store(true);
+    inOrderIndex_.store(next.motor);
 }
 
 void TUsbProtocol::Fill(int motorIndex) {
