@@ -178,18 +178,17 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void TMainForm::FormCreate() {
     // Every message box and help document is the main window's, also while it is not active.
     ports_.desktop.SetOwnerWindow(handle_);
-    // 1. The program directory, base of "default.smp" and the help documents.
+    // The program directory is the base of "default.smp" and the help documents.
     programDirectory_ = ModuleDirectory();
-    // 2. Number texts: every conversion goes through project/NumberText (std::to_chars and
-    //    std::from_chars), which writes and reads '.' as decimal separator and no thousands
-    //    separators whatever the regional settings; nothing here depends on the C locale.
-    // 3. No reset is in progress (the run control starts so).
-    // 4. The link with its receive thread, created suspended; a successful USB opening resumes it.
+    // Number texts need no set-up: every conversion goes through project/NumberText, which
+    // writes and reads '.' as decimal separator whatever the regional settings.
+    // The link comes before the motors, which its client calls reach; its receive thread is
+    // created suspended, as nothing may be read before a USB opening succeeds.
     link_ = std::make_unique<usb::TUsbLink>(
         usb::TUsbLink::Ports{ports_.loader, ports_.deviceFiles, ports_.desktop, ports_.timers},
         *this, &portStatus_);
     portStatus_.Bind(handle_, kMsgTextDisplay, kPortStatusDisplay);
-    // 5. The motors with their callbacks, their symbols, their editors; tallies 0.
+    // The motors with their callbacks, their symbols, their editors; tallies 0.
     view_.Clear();
     for (int m = 0; m < kMotorCount; ++m) {
         const size_t i = static_cast<size_t>(m);
@@ -204,7 +203,7 @@ void TMainForm::FormCreate() {
             motion::TStepperMotor::MotorEvent::Bind<&TRunControl::ProgramFinished>(&run_));
         edited_[i] = std::make_unique<project::EditedStepperMotor>(*motors_[i]);
         editors_[i] = std::make_unique<project::ProgramEditor>(*edited_[i]);
-        // 7. The symbol lives in the motor's panel.
+        // The symbol lives in the motor's panel, so that it moves and hides with it.
         icons_[i] =
             TAnimatedMotorIcon::Create(controls_.PanelWindow(m), PanelControlId(m, kRowIcon));
         controls_.Add(PanelControlId(m, kRowIcon), PanelControls()[kRowIcon].Names[m], m, m,
@@ -217,23 +216,23 @@ void TMainForm::FormCreate() {
     protocol_->StartDirectOutputWriter();
     for (auto& motor : motors_)
         motor->SetStepGate(protocol_.get());
-    // 6. Each motor shows its position on its panel's position display.
+    // Each motor shows its position on its panel's position display.
     for (int m = 0; m < kMotorCount; ++m) {
         positionDisplays_[static_cast<size_t>(m)].Bind(handle_, kMsgTextDisplay,
                                                        static_cast<WPARAM>(m));
         motors_[static_cast<size_t>(m)]->SetPositionDisplay(
             &positionDisplays_[static_cast<size_t>(m)]);
     }
-    // 8. to 10. Port setting 0, "default.smp" from the program directory, no current file
-    //    name afterwards, and the output opened for the port setting (it writes Label21).
+    // The "USB" port setting until "default.smp" names another; opening the output for it
+    // writes the port status label. The start-up project leaves no current file name.
     SetPortSetting(0);
     const std::string error = session_.LoadStartupProject(programDirectory_);
-    // 11. The caption.
     UpdateCaption();
-    // 12. The Steps fields take digits only, right-aligned.
+    // The Steps fields take digits only, right-aligned.
     for (int m = 0; m < kMotorCount; ++m)
         controls_.RestyleStepsField(m, lastFocus_);
-    // 13. Empty USB command queues, all motors stopped.
+    // The host's account of the module starts empty (no segments queued, no clock, no status
+    // request outstanding), with every motor stopped.
     ResetUsbBuffers();
     if (!error.empty()) ShowError(error);  // a "default.smp" that exists but cannot be read
 }
@@ -242,12 +241,13 @@ void TMainForm::FormDestroy() {
     closed_ = true;
     *alive_ = false;
     ports_.desktop.SetOwnerWindow(nullptr);
-    // 1. No timer steps or port writes after this; each Stop waits for its motor's timer event
-    //    in progress, which only posts to this window and never waits for it.
+    // No timer steps or port writes after this; each Stop waits for its motor's timer event
+    // in progress, which only posts to this window and never waits for it.
     for (auto& motor : motors_)
         if (motor) motor->Stop();
-    // 2. to 6. The link wakes a waiting writer, ends the receive thread (also one in a read) and
-    //    closes both handles; the parallel-port library is released.
+    // The motors are stopped before the link goes, so that no step waits for a link that is
+    // gone: the link wakes a waiting writer, ends the receive thread (also one in a read) and
+    // closes both handles; the parallel-port library is released.
     if (link_) link_->Shutdown();
     // The direct-output writer ends too (a write it had begun has returned with the handles).
     if (protocol_) protocol_->StopDirectOutputWriter();

@@ -49,8 +49,8 @@ void TRunControl::EndRunInModule(int motor) {
 void TRunControl::StartMotor(int motor) {
     if (motor < 0 || motor >= kMotorCount) return;
     if (form_.PortSetting() == usb::TUsbProtocol::kPortUsb) {
-        // The module runs it: queue discarded, Stop, Running set, status asked (nothing for an
-        // empty program); the receive thread streams the program.
+        // The module runs it: whatever the module still holds of an earlier run is discarded
+        // so that it does not play first; the receive thread streams the program.
         form_.Protocol().StartMotor(motor);
     } else {
         // Host-timed: the first step at once, the motor's timer paces the rest. An empty program
