@@ -11,54 +11,27 @@ bool TAnimatedMotorIcon::Register(HINSTANCE instance) {
 
 TAnimatedMotorIcon* TAnimatedMotorIcon::Create(HWND parent, int id) {
     auto* icon = new TAnimatedMotorIcon();
-    HWND handle = CreateWindowExA(
-        0, kClassName, "", WS_CHILD | WS_VISIBLE, kLeft, kTop, kSize, kSize, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)), icon);
-    if (handle == nullptr) {
-        delete icon;  // WM_NCCREATE never took it over
-        return nullptr;
-    }
-    return icon;
-}
-
-LRESULT CALLBACK TAnimatedMotorIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                                LPARAM lParam) {
-    auto* self = WindowObject<TAnimatedMotorIcon>(window, message, lParam);
-    if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-    if (message == WM_NCCREATE) {
-        self->handle_ = window;
-        self->SetAngle(0.0f);
-    }
-    if (message == WM_NCDESTROY) {
-        ForgetWindowObject(window);
-        delete self;
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure; a failed paint is redone with the next one.
-        return 0;
-    }
+    HWND handle = CreateFor(icon, 0, kClassName, "", WS_CHILD | WS_VISIBLE, kLeft, kTop, kSize,
+                            kSize, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE)));
+    return handle == nullptr ? nullptr : icon;
 }
 
 LRESULT TAnimatedMotorIcon::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_NCCREATE:
+            SetAngle(0.0f);
+            break;
         case WM_ERASEBKGND:
             return 1;  // the paint covers every pixel
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(handle_, &ps);
-            RECT client;
-            GetClientRect(handle_, &client);
-            Paint(dc, client);
-            EndPaint(handle_, &ps);
-            return 0;
-        }
-        default:
-            return DefWindowProcA(handle_, message, wParam, lParam);
     }
+    return DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+void TAnimatedMotorIcon::OnPaint(HDC dc) {
+    RECT client;
+    GetClientRect(handle_, &client);
+    Paint(dc, client);
 }
 
 void TAnimatedMotorIcon::SetAngle(float degrees) {

@@ -12,10 +12,11 @@
 #include <array>
 
 #include "ui/MotorIconGeometry.h"
+#include "ui/WindowClass.h"
 
 namespace ui {
 
-class TAnimatedMotorIcon {
+class TAnimatedMotorIcon final : public WindowBase {
   public:
     static constexpr const char* kClassName = "TAnimatedMotorIcon";
     static constexpr int kLeft = 100, kTop = 4, kSize = 23;
@@ -29,15 +30,13 @@ class TAnimatedMotorIcon {
     void SetAngle(float degrees);
     float Angle() const { return angle_; }
     const std::array<IconPoint, 3>& Points() const { return points_; }
-    HWND Handle() const { return handle_; }
 
   private:
     TAnimatedMotorIcon() = default;
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnPaint(HDC dc) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Paint(HDC dc, const RECT& client);
 
-    HWND handle_ = nullptr;
     float angle_ = 0.0f;
     std::array<IconPoint, 3> points_{};
 };

@@ -1,5 +1,5 @@
-// What the program's own window classes share: registering a class, and finding the object a
-// window was created for from its window procedure. Called on the window thread only.
+// What the program's own window classes share: registering a class, and WindowBase, the object
+// behind a window with its one window procedure. Called on the window thread only.
 #pragma once
 
 #include <windows.h>
@@ -38,5 +38,63 @@ T* WindowObject(HWND window, UINT message, LPARAM lParam) {
 inline void ForgetWindowObject(HWND window) {
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
 }
+
+// The object behind one of the program's windows. Its class is registered with WindowProc and
+// the window is created by CreateFor; the object belongs to its window and is deleted after
+// the window's WM_NCDESTROY.
+//
+// WindowProc finds the object (kept in the window's user data from WM_NCCREATE on; the messages
+// before it and after WM_NCDESTROY go to DefWindowProc), hands the message to the virtual
+// handlers below and lets no exception out: a handler that throws has done nothing visible and
+// the message returns 0, except WM_CREATE, whose failure (-1) fails the window's creation.
+//
+// A handler may run a modal loop (a message box, a dialog, the reset drive) in which the window
+// is destroyed. The object is then deleted only when the outermost of its handlers on the
+// stack returns, so the code after the modal loop still finds it (it must not touch the window).
+class WindowBase {
+  public:
+    WindowBase(const WindowBase&) = delete;
+    WindowBase& operator=(const WindowBase&) = delete;
+
+    HWND Handle() const { return handle_; }
+
+  protected:
+    WindowBase() = default;
+    virtual ~WindowBase();
+
+    // The window procedure of every class registered for a WindowBase.
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // CreateWindowExA for object, which the window takes over. Null when the window cannot be
+    // created; the object is then deleted (by the window when its creation failed after
+    // WM_NCCREATE, else here), exactly once either way.
+    static HWND CreateFor(WindowBase* object, DWORD exStyle, const char* className,
+                          const char* caption, DWORD style, int left, int top, int width,
+                          int height, HWND parent, HMENU menu, HINSTANCE instance);
+
+    // The handlers. WM_CREATE: false fails the window's creation.
+    virtual bool OnCreate() { return true; }
+    virtual void OnDestroy() {}
+    // WM_PAINT, between BeginPaint and EndPaint; a window that draws nothing only validates.
+    virtual void OnPaint(HDC) {}
+    // WM_COMMAND: the command id, the notification code and the control (null for a menu or an
+    // accelerator).
+    virtual void OnCommand(int, int, HWND) {}
+    virtual void OnSize(int, int) {}
+    virtual void OnTimer(UINT_PTR) {}
+    // Every other message, WM_NCCREATE included (the handle is known by then).
+    virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+        return DefWindowProcA(handle_, message, wParam, lParam);
+    }
+
+    HWND handle_ = nullptr;  // from WM_NCCREATE on
+
+  private:
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // This window's handlers running on the stack, nested when one runs a modal loop.
+    int messageDepth_ = 0;
+    bool deleteWhenUnwound_ = false;  // the window is gone; the outermost handler deletes
+    bool* deletedFlag_ = nullptr;     // CreateFor's, while it waits for CreateWindowExA
+};
 
 }  // namespace ui
