@@ -83,107 +83,80 @@ bool TMotionPreviewWindow::Register(HINSTANCE instance) {
 
 TMotionPreviewWindow* TMotionPreviewWindow::Create(HWND owner, Source source) {
     auto* preview = new TMotionPreviewWindow(std::move(source));
-    // A creation that fails after WM_NCCREATE (WM_CREATE refusing, say) destroys the window,
-    // and its WM_NCDESTROY frees the object; one that fails before it leaves the object here.
-    // The flag tells the two apart, so the object is freed exactly once either way.
-    bool freedByWindow = false;
-    preview->freedFlag_ = &freedByWindow;
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner, GWLP_HINSTANCE));
-    HWND window = CreateWindowExA(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, 760, 560, owner, nullptr, instance, preview);
-    if (window == nullptr) {
-        if (!freedByWindow) delete preview;
-        return nullptr;
-    }
-    preview->freedFlag_ = nullptr;
+    HWND window = CreateFor(preview, 0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 760, 560, owner, nullptr, instance);
+    if (window == nullptr) return nullptr;
     ShowWindow(window, SW_SHOWNORMAL);
     return preview;
 }
 
-LRESULT CALLBACK TMotionPreviewWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                                  LPARAM lParam) {
-    auto* self = WindowObject<TMotionPreviewWindow>(window, message, lParam);
-    if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-    if (message == WM_NCCREATE) self->handle_ = window;
-    if (message == WM_NCDESTROY) {
-        ForgetWindowObject(window);
-        if (self->font_ != nullptr) DeleteObject(self->font_);
-        if (self->freedFlag_ != nullptr) *self->freedFlag_ = true;
-        delete self;
-        return DefWindowProcA(window, message, wParam, lParam);
-    }
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        return message == WM_CREATE ? -1 : 0;  // nothing may leave a window procedure
-    }
+TMotionPreviewWindow::~TMotionPreviewWindow() {
+    if (font_ != nullptr) DeleteObject(font_);
+}
+
+bool TMotionPreviewWindow::OnCreate() {
+    font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(handle_, GWLP_HINSTANCE));
+    auto child = [&](const char* cls, const char* text, DWORD style, int id) {
+        HWND w =
+            CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, handle_,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        return w;
+    };
+    for (int m = 0; m < 4; ++m)
+        labels_[static_cast<size_t>(m)] =
+            child("STATIC", "", SS_LEFT | SS_NOPREFIX, kMotorLabelId + m);
+    chainLabel_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, kChainLabelId);
+    saveButton_ = child("BUTTON", "Save image...", BS_PUSHBUTTON | WS_TABSTOP, kSaveButtonId);
+    // Without its texts the window would show nothing: it is not created at all.
+    for (HWND w : labels_)
+        if (w == nullptr) return false;
+    if (chainLabel_ == nullptr || saveButton_ == nullptr) return false;
+    SetTimer(handle_, kRefreshTimer, kRefreshMs, nullptr);
+    Refresh();
+    return true;
+}
+
+void TMotionPreviewWindow::OnDestroy() {
+    KillTimer(handle_, kRefreshTimer);
+}
+
+void TMotionPreviewWindow::OnSize(int, int) {
+    Layout();
+    InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void TMotionPreviewWindow::OnTimer(UINT_PTR id) {
+    if (id == kRefreshTimer) Refresh();
+}
+
+void TMotionPreviewWindow::OnCommand(int id, int code, HWND) {
+    if (id == kSaveButtonId && code == BN_CLICKED) OnSave();
+}
+
+void TMotionPreviewWindow::OnPaint(HDC dc) {
+    RECT client;
+    GetClientRect(handle_, &client);
+    // Into a memory bitmap first, then in one copy: no flicker while it redraws.
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
+    Paint(memory, client);
+    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
 }
 
 LRESULT TMotionPreviewWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_CREATE: {
-            font_ = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-            HINSTANCE instance =
-                reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(handle_, GWLP_HINSTANCE));
-            auto child = [&](const char* cls, const char* text, DWORD style, int id) {
-                HWND w = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10,
-                                         handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                         instance, nullptr);
-                SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-                return w;
-            };
-            for (int m = 0; m < 4; ++m)
-                labels_[static_cast<size_t>(m)] =
-                    child("STATIC", "", SS_LEFT | SS_NOPREFIX, kMotorLabelId + m);
-            chainLabel_ = child("STATIC", "", SS_LEFT | SS_NOPREFIX, kChainLabelId);
-            saveButton_ =
-                child("BUTTON", "Save image...", BS_PUSHBUTTON | WS_TABSTOP, kSaveButtonId);
-            // Without its texts the window would show nothing: it is not created at all.
-            for (HWND w : labels_)
-                if (w == nullptr) return -1;
-            if (chainLabel_ == nullptr || saveButton_ == nullptr) return -1;
-            SetTimer(handle_, kRefreshTimer, kRefreshMs, nullptr);
-            Refresh();
-            return 0;
-        }
-        case WM_SIZE:
-            Layout();
-            InvalidateRect(handle_, nullptr, FALSE);
-            return 0;
-        case WM_TIMER:
-            if (wParam == kRefreshTimer) Refresh();
-            return 0;
-        case WM_COMMAND:
-            if (LOWORD(wParam) == kSaveButtonId && HIWORD(wParam) == BN_CLICKED) OnSave();
-            return 0;
-        case WM_ERASEBKGND:
-            return 1;  // the plots are painted whole, double-buffered
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(handle_, &ps);
-            RECT client;
-            GetClientRect(handle_, &client);
-            // Into a memory bitmap first, then in one copy: no flicker while it redraws.
-            HDC memory = CreateCompatibleDC(dc);
-            HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
-            Paint(memory, client);
-            BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-            SelectObject(memory, old);
-            DeleteObject(bitmap);
-            DeleteDC(memory);
-            EndPaint(handle_, &ps);
-            return 0;
-        }
-        case WM_DESTROY:
-            KillTimer(handle_, kRefreshTimer);
-            return 0;
-        default:
-            return DefWindowProcA(handle_, message, wParam, lParam);
-    }
+    // The plots are painted whole, double-buffered.
+    if (message == WM_ERASEBKGND) return 1;
+    return DefWindowProcA(handle_, message, wParam, lParam);
 }
 
 void TMotionPreviewWindow::Refresh() {
@@ -453,7 +426,7 @@ void TMotionPreviewWindow::OnSave() {
     dialog.nMaxFile = sizeof file;
     dialog.lpstrDefExt = "png";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    // The window may be destroyed (and this object freed) while the dialog is up.
+    // The window may be destroyed while the dialog is up (the object stays until this returns).
     HWND window = handle_;
     if (!GetSaveFileNameA(&dialog) || !IsWindow(window)) return;
     if (SaveImage(file).empty())

@@ -35,10 +35,11 @@
 
 #include "motion/MotionPreview.h"
 #include "motion/StepperMotor.h"
+#include "ui/WindowClass.h"
 
 namespace ui {
 
-class TMotionPreviewWindow {
+class TMotionPreviewWindow final : public WindowBase {
   public:
     static constexpr const char* kClassName = "TMotionPreview";
     static constexpr const char* kCaption = "Motion preview";
@@ -73,7 +74,6 @@ class TMotionPreviewWindow {
     // Opens the window owned by owner, or null when it cannot be created.
     static TMotionPreviewWindow* Create(HWND owner, Source source);
 
-    HWND Handle() const { return handle_; }
     // Reads the snapshot again and redraws when something changed.
     void Refresh();
     // Writes the plots and the labels as a PNG file (a BMP where the system has no PNG codec,
@@ -82,8 +82,14 @@ class TMotionPreviewWindow {
 
   private:
     explicit TMotionPreviewWindow(Source source) : source_(std::move(source)) {}
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    ~TMotionPreviewWindow() override;
+    bool OnCreate() override;
+    void OnDestroy() override;
+    void OnPaint(HDC dc) override;
+    void OnCommand(int id, int code, HWND control) override;
+    void OnSize(int width, int height) override;
+    void OnTimer(UINT_PTR id) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void RefreshFromSource();
     void ShowFailure(const std::string& why);
     void Layout();
@@ -92,7 +98,6 @@ class TMotionPreviewWindow {
     void OnSave();
 
     Source source_;
-    HWND handle_ = nullptr;
     HFONT font_ = nullptr;
     std::array<HWND, 4> labels_{};
     HWND chainLabel_ = nullptr;
@@ -115,8 +120,6 @@ class TMotionPreviewWindow {
     std::array<std::string, 4> leftTexts_;  // "2.5 s left" at each cursor
     // What the plots, texts and the runs' marks were made from; none before the first refresh.
     std::optional<Snapshot> shown_;
-    // Set while Create waits for CreateWindowExA: WM_NCDESTROY marks the object freed there.
-    bool* freedFlag_ = nullptr;
 };
 
 }  // namespace ui
