@@ -54,19 +54,13 @@ bool TMainForm::Register(HINSTANCE instance) {
 
 TMainForm* TMainForm::Create(HINSTANCE instance, const Ports& ports) {
     auto* form = new TMainForm(ports);
-    // Set by the form's destructor: a creation that fails after WM_NCCREATE has freed it.
-    bool destroyed = false;
-    form->destroyedFlag_ = &destroyed;
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
-    HWND window = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, kDesignCaption, kWindowStyle,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                  frame.bottom - frame.top, nullptr, menu, instance, form);
-    if (!destroyed) form->destroyedFlag_ = nullptr;
+    HWND window = CreateFor(form, WS_EX_CONTROLPARENT, kClassName, kDesignCaption, kWindowStyle,
+                            CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                            frame.bottom - frame.top, nullptr, menu, instance);
     if (window == nullptr) {
-        // Without WM_NCCREATE the window never took the form over; with it, WM_NCDESTROY freed it.
-        if (!destroyed) delete form;
         if (menu != nullptr) DestroyMenu(menu);
         return nullptr;
     }
@@ -78,59 +72,32 @@ TMainForm::TMainForm(const Ports& ports)
 
 TMainForm::~TMainForm() {
     ReleaseObjects();
-    if (destroyedFlag_ != nullptr) *destroyedFlag_ = true;
 }
 
-LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = WindowObject<TMainForm>(window, message, lParam);
-    if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-    if (message == WM_NCCREATE) self->handle_ = window;
-    if (message == WM_NCDESTROY) {
-        ForgetWindowObject(window);
-        // A handler further down this thread's stack may still be in a modal loop (a message
-        // box, a dialog, the reset drive) in which the window was closed: it returns into the
-        // form, and the outermost one frees it.
-        if (self->messageDepth_ > 0)
-            self->deleteWhenUnwound_ = true;
-        else
-            delete self;
-        return DefWindowProcA(window, message, wParam, lParam);
+bool TMainForm::OnCreate() {
+    controls_.Create(handle_, TRunControl::JogButtonProc, reinterpret_cast<DWORD_PTR>(&run_));
+    FormCreate();
+    return true;
+}
+
+void TMainForm::OnDestroy() {
+    FormDestroy();
+    PostQuitMessage(0);
+}
+
+void TMainForm::OnCommand(int id, int code, HWND control) {
+    // Esc reaches the window through the dialog keyboard as IDCANCEL: the emergency stop.
+    if (id == IDCANCEL && control == nullptr) {
+        if (Ready()) run_.EmergencyStop();
+    } else if (control == nullptr) {
+        OnMenu(id);
+    } else {
+        OnCommand(id, code);
     }
-    ++self->messageDepth_;
-    LRESULT result;
-    try {
-        result = self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure. A creation that failed (out of memory) fails the
-        // window's creation; any other handler that failed has done nothing visible, and the
-        // window goes on.
-        result = message == WM_CREATE ? -1 : 0;
-    }
-    if (--self->messageDepth_ == 0 && self->deleteWhenUnwound_) delete self;
-    return result;
 }
 
 LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE:
-            controls_.Create(handle_, TRunControl::JogButtonProc,
-                             reinterpret_cast<DWORD_PTR>(&run_));
-            FormCreate();
-            return 0;
-        case WM_DESTROY:
-            FormDestroy();
-            PostQuitMessage(0);
-            return 0;
-        case WM_COMMAND:
-            // Esc reaches the window through the dialog keyboard as IDCANCEL: the emergency stop.
-            if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
-                if (Ready()) run_.EmergencyStop();
-            } else if (lParam == 0) {
-                OnMenu(LOWORD(wParam));
-            } else {
-                OnCommand(LOWORD(wParam), HIWORD(wParam));
-            }
-            return 0;
         case WM_NOTIFY:
             return Ready() ? editing_.OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) : 0;
         case WM_DEVICECHANGE:

@@ -1,6 +1,6 @@
 // TMainForm: the main window, the whole operator surface. It owns the four motors with their
 // symbols and program editors, the port setting, the USB link (with its receive thread) and
-// protocol, and the parallel-port drive; it keeps the window procedure, the order of creation
+// protocol, and the parallel-port drive; it keeps the window's handlers, the order of creation
 // and destruction, the menu (File, Options, Help) and thin adapters of its three interfaces.
 // The rest lives in rooms named for their roles: TFormControls (the controls), TPanelEditorBinding
 // (program editing in the panels), TRunControl (run control, with TResetDrive), and
@@ -44,6 +44,7 @@
 #include "ui/PanelEditorBinding.h"
 #include "ui/PostedTextDisplay.h"
 #include "ui/RunControl.h"
+#include "ui/WindowClass.h"
 #include "ui/WindowPost.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
@@ -51,7 +52,8 @@
 
 namespace ui {
 
-class TMainForm final : public project::ProjectTarget,
+class TMainForm final : public WindowBase,
+                        public project::ProjectTarget,
                         public usb::UsbLinkClient,
                         public usb::UsbProtocolWindow,
                         public RunControlForm,
@@ -188,10 +190,13 @@ class TMainForm final : public project::ProjectTarget,
     struct CommandRow;
 
     explicit TMainForm(const Ports& ports);
-    ~TMainForm();
+    ~TMainForm() override;
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The window's messages (WindowBase): creation and destruction, commands, the rest.
+    bool OnCreate() override;
+    void OnDestroy() override;
+    void OnCommand(int id, int code, HWND control) override;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Construction and destruction.
     void FormCreate();
@@ -229,20 +234,15 @@ class TMainForm final : public project::ProjectTarget,
     motion::TStepperMotor& MotorAt(int motor) const { return *motors_[static_cast<size_t>(motor)]; }
 
     Ports ports_;
-    HWND handle_ = nullptr;
-    bool* destroyedFlag_ = nullptr;  // Create's, while it waits for CreateWindowExA
     // The window's rooms: its controls, the program editing in its panels, its run control.
     TFormControls controls_;
     TPanelEditorBinding editing_{*this};
     TRunControl run_{*this};
     HWND lastFocus_ = nullptr;
     HWND preview_ = nullptr;  // the motion preview window (owned by this one), while open
-    // Message handlers of the form running on the window thread, nested when a handler runs a
-    // modal loop (message box, dialog, reset drive). A window destroyed inside one is freed only
-    // when the outermost returns, so code after a modal loop still finds the form; it sees
-    // !Ready() and touches no window.
-    int messageDepth_ = 0;
-    bool deleteWhenUnwound_ = false;
+    // A window destroyed inside a modal loop of a handler is freed only when the outermost
+    // handler returns (WindowBase): code after a modal loop still finds the form, sees !Ready()
+    // and touches no window.
     bool closed_ = false;  // FormDestroy has run
     // The window-gone token: false from FormDestroy on, for modal loops that outlive it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -22,23 +22,6 @@ inline bool RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC pr
     return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-// The object a window was created for (CreateWindowEx's last parameter): kept in the window's
-// user data from WM_NCCREATE on, null for the messages before it and after ForgetWindowObject.
-template <class T>
-T* WindowObject(HWND window, UINT message, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* object = static_cast<T*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
-        return object;
-    }
-    return reinterpret_cast<T*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
-
-// At WM_NCDESTROY, before the object is freed: the window's last messages find none.
-inline void ForgetWindowObject(HWND window) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-}
-
 // The object behind one of the program's windows. Its class is registered with WindowProc and
 // the window is created by CreateFor; the object belongs to its window and is deleted after
 // the window's WM_NCDESTROY.
