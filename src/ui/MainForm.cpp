@@ -178,6 +178,7 @@ void TMainForm::FormCreate() {
     }
     protocol_ = std::make_unique<usb::TUsbProtocol>(
         usb::TUsbProtocol::Ports{*link_, ports_.timers, *this}, MotorArray());
+    lifetime_ = Lifetime::kReady;
     // The steps' direct outputs go to the module from a writer thread of their own, so that no
     // timer thread waits for the link; each motor's step waits while its last one is on the way.
     protocol_->StartDirectOutputWriter();
@@ -205,7 +206,7 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
-    closed_ = true;
+    lifetime_ = Lifetime::kClosed;
     *alive_ = false;
     ports_.desktop.SetOwnerWindow(nullptr);
     // No timer steps or port writes after this; each Stop waits for its motor's timer event
@@ -474,7 +475,7 @@ void TMainForm::UpdateCaption() {
 }
 
 void TMainForm::ShowError(const std::string& text) {
-    if (!closed_) ports_.dialogs.ShowError(handle_, text);
+    if (lifetime_ != Lifetime::kClosed) ports_.dialogs.ShowError(handle_, text);
 }
 
 void TMainForm::NewProject1Click() {
@@ -519,7 +520,7 @@ void TMainForm::SetPortSetting(int16_t value) {
 
 void TMainForm::OpenOutputPort() {
     // Not after the window was closed (a project still being read after a box).
-    if (closed_) return;
+    if (lifetime_ == Lifetime::kClosed) return;
     const int16_t port = portSetting_.load();
     if (motion::TParallelPort::IsParallelPort(port)) {
         // The parallel-port half: the link's handles closed (its thread parks itself), the

@@ -140,7 +140,7 @@ class TMainForm final : public WindowBase,
     // RunControlForm and EditorBindingForm (window thread): what the form's rooms work on.
     // Ready: from FormCreate's creation of the protocol (the last object it needs) until
     // FormDestroy; handlers of window messages do nothing outside that time.
-    bool Ready() const override { return protocol_ != nullptr && !closed_; }
+    bool Ready() const override { return lifetime_ == Lifetime::kReady; }
     std::shared_ptr<const bool> AliveToken() const override { return alive_; }
     TFormControls& Controls() override { return controls_; }
     std::array<motion::TStepperMotor*, 4> MotorArray() override {
@@ -240,11 +240,17 @@ class TMainForm final : public WindowBase,
     TRunControl run_{*this};
     HWND lastFocus_ = nullptr;
     HWND preview_ = nullptr;  // the motion preview window (owned by this one), while open
-    // A window destroyed inside a modal loop of a handler is freed only when the outermost
-    // handler returns (WindowBase): code after a modal loop still finds the form, sees !Ready()
-    // and touches no window.
-    bool closed_ = false;  // FormDestroy has run
-    // The window-gone token: false from FormDestroy on, for modal loops that outlive it.
+    // Where the form is in its life. Handlers act only while it is ready; a window destroyed
+    // inside a modal loop of a handler is freed only when the outermost handler returns
+    // (WindowBase), so code after a modal loop still finds the form, sees it closed and
+    // touches no window.
+    enum class Lifetime {
+        kCreating,  // FormCreate has not yet made the objects the handlers need
+        kReady,     // from the protocol's creation (the last of them) on
+        kClosed,    // FormDestroy has run
+    };
+    Lifetime lifetime_ = Lifetime::kCreating;
+    // The closing as modal loops that may outlive the form see it: false once it is closed.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     std::string programDirectory_;
