@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
 #include "sim/common/SimulatorNames.h"
 #include "testsupport/ReportBytes.h"
+#include "testsupport/SharedSimulatorSuite.h"
 
 namespace {
 

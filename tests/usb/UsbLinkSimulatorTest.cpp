@@ -13,8 +13,8 @@
 
 #include "e2e/driver/TraceFile.h"
 #include "platform/virtual/VirtualDesktop.h"
-#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
+#include "testsupport/SharedSimulatorSuite.h"
 #include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
 

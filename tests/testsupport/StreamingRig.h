@@ -26,11 +26,11 @@
 #include "motion/MotorProgram.h"
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
-#include "sim/ScheduleFigures.h"
 #include "sim/module/ModuleLink.h"
 #include "sim/module/VirtualModule.h"
 #include "testsupport/MotorPrograms.h"
 #include "testsupport/ProtocolMotors.h"
+#include "testsupport/ScheduleFigures.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbReport.h"
 

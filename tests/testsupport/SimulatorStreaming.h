@@ -15,10 +15,10 @@
 #include "e2e/driver/TraceFile.h"
 #include "platform/DeviceFile.h"
 #include "platform/virtual/VirtualDesktop.h"
-#include "sim/ScheduleFigures.h"
 #include "sim/client/SimulatorClient.h"
 #include "testsupport/MotorPrograms.h"
 #include "testsupport/ProtocolMotors.h"
+#include "testsupport/ScheduleFigures.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
 
