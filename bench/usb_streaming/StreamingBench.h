@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "motion/MotorProgram.h"
-#include "sim/ScheduleFigures.h"
+#include "testsupport/ScheduleFigures.h"
 
 namespace bench {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "StreamingBench.h"
-#include "sim/StreamingRig.h"
+#include "testsupport/StreamingRig.h"
 
 namespace {
 

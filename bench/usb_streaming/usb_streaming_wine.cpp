@@ -15,7 +15,7 @@
 #include <string>
 
 #include "StreamingBench.h"
-#include "sim/SimulatorStreaming.h"
+#include "testsupport/SimulatorStreaming.h"
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);

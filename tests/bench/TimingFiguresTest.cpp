@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/ScheduleFigures.h"
+#include "testsupport/ScheduleFigures.h"
 
 namespace bench {
 namespace {

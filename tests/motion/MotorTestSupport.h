@@ -10,6 +10,7 @@
 
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
+#include "testsupport/MotorPrograms.h"
 
 namespace motion {
 
@@ -89,13 +90,6 @@ struct LateStartTimerService final : platform::TimerService, private platform::T
     platform::TimerEventSink* sink = nullptr;  // one timer only
 };
 
-inline void SetProgram(TStepperMotor& motor, std::initializer_list<TsmProgramStep> steps,
-                       bool looping = false) {
-    auto program = motor.LockProgram();
-    program->Clear();
-    for (const TsmProgramStep& step : steps)
-        program->Add() = step;
-    program->Looping = looping;
-}
+using testsupport::SetProgram;
 
 }  // namespace motion

@@ -8,19 +8,16 @@
 
 #include "sim/module/ModuleTrace.h"
 #include "sim/module/VirtualModule.h"
+#include "testsupport/ReportBytes.h"
 
 namespace sim {
 namespace {
 
 constexpr uint64_t kTickUs = VirtualModule::kMicrosecondsPerTick;
 
-Report Bytes(std::initializer_list<uint8_t> bytes) {
-    Report report{};
-    size_t i = 0;
-    for (uint8_t b : bytes)
-        report[i++] = b;
-    return report;
-}
+using testsupport::Bytes;
+using testsupport::ClockTicks;
+using testsupport::kGetMotorStatus;
 
 // A segment as the host builds it: steps 1 goes out without a count.
 Report Segment(int motor, int period, bool left, int steps, int delay) {
@@ -34,7 +31,6 @@ Report Segment(int motor, int period, bool left, int steps, int delay) {
     return r;
 }
 
-const Report kGetMotorStatus = Bytes({0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF});
 const Report kResetCancel = Bytes({0, 0x03, 19, 0});
 const Report kStartUp3 = Bytes({0, 0x03, 19, 0, 0, 0, 0, 0xFF, 0xFF});
 
@@ -99,13 +95,6 @@ class Firmware {
   private:
     uint64_t now_ = 0;
 };
-
-uint64_t ClockTicks(const Report& report) {
-    uint64_t ticks = 0;
-    for (int i = 5; i >= 0; --i)
-        ticks = (ticks << 8) | report[2 + i];
-    return ticks;
-}
 
 std::vector<uint64_t> Arithmetic(uint64_t first, uint64_t period, size_t count) {
     std::vector<uint64_t> ticks;

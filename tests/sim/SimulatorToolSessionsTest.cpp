@@ -12,14 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
 #include "sim/common/SimulatorNames.h"
+#include "testsupport/ReportBytes.h"
+#include "testsupport/SharedSimulatorSuite.h"
 
 namespace {
 
-using Report = std::array<uint8_t, 16>;
-const Report kGetMotorStatus = {0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF};
+using testsupport::kGetMotorStatus;
+using testsupport::Report;
 // The first report of the program's start-up sequence (ClearCommandList for all motors).
 const char* const kStartUpLine = "00 07 00 00 00 00 00 ff ff 00 00 00 00 00 00 00";
 constexpr int kPipeInstances = 8;  // as many as the simulator serves at once

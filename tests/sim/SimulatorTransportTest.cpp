@@ -21,25 +21,20 @@
 
 #include "sim/client/SimulatorClient.h"
 #include "sim/common/SimulatorNames.h"
+#include "testsupport/ReportBytes.h"
 #include "vrexusbdrv/vrexusbdrv.h"
 
 namespace {
 
 constexpr int32_t kVendor = 6017;
 constexpr int32_t kProduct = 2240;
-using Report = std::array<uint8_t, 16>;
+using testsupport::ClockTicks;
+using testsupport::kGetMotorStatus;
+using testsupport::kProbe;
+using testsupport::Report;
 
-const Report kGetMotorStatus = {0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF};
-const Report kProbe = {0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF};
 const Report kStatusAnswer = {0, 5, 0, 0, 12, 12, 12, 12};
 const char* const kStatusLine = "00 04 05 00 00 00 00 ff ff 00 00 00 00 00 00 00";
-
-uint64_t ClockTicks(const Report& report) {
-    uint64_t ticks = 0;
-    for (int i = 5; i >= 0; --i)
-        ticks = (ticks << 8) | report[2 + i];
-    return ticks;
-}
 
 double Seconds() {
     LARGE_INTEGER frequency, now;

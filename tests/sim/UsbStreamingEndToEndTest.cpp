@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/StreamingRig.h"
+#include "testsupport/StreamingRig.h"
 
 namespace sim::testing {
 namespace {

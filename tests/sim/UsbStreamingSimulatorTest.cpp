@@ -3,7 +3,7 @@
 // time on the schedule, with no overlap. Runs under Wine.
 #include <gtest/gtest.h>
 
-#include "sim/SimulatorStreaming.h"
+#include "testsupport/SimulatorStreaming.h"
 
 namespace sim::testing {
 namespace {

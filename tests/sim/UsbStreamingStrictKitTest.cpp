@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/StreamingRig.h"
+#include "testsupport/StreamingRig.h"
 
 namespace sim::testing {
 namespace {

@@ -8,26 +8,14 @@
 
 #include "sim/module/ModuleTrace.h"
 #include "sim/module/VirtualModule.h"
+#include "testsupport/ReportBytes.h"
 
 namespace sim {
 namespace {
 
-Report Request(std::initializer_list<uint8_t> bytes) {
-    Report report{};
-    size_t i = 0;
-    for (uint8_t b : bytes)
-        report[i++] = b;
-    return report;
-}
-
-const Report kGetMotorStatus = Request({0, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF});
-
-uint64_t ClockTicks(const Report& report) {
-    uint64_t ticks = 0;
-    for (int i = 5; i >= 0; --i)
-        ticks = (ticks << 8) | report[2 + i];
-    return ticks;
-}
+using testsupport::Bytes;
+using testsupport::ClockTicks;
+using testsupport::kGetMotorStatus;
 
 // 7812.5 ticks per second from the power-up, on the caller's clock, whatever its origin.
 TEST(VirtualModuleTest, ClockReportCarriesTheTicksSincePowerUp) {
@@ -63,7 +51,7 @@ TEST(VirtualModuleTest, ClockReportBytesAreLowByteFirst) {
     VirtualModule module;
     module.PowerUp(0, 0x0102030405A6ull);
     const Report report = module.ClockReport(128 * 2);  // two ticks later
-    const Report expected = Request({0, 4, 0xA8, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF});
+    const Report expected = Bytes({0, 4, 0xA8, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF});
     EXPECT_EQ(report, expected);
 }
 
@@ -117,17 +105,17 @@ TEST(VirtualModuleTest, AnswersGetMotorStatusOnly) {
     };
     const Case cases[] = {
         {"GetMotorStatus", kGetMotorStatus, true},
-        {"GetMotorStatus without the 0xFF bytes", Request({0, 0x04, 5}), true},
-        {"program stack request", Request({0, 0x04, 3, 5, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"data stack request", Request({0, 0x04, 3, 10, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"probe", Request({0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"clear command list", Request({0, 0x07, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"start-up command 3", Request({0, 0x03, 19, 0, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"start-up command 1", Request({0, 0x01, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"start-up command 5", Request({0, 0x05, 2, 0, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"direct output", Request({0, 0x0A, 0x1B, 0xFF, 0, 0, 0, 0xFF, 0xFF}), false},
-        {"segment", Request({0, 0x10, 16, 0x80, 10, 1, 0}), false},
-        {"GetMotorStatus with report id 1", Request({1, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"GetMotorStatus without the 0xFF bytes", Bytes({0, 0x04, 5}), true},
+        {"program stack request", Bytes({0, 0x04, 3, 5, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"data stack request", Bytes({0, 0x04, 3, 10, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"probe", Bytes({0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"clear command list", Bytes({0, 0x07, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"start-up command 3", Bytes({0, 0x03, 19, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"start-up command 1", Bytes({0, 0x01, 0, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"start-up command 5", Bytes({0, 0x05, 2, 0, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"direct output", Bytes({0, 0x0A, 0x1B, 0xFF, 0, 0, 0, 0xFF, 0xFF}), false},
+        {"segment", Bytes({0, 0x10, 16, 0x80, 10, 1, 0}), false},
+        {"GetMotorStatus with report id 1", Bytes({1, 0x04, 5, 0, 0, 0, 0, 0xFF, 0xFF}), false},
     };
     for (const Case& c : cases) {
         VirtualModule module;
@@ -135,7 +123,7 @@ TEST(VirtualModuleTest, AnswersGetMotorStatusOnly) {
         module.Receive(c.request.data(), c.request.size(), 1000, answers);
         ASSERT_EQ(answers.size(), c.answered ? 1u : 0u) << c.name;
         if (c.answered) {
-            const Report expected = Request({0, 5, 0, 0, 12, 12, 12, 12});
+            const Report expected = Bytes({0, 5, 0, 0, 12, 12, 12, 12});
             EXPECT_EQ(answers[0], expected) << c.name;
         }
     }
@@ -172,7 +160,7 @@ TEST(ModuleTraceTest, TracesEveryReceivedReportWithItsTime) {
     VirtualModule module(&trace);
     module.PowerUp(2000000);  // plugged in at 2 s
     std::vector<Report> answers;
-    const Report probe = Request({0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF});
+    const Report probe = Bytes({0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0xFF});
     module.Receive(kGetMotorStatus.data(), 16, 2000128, answers);
     module.Receive(probe.data(), 16, 3000000, answers);
     const uint8_t shortReport[3] = {0, 0xAB, 0xCD};
@@ -187,7 +175,7 @@ TEST(ModuleTraceTest, TracesEveryReceivedReportWithItsTime) {
 }
 
 TEST(ModuleTraceTest, EveryLineHasTheHeadersSevenColumns) {
-    const Report report = Request({0, 0x04, 5});
+    const Report report = Bytes({0, 0x04, 5});
     const std::string line = ModuleTrace::ReceivedLine(5, 6, report.data(), report.size());
     const auto columns = [](const std::string& text) {
         return std::count(text.begin(), text.end(), ',') + 1;

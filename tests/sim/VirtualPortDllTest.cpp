@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/driver/TraceFile.h"
 #include "motion/ParallelPort.h"
 #include "motion/StepperMotor.h"
 #include "platform/CallingConvention.h"
@@ -34,12 +35,7 @@ constexpr const char* kSessionVariable = "Q417_SIM_LPT_SESSION";
 constexpr const char* kHeader = "tick,seconds,motor,direction,phase,position,event";
 constexpr int16_t kBase = 0x378;
 
-struct Line {
-    uint64_t tick = 0;
-    int motor = 0, direction = 0, phase = 0;
-    int32_t position = 0;
-    std::string event;
-};
+using e2e::TraceLine;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,8 +45,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The trace's lines after the header; fails the test on a line that is not seven columns.
-std::vector<Line> ParseTrace(const std::string& text, int* headers) {
-    std::vector<Line> lines;
+std::vector<TraceLine> ParseTrace(const std::string& text, int* headers) {
+    std::vector<TraceLine> lines;
     std::istringstream in(text);
     *headers = 0;
     for (std::string raw; std::getline(in, raw);) {
@@ -58,31 +54,19 @@ std::vector<Line> ParseTrace(const std::string& text, int* headers) {
             ++*headers;
             continue;
         }
-        std::istringstream fields(raw);
-        std::array<std::string, 6> columns;
-        for (std::string& column : columns)
-            std::getline(fields, column, ',');
-        Line line;
-        std::getline(fields, line.event);
         EXPECT_EQ(std::count(raw.begin(), raw.end(), ','), 6) << raw;
-        try {
-            line.tick = std::stoull(columns[0]);
-            line.motor = std::stoi(columns[2]);
-            line.direction = std::stoi(columns[3]);
-            line.phase = std::stoi(columns[4]);
-            line.position = std::stoi(columns[5]);
-        } catch (const std::exception&) {
+        TraceLine line;
+        if (!e2e::ParseTraceLine(raw, line) || line.Motor < 0)
             ADD_FAILURE() << "not a trace line: " << raw;
-        }
         lines.push_back(line);
     }
     return lines;
 }
 
-std::vector<std::string> Events(const std::vector<Line>& lines, const std::string& prefix) {
+std::vector<std::string> Events(const std::vector<TraceLine>& lines, const std::string& prefix) {
     std::vector<std::string> events;
-    for (const Line& line : lines)
-        if (line.event.rfind(prefix, 0) == 0) events.push_back(line.event);
+    for (const TraceLine& line : lines)
+        if (line.Last.rfind(prefix, 0) == 0) events.push_back(line.Last);
     return events;
 }
 
@@ -145,7 +129,9 @@ class VirtualPortDll : public ::testing::Test {
         return static_cast<uint8_t>(inp32_(static_cast<int16_t>(base + 1)));
     }
 
-    std::vector<Line> Trace(int* headers) { return ParseTrace(ReadFile(TracePath()), headers); }
+    std::vector<TraceLine> Trace(int* headers) {
+        return ParseTrace(ReadFile(TracePath()), headers);
+    }
 
     std::string folder_;
     HMODULE library_ = nullptr;
@@ -169,7 +155,7 @@ TEST_F(VirtualPortDll, StepsFromTheGrayCodeSwitchFromTheSettingsAndTheTrace) {
     Unload();
 
     int headers = 0;
-    const std::vector<Line> lines = Trace(&headers);
+    const std::vector<TraceLine> lines = Trace(&headers);
     EXPECT_EQ(headers, 1);
     EXPECT_EQ(Events(lines, "settings"), std::vector<std::string>{}) << "the file was fine";
     EXPECT_EQ(Events(lines, "out "),
@@ -177,15 +163,15 @@ TEST_F(VirtualPortDll, StepsFromTheGrayCodeSwitchFromTheSettingsAndTheTrace) {
     EXPECT_EQ(Events(lines, "register "),
               (std::vector<std::string>{"register 0379 00", "register 037a 00"}));
     std::vector<std::string> motorLines;
-    for (const Line& line : lines) {
-        if (line.motor == 0) continue;
-        motorLines.push_back(std::to_string(line.motor) + " " + std::to_string(line.direction) +
-                             " " + std::to_string(line.phase) + " " +
-                             std::to_string(line.position) + " " + line.event);
+    for (const TraceLine& line : lines) {
+        if (line.Motor == 0) continue;
+        motorLines.push_back(std::to_string(line.Motor) + " " + std::to_string(line.Direction) +
+                             " " + std::to_string(line.Phase) + " " +
+                             std::to_string(line.Position) + " " + line.Last);
     }
     EXPECT_EQ(motorLines, (std::vector<std::string>{"2 2 1 1 ", "2 2 3 2 ", "2 0 0 2 fault"}));
     for (size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_LE(lines[i - 1].tick, lines[i].tick) << "lines in time order";
+        EXPECT_LE(lines[i - 1].Tick, lines[i].Tick) << "lines in time order";
     }
 }
 
@@ -194,11 +180,11 @@ TEST_F(VirtualPortDll, TheTraceCanBeReadWhileTheLibraryIsLoaded) {
     Bind();
     out32_(kBase, static_cast<int16_t>(0xFF01));
     int headers = 0;
-    const std::vector<Line> lines = Trace(&headers);  // no unload: another reader, right now
+    const std::vector<TraceLine> lines = Trace(&headers);  // no unload: another reader, right now
     EXPECT_EQ(headers, 1);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[2].event, "out 0378 01");
-    EXPECT_EQ(lines[3].position, 1);
+    EXPECT_EQ(lines[2].Last, "out 0378 01");
+    EXPECT_EQ(lines[3].Position, 1);
 }
 
 TEST_F(VirtualPortDll, BadSettingsAreToldAndTheRestKeepsItsDefault) {
@@ -252,13 +238,13 @@ TEST_F(VirtualPortDll, LoadedAgainInTheSameProcessItGoesOnWhereItWas) {
     Unload();
 
     int headers = 0;
-    const std::vector<Line> lines = Trace(&headers);
+    const std::vector<TraceLine> lines = Trace(&headers);
     EXPECT_EQ(headers, 1) << "appended, not written afresh";
     EXPECT_EQ(Events(lines, "fault"), std::vector<std::string>{});
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().position, 4);
+    EXPECT_EQ(lines.back().Position, 4);
     for (size_t i = 1; i < lines.size(); ++i)
-        EXPECT_LE(lines[i - 1].tick, lines[i].tick) << "one clock across both loads";
+        EXPECT_LE(lines[i - 1].Tick, lines[i].Tick) << "one clock across both loads";
     EXPECT_EQ(Events(lines, "out ").size(), 5u);
 
     // What another process left (a different process id) or garbage starts a new session.
@@ -270,10 +256,10 @@ TEST_F(VirtualPortDll, LoadedAgainInTheSameProcessItGoesOnWhereItWas) {
         Bind();
         out32_(kBase, static_cast<int16_t>(0xFF01));
         Unload();
-        const std::vector<Line> fresh = Trace(&headers);
+        const std::vector<TraceLine> fresh = Trace(&headers);
         EXPECT_EQ(headers, 1);
         ASSERT_EQ(fresh.size(), 4u) << session;
-        EXPECT_EQ(fresh.back().position, 1) << session;
+        EXPECT_EQ(fresh.back().Position, 1) << session;
         SetEnvironmentVariableA(kSessionVariable, nullptr);
     }
 }
@@ -314,15 +300,15 @@ TEST_F(VirtualPortDll, WritesFromSeveralThreadsKeepEveryStepAndWholeLines) {
     Unload();
 
     int headers = 0;
-    const std::vector<Line> lines = Trace(&headers);
+    const std::vector<TraceLine> lines = Trace(&headers);
     EXPECT_EQ(Events(lines, "out ").size(), 4u * kSteps);
     EXPECT_EQ(Events(lines, "fault"), std::vector<std::string>{});
     std::array<int, 4> steps{};
     std::array<int32_t, 4> last{};
-    for (const Line& line : lines) {
-        if (line.motor < 1 || line.motor > 4) continue;
-        ++steps[static_cast<size_t>(line.motor - 1)];
-        last[static_cast<size_t>(line.motor - 1)] = line.position;
+    for (const TraceLine& line : lines) {
+        if (line.Motor < 1 || line.Motor > 4) continue;
+        ++steps[static_cast<size_t>(line.Motor - 1)];
+        last[static_cast<size_t>(line.Motor - 1)] = line.Position;
     }
     EXPECT_EQ(steps, (std::array<int, 4>{kSteps, kSteps, kSteps, kSteps}));
     EXPECT_EQ(last, (std::array<int32_t, 4>{kSteps, -kSteps, kSteps, -kSteps}));
@@ -370,13 +356,13 @@ TEST_F(VirtualPortDll, TheProgramsParallelPortDriveStepsTheVirtualMotors) {
     SetDllDirectoryA(nullptr);
 
     int headers = 0;
-    const std::vector<Line> lines = Trace(&headers);
+    const std::vector<TraceLine> lines = Trace(&headers);
     EXPECT_EQ(Events(lines, "out "),
               (std::vector<std::string>{"out 0378 01", "out 0378 03", "out 0378 02", "out 0378 00",
                                         "out 0378 20", "out 0378 30", "out 0378 10"}));
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().motor, 3);
-    EXPECT_EQ(lines.back().position, -3);
+    EXPECT_EQ(lines.back().Motor, 3);
+    EXPECT_EQ(lines.back().Position, -3);
     EXPECT_EQ(Events(lines, "fault"), std::vector<std::string>{});
 }
 

@@ -10,12 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/driver/TraceFile.h"
 #include "platform/DeviceFile.h"
 #include "platform/LibraryLoader.h"
 #include "platform/TimerService.h"
@@ -31,38 +30,7 @@ namespace {
 using testing::Pump;
 using testing::Text;
 
-// One line of the module's trace: a step (motor 1 to 4) or a received report (motor empty).
-struct TraceLine {
-    uint64_t tick = 0;
-    int motor = 0;
-    int position = 0;
-    std::string report;
-};
-
-std::vector<TraceLine> ReadTrace(const std::string& path) {
-    std::vector<TraceLine> lines;
-    std::ifstream trace(path);
-    std::string line;
-    std::getline(trace, line);  // header
-    while (std::getline(trace, line)) {
-        std::istringstream fields(line);
-        std::string tick, seconds, motor, direction, phase, position, report;
-        std::getline(fields, tick, ',');
-        std::getline(fields, seconds, ',');
-        std::getline(fields, motor, ',');
-        std::getline(fields, direction, ',');
-        std::getline(fields, phase, ',');
-        std::getline(fields, position, ',');
-        std::getline(fields, report);
-        TraceLine entry;
-        entry.tick = std::stoull(tick);
-        if (!motor.empty()) entry.motor = std::stoi(motor);
-        if (!position.empty()) entry.position = std::stoi(position);
-        entry.report = report;
-        lines.push_back(entry);
-    }
-    return lines;
-}
+using e2e::TraceLine;
 
 class UsbRunControlTest : public ::testing::Test {
   protected:
@@ -117,16 +85,13 @@ class UsbRunControlTest : public ::testing::Test {
     }
     bool AnyRunning() { return testing::AnyMotorRunning(*form_); }
     std::vector<TraceLine> Steps(int motor) {
-        std::vector<TraceLine> steps;
-        for (const TraceLine& line : ReadTrace(simulator_.TracePath()))
-            if (line.motor == motor) steps.push_back(line);
-        return steps;
+        return e2e::MotorSteps(e2e::ReadTrace(simulator_.TracePath()), motor);
     }
     // Reports received by the module whose bytes start with `prefix` ("00 07" ...).
     size_t Received(const std::string& prefix) {
         size_t count = 0;
-        for (const TraceLine& line : ReadTrace(simulator_.TracePath()))
-            if (line.motor == 0 && line.report.rfind(prefix, 0) == 0) ++count;
+        for (const TraceLine& line : e2e::ReadTrace(simulator_.TracePath()))
+            if (line.Motor < 0 && line.Last.rfind(prefix, 0) == 0) ++count;
         return count;
     }
 
@@ -145,10 +110,10 @@ TEST_F(UsbRunControlTest, StartStreamsTheProgramAndEndsWhenTheModuleHasPlayedIt)
     ASSERT_TRUE(WaitFor([&] { return Steps(1).size() >= 40 && !AnyRunning(); }, 5000));
     const std::vector<TraceLine> steps = Steps(1);
     ASSERT_EQ(steps.size(), 40u);
-    EXPECT_EQ(steps.back().position, 40);
+    EXPECT_EQ(steps.back().Position, 40);
     // 400 Hz: 19.53 ticks apart, never faster; how much later a busy host streams is the
     // streaming tests' and benchmark's concern.
-    EXPECT_GE(static_cast<double>(steps.back().tick - steps.front().tick), 39 * 19.53 - 39);
+    EXPECT_GE(static_cast<double>(steps.back().Tick - steps.front().Tick), 39 * 19.53 - 39);
     PumpFor(100);
     EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
     EXPECT_TRUE(Steps(2).empty());
@@ -164,8 +129,8 @@ TEST_F(UsbRunControlTest, RunInOrderChainsThroughTheModule) {
     const std::vector<TraceLine> one = Steps(1), two = Steps(2), four = Steps(4);
     ASSERT_EQ(one.size(), 10u);
     ASSERT_EQ(two.size(), 10u);
-    EXPECT_GT(two.front().tick, one.back().tick);
-    EXPECT_GT(four.front().tick, two.back().tick);
+    EXPECT_GT(two.front().Tick, one.back().Tick);
+    EXPECT_GT(four.front().Tick, two.back().Tick);
     EXPECT_TRUE(Steps(3).empty());
     // Without "Loop" the chain ends after motor 4.
     PumpFor(500);
@@ -212,7 +177,7 @@ TEST_F(UsbRunControlTest, ModuleResetEndsAtTheSwitchesAndTheCaptionsReturn) {
     EXPECT_EQ(Text(form_->Control("Button45")), "Cancel");
     EXPECT_EQ(Text(form_->Control("SpeedButton2")), "X");
     ASSERT_TRUE(WaitFor([&] { return Text(form_->Control("Button45")) == "Reset"; }, 5000));
-    EXPECT_EQ(Steps(2).back().position, 0);
+    EXPECT_EQ(Steps(2).back().Position, 0);
     EXPECT_TRUE(IsWindowEnabled(form_->Control("CheckBox5")));
     EXPECT_TRUE(desktop_.Messages().empty());
 }
@@ -257,7 +222,7 @@ TEST_F(UsbRunControlTest, AModuleResetEndsTheRunItInterrupts) {
     PumpFor(100);
     const std::vector<TraceLine> afterReset = Steps(4);
     ASSERT_FALSE(afterReset.empty());
-    EXPECT_EQ(afterReset.back().position, 0);  // at the switch
+    EXPECT_EQ(afterReset.back().Position, 0);  // at the switch
     PumpFor(700);
     EXPECT_EQ(Steps(4).size(), afterReset.size());  // nothing of the program after the reset
     EXPECT_FALSE(AnyRunning());

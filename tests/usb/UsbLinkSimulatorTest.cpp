@@ -6,15 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "e2e/driver/TraceFile.h"
 #include "platform/virtual/VirtualDesktop.h"
-#include "sim/SharedSimulatorSuite.h"
 #include "sim/client/SimulatorClient.h"
+#include "testsupport/SharedSimulatorSuite.h"
 #include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
 
@@ -27,16 +27,9 @@ using Client = testing::ReportRecorder;
 
 // The hex bytes of the reports the module received, in order, from its trace.
 std::vector<std::string> ReceivedReports(const std::string& tracePath) {
-    std::ifstream trace(tracePath);
     std::vector<std::string> reports;
-    std::string line;
-    std::getline(trace, line);  // header
-    while (std::getline(trace, line)) {
-        const size_t lastComma = line.rfind(',');
-        if (lastComma != std::string::npos && lastComma + 1 < line.size()) {
-            reports.push_back(line.substr(lastComma + 1));
-        }
-    }
+    for (const e2e::TraceLine& line : e2e::ReadTrace(tracePath))
+        if (!line.Last.empty()) reports.push_back(line.Last);
     return reports;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/StreamingRig.h"
+#include "testsupport/StreamingRig.h"
 #include "usbprotocol/ProtocolFakes.h"
 
 namespace usb {

@@ -13,6 +13,8 @@
 
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
+#include "testsupport/MotorPrograms.h"
+#include "testsupport/ProtocolMotors.h"
 #include "usb/UsbProtocol.h"
 
 namespace usb::testing {
@@ -69,25 +71,18 @@ struct ProtocolBench {
     platform::VirtualTimerService timers;
     FakeChannel channel;
     FakeWindow window;
-    std::array<std::unique_ptr<motion::TStepperMotor>, 4> motors;
+    testsupport::ProtocolMotorSet motors;
     std::unique_ptr<TUsbProtocol> protocol;
 
     ProtocolBench() {
         timers.SetNowMs(1000000);
-        for (int i = 0; i < 4; ++i)
-            motors[i] = std::make_unique<motion::TStepperMotor>(i, timers);
-        protocol = std::make_unique<TUsbProtocol>(
-            TUsbProtocol::Ports{channel, timers, window},
-            std::array<motion::TStepperMotor*, 4>{motors[0].get(), motors[1].get(), motors[2].get(),
-                                                  motors[3].get()});
+        motors = testsupport::MakeMotors(timers);
+        protocol = testsupport::MakeProtocol(motors, {channel, timers, window});
     }
 
-    void SetProgram(int motor, std::vector<motion::TsmProgramStep> steps, bool looping = false) {
-        auto program = motors[motor]->LockProgram();
-        program->Clear();
-        for (const auto& step : steps)
-            program->Add() = step;
-        program->Looping = looping;
+    void SetProgram(int motor, const std::vector<motion::TsmProgramStep>& steps,
+                    bool looping = false) {
+        testsupport::SetProgram(*motors[motor], steps, looping);
     }
 
     double HostSeconds() { return timers.NowMs() * 0.001; }

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "motion/StepSchedule.h"
+#include "testsupport/ReportBytes.h"
 #include "usbprotocol/ProtocolFakes.h"
 
 namespace usb {
@@ -18,6 +19,7 @@ using motion::kDirNone;
 using motion::kDirRight;
 using motion::TsmProgramStep;
 using testing::ProtocolBench;
+using testsupport::Bytes;
 
 // A segment report taken apart.
 struct Segment {
@@ -67,14 +69,6 @@ void ExpectOnSchedule(const std::vector<TsmProgramStep>& program,
             EXPECT_GT(played[i], played[i - 1]) << where << ", step " << i;
         }
     }
-}
-
-UsbReport Bytes(std::initializer_list<uint8_t> head) {
-    UsbReport r{};
-    size_t i = 0;
-    for (uint8_t b : head)
-        r[i++] = b;
-    return r;
 }
 
 class ProtocolTest : public ::testing::Test, public ProtocolBench {

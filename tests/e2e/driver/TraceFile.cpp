@@ -29,7 +29,9 @@ bool ParseNumber(const std::string& text, T& value) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
-bool ParseLine(const std::string& line, TraceLine& out) {
+}  // namespace
+
+bool ParseTraceLine(const std::string& line, TraceLine& out) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (int column = 0; column < 6; ++column) {
@@ -50,8 +52,6 @@ bool ParseLine(const std::string& line, TraceLine& out) {
            ParseNumber(fields[4], out.Phase) && ParseNumber(fields[5], out.Position);
 }
 
-}  // namespace
-
 std::vector<TraceLine> ReadTrace(const std::string& path) {
     const std::string bytes = ReadShared(path);
     std::vector<TraceLine> lines;
@@ -60,7 +60,7 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
         const size_t end = bytes.find('\n', start + 1);
         if (end == std::string::npos) break;  // the last line is not complete yet
         TraceLine line;
-        if (ParseLine(bytes.substr(start + 1, end - start - 1), line)) lines.push_back(line);
+        if (ParseTraceLine(bytes.substr(start + 1, end - start - 1), line)) lines.push_back(line);
         start = end;
     }
     return lines;

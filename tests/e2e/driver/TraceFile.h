@@ -28,6 +28,8 @@ struct TraceLine {
     std::string Last;  // the report's bytes or the event
 };
 
+// One line of the file (without its newline); false when it is not a trace line.
+bool ParseTraceLine(const std::string& line, TraceLine& out);
 // Every complete line after the header; empty when the file cannot be read.
 std::vector<TraceLine> ReadTrace(const std::string& path);
 // The step lines of one motor (1 to 4), in file order.

@@ -26,9 +26,11 @@
 #include "motion/MotorProgram.h"
 #include "motion/StepperMotor.h"
 #include "platform/virtual/VirtualTimerService.h"
-#include "sim/ScheduleFigures.h"
 #include "sim/module/ModuleLink.h"
 #include "sim/module/VirtualModule.h"
+#include "testsupport/MotorPrograms.h"
+#include "testsupport/ProtocolMotors.h"
+#include "testsupport/ScheduleFigures.h"
 #include "usb/UsbProtocol.h"
 #include "usb/UsbReport.h"
 
@@ -48,12 +50,8 @@ class StreamingRig {
     explicit StreamingRig(Options options) : channel_(*this), link_(1, options.linkPeriodUs) {
         module_.SetUnaskedStatusReports(options.unaskedStatus);
         timers_.SetNowMs(kHostStartMs);
-        for (int i = 0; i < kMotors; ++i)
-            motors_[i] = std::make_unique<motion::TStepperMotor>(i, timers_);
-        protocol_ = std::make_unique<usb::TUsbProtocol>(
-            usb::TUsbProtocol::Ports{channel_, timers_, window_},
-            std::array<motion::TStepperMotor*, kMotors>{motors_[0].get(), motors_[1].get(),
-                                                        motors_[2].get(), motors_[3].get()});
+        motors_ = testsupport::MakeMotors(timers_);
+        protocol_ = testsupport::MakeProtocol(motors_, {channel_, timers_, window_});
         module_.SetStepListener([this](const ModuleStep& s) { played_[s.motor - 1].push_back(s); });
     }
 
@@ -69,11 +67,7 @@ class StreamingRig {
     }
 
     void SetProgram(int motor, const std::vector<motion::TsmProgramStep>& steps) {
-        auto program = motors_[motor]->LockProgram();
-        program->Clear();
-        for (const auto& step : steps)
-            program->Add() = step;
-        program->Looping = false;
+        testsupport::SetProgram(*motors_[motor], steps);
         programs_[motor] = steps;
     }
 
@@ -182,7 +176,7 @@ class StreamingRig {
     platform::VirtualTimerService timers_;
     ModuleChannel channel_;
     NoWindow window_;
-    std::array<std::unique_ptr<motion::TStepperMotor>, kMotors> motors_;
+    testsupport::ProtocolMotorSet motors_;
     std::unique_ptr<usb::TUsbProtocol> protocol_;
     VirtualModule module_;
     ModuleLink link_;

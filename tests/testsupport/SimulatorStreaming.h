@@ -8,16 +8,17 @@
 
 #include <array>
 #include <atomic>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/driver/TraceFile.h"
 #include "platform/DeviceFile.h"
 #include "platform/virtual/VirtualDesktop.h"
-#include "sim/ScheduleFigures.h"
 #include "sim/client/SimulatorClient.h"
+#include "testsupport/MotorPrograms.h"
+#include "testsupport/ProtocolMotors.h"
+#include "testsupport/ScheduleFigures.h"
 #include "usb/UsbLink.h"
 #include "usb/UsbProtocol.h"
 
@@ -29,11 +30,7 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
   public:
     static constexpr int kMotors = 4;
 
-    SimulatorStreaming() {
-        for (int i = 0; i < kMotors; ++i) {
-            motors_[i] = std::make_unique<motion::TStepperMotor>(i, platform::SystemTimerService());
-        }
-    }
+    SimulatorStreaming() : motors_(testsupport::MakeMotors(platform::SystemTimerService())) {}
     ~SimulatorStreaming() {
         if (link_) link_->Shutdown();
         for (auto& motor : motors_)
@@ -48,10 +45,8 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
             usb::TUsbLink::Ports{platform::SystemLibraryLoader(), platform::SystemDeviceFiles(),
                                  desktop_, platform::SystemTimerService()},
             *this, this);
-        protocol_ = std::make_unique<usb::TUsbProtocol>(
-            usb::TUsbProtocol::Ports{*link_, platform::SystemTimerService(), *this},
-            std::array<motion::TStepperMotor*, kMotors>{motors_[0].get(), motors_[1].get(),
-                                                        motors_[2].get(), motors_[3].get()});
+        protocol_ =
+            testsupport::MakeProtocol(motors_, {*link_, platform::SystemTimerService(), *this});
         protocol_->SetPortSetting(usb::TUsbProtocol::kPortUsb);
         link_->OpenUsb();
         if (!link_->Connected()) return "the link did not connect: " + status_;
@@ -60,10 +55,7 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     }
 
     void SetProgram(int motor, const std::vector<motion::TsmProgramStep>& steps) {
-        auto program = motors_[motor]->LockProgram();
-        program->Clear();
-        for (const auto& step : steps)
-            program->Add() = step;
+        testsupport::SetProgram(*motors_[motor], steps);
         programs_[motor] = steps;
     }
 
@@ -83,9 +75,11 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     }
 
     MotorFigures Figures(int motor) {
-        return ScheduleFigures(
-            programs_[motor], PlayedSteps(motor + 1), TraceEvents("underrun", motor + 1),
-            TraceEvents("overlap", motor + 1), TraceEvents("coil overwrite", motor + 1));
+        const std::vector<e2e::TraceLine> trace = e2e::ReadTrace(simulator_.TracePath());
+        return ScheduleFigures(programs_[motor], PlayedSteps(trace, motor + 1),
+                               TraceEvents(trace, "underrun", motor + 1),
+                               TraceEvents(trace, "overlap", motor + 1),
+                               TraceEvents(trace, "coil overwrite", motor + 1));
     }
 
     std::string TracePath() const { return simulator_.TracePath(); }
@@ -95,29 +89,18 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     usb::TUsbProtocol& Protocol() { return *protocol_; }
 
   private:
-    // The step lines of the trace for one motor (1 to 4): tick,seconds,motor,direction,...
-    std::vector<ModuleStep> PlayedSteps(int motor) const {
+    // The steps one motor (1 to 4) played, from the trace's step lines.
+    static std::vector<ModuleStep> PlayedSteps(const std::vector<e2e::TraceLine>& trace,
+                                               int motor) {
         std::vector<ModuleStep> steps;
-        std::ifstream trace(simulator_.TracePath());
-        std::string line;
-        std::getline(trace, line);  // header
-        while (std::getline(trace, line)) {
-            std::istringstream fields(line);
-            std::string tick, seconds, m, direction, phase, position;
-            std::getline(fields, tick, ',');
-            std::getline(fields, seconds, ',');
-            std::getline(fields, m, ',');
-            std::getline(fields, direction, ',');
-            std::getline(fields, phase, ',');
-            std::getline(fields, position, ',');
-            if (m.empty() || std::stoi(m) != motor) continue;
+        for (const e2e::TraceLine& line : e2e::MotorSteps(trace, motor)) {
             ModuleStep step{};
-            step.tick = std::stoull(tick);
+            step.tick = line.Tick;
             step.elapsed = step.tick;  // one power-up: the tick count never wraps here
             step.motor = motor;
-            step.direction = std::stoi(direction);
-            step.phase = static_cast<uint8_t>(std::stoi(phase));
-            step.position = std::stoi(position);
+            step.direction = line.Direction;
+            step.phase = static_cast<uint8_t>(line.Phase);
+            step.position = line.Position;
             steps.push_back(step);
         }
         return steps;
@@ -125,13 +108,12 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
 
     // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...",
     // "coil overwrite 2 ...").
-    int TraceEvents(const std::string& kind, int motor) const {
-        std::ifstream trace(simulator_.TracePath());
-        const std::string prefix = ",,,,," + kind + " " + std::to_string(motor) + " ";
+    static int TraceEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind,
+                           int motor) {
+        const std::string prefix = kind + " " + std::to_string(motor) + " ";
         int count = 0;
-        std::string line;
-        while (std::getline(trace, line))
-            if (line.find(prefix) != std::string::npos) ++count;
+        for (const e2e::TraceLine& line : trace)
+            if (line.Motor < 0 && line.Last.rfind(prefix, 0) == 0) ++count;
         return count;
     }
 
@@ -161,7 +143,7 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
 
     SimulatorClient simulator_;
     platform::VirtualDesktop desktop_;
-    std::array<std::unique_ptr<motion::TStepperMotor>, kMotors> motors_;
+    testsupport::ProtocolMotorSet motors_;
     std::array<std::vector<motion::TsmProgramStep>, kMotors> programs_;
     std::string status_;
     std::unique_ptr<usb::TUsbLink> link_;
