@@ -35,6 +35,10 @@ UsbReport ClearCommandListReport(uint8_t motor);
 UsbReport DirectOutputReport(uint8_t phaseByte);
 // Stops a module reset in progress: command 3 with 19 and 0, nothing in bytes 7 and 8.
 UsbReport ResetCancelReport();
+// Starts the module's reset of the motors in mask (bit 0 = motor 1 ... bit 3 = motor 4). Bytes 3
+// to 6 are those of lastResetSegment, the reset segment sent just before it (all 0 when none
+// was sent); nothing in bytes 7 and 8.
+UsbReport StartResetReport(uint8_t mask, const UsbReport& lastResetSegment);
 
 // One timed segment of motor 1..4: periodTicks (bits 0 to 13 are sent) between the steps,
 // direction bit 0x40 for left or 0 for right, stepCount 2..255 for a counted segment or 0 for a
