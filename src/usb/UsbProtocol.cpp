@@ -8,7 +8,7 @@ namespace usb {
 namespace {
 
 // Free places for the clock report's 2-bit levels.
-constexpr int32_t kLevelPlaces[4] = {0, 3, 6, 12};
+constexpr int32_t kLevelPlaces[4] = {0, 3, 6, kCommandListPlaces};
 
 constexpr uint8_t kLeftBit = 0x40;
 
@@ -96,7 +96,8 @@ void TUsbProtocol::GetMotorStatus() {
     {
         std::lock_guard lock(statusMutex_);
         statusRequests_.push_back({++statusRequestsSent_});
-        if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
+        if (statusRequests_.size() > kMaxStatusRequestsWaiting)
+            statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
 }
@@ -326,7 +327,7 @@ void TUsbProtocol::StartReset(int32_t target) {
         if (ticks < 1) ticks = 1;
         if (ticks > kMaxPeriodTicks) ticks = kMaxPeriodTicks;
         lastSegment = SegmentReport(i + 1, ticks, direction == motion::kDirLeft ? kLeftBit : 0,
-                                    kMaxSteps, kResetDelayTicks);
+                                    kMaxSegmentSteps, kResetDelayTicks);
         ports_.channel.SendReport(lastSegment);
         channels_[i].account.SentUntilCleared(3);  // until the next clear or start
     }
@@ -562,7 +563,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         }
         if (lastClockTick_ >= 0)
             LowerAccount(i, lastClockTick_,
-                         ModuleListAccount::kPlaces - std::min<int>(report[4 + i], 12));
+                         kCommandListPlaces - std::min<int>(report[4 + i], kCommandListPlaces));
     }
     SetSendFlag();
     FinishPlayedPasses();

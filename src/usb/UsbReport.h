@@ -12,6 +12,14 @@ namespace usb {
 constexpr size_t kReportSize = 16;
 using UsbReport = std::array<uint8_t, kReportSize>;
 
+// What one segment can carry: a period of 14 bits, a count byte, and a delay of 1 to 16382
+// ticks from the motor's previous segment.
+constexpr int64_t kMaxPeriodTicks = 16383;
+constexpr int kMaxSegmentSteps = 255;
+constexpr int64_t kMaxDelayTicks = 16382;
+// Places of each motor's command list in the module (a segment takes 2 or 3).
+constexpr int kCommandListPlaces = 12;
+
 // Input report types.
 constexpr uint8_t kClockReport = 4;
 constexpr uint8_t kStatusReport = 5;
@@ -41,8 +49,8 @@ UsbReport ResetCancelReport();
 UsbReport StartResetReport(uint8_t mask, const UsbReport& lastResetSegment);
 
 // One timed segment of motor 1..4: periodTicks (bits 0 to 13 are sent) between the steps,
-// direction bit 0x40 for left or 0 for right, stepCount 2..255 for a counted segment or 0 for a
-// single step, delayTicks (16 bits) from the previous segment of that motor.
+// direction bit 0x40 for left or 0 for right, stepCount 2..kMaxSegmentSteps for a counted segment
+// or 0 for a single step, delayTicks (16 bits) from the previous segment of that motor.
 UsbReport SegmentReport(int motor, int64_t periodTicks, uint8_t directionBit, int stepCount,
                         int64_t delayTicks);
 
