@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "motion/PortSetting.h"
 #include "motion/RoundHalfEven.h"
 #include "ui/ConfigDialog.h"
 #include "ui/HelpMenu.h"
@@ -226,7 +227,7 @@ void TMainForm::FormCreate() {
     }
     // 8. to 10. Port setting 0, "default.smp" from the program directory, no current file
     //    name afterwards, and the output opened for the port setting (it writes Label21).
-    SetPortSetting(0);
+    SetPortSetting(motion::kUsbPortSetting);
     const std::string error = session_.LoadStartupProject(programDirectory_);
     // 11. The caption.
     UpdateCaption();

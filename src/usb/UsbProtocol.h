@@ -123,6 +123,7 @@
 #include <mutex>
 #include <thread>
 
+#include "motion/PortSetting.h"
 #include "motion/StepGate.h"
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
@@ -141,8 +142,8 @@ namespace usb {
 class TUsbProtocol final : public motion::StepGate {
   public:
     static constexpr int kMotorCount = 4;
-    static constexpr int16_t kPortUsb = 0;
-    static constexpr int16_t kPortUsbSlow = 1;
+    static constexpr int16_t kPortUsb = motion::kUsbPortSetting;
+    static constexpr int16_t kPortUsbSlow = motion::kUsbSlowPortSetting;
 
     static constexpr int kMaxWaitingRecords = 7;  // closed records per motor on the host
     static constexpr int kMaxStepsPerFill = 4096;
