@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 
+#include "motion/PortSetting.h"
 #include "motion/StepperMotor.h"
 #include "platform/CallingConvention.h"
 #include "platform/Desktop.h"
@@ -63,7 +64,9 @@ class TParallelPort {
     TParallelPort& operator=(const TParallelPort&) = delete;
 
     // Port setting 0 is "USB", 1 is "USB (slow)"; every other value is a port's base address.
-    static bool IsParallelPort(int16_t portSetting) { return portSetting != 0 && portSetting != 1; }
+    static bool IsParallelPort(int16_t portSetting) {
+        return portSetting != kUsbPortSetting && portSetting != kUsbSlowPortSetting;
+    }
     // The port status label for a parallel-port address: "LPT1 (0378)", "LPT2 (0278)",
     // "LPT3 (03BC)", or "(" + the 16-bit address as four upper-case hex digits + ")".
     static std::string StatusLabel(int16_t address);

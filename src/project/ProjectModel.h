@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "motion/MotorProgram.h"
+#include "motion/PortSetting.h"
 #include "project/ProgramListModel.h"
 #include "project/ProjectTarget.h"
 
@@ -24,7 +25,7 @@ class ProjectModel : public ProjectTarget {
         int Renumbered = 0;  // RenumberProgramList calls
     };
 
-    int16_t Port = 0;
+    int16_t Port = motion::kUsbPortSetting;
     // The port setting at each OpenOutputPort call, in order.
     std::vector<int16_t> OpenedPorts;
     std::array<Motor, kMotorCount> Motors;

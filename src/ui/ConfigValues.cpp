@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "motion/NumberFormat.h"
+#include "motion/PortSetting.h"
 #include "project/NumberText.h"
 
 namespace ui {
@@ -38,9 +39,9 @@ std::string FormatWholeNumber(double value) {
 
 PortChoice PortChoiceOf(int16_t portSetting) {
     switch (portSetting) {
-        case 0:
+        case motion::kUsbPortSetting:
             return PortChoice::kUSB;
-        case 1:
+        case motion::kUsbSlowPortSetting:
             return PortChoice::kUSBslow;
         case kPortLpt1:
             return PortChoice::kLPT1;
@@ -70,10 +71,10 @@ ConfigValues ConfigValuesFrom(const ConfigTexts& texts) {
     ConfigValues values;
     switch (texts.Port) {
         case PortChoice::kUSB:
-            values.PortSetting = 0;
+            values.PortSetting = motion::kUsbPortSetting;
             break;
         case PortChoice::kUSBslow:
-            values.PortSetting = 1;
+            values.PortSetting = motion::kUsbSlowPortSetting;
             break;
         case PortChoice::kLPT1:
             values.PortSetting = kPortLpt1;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "motion/PortSetting.h"
+
 namespace ui {
 
 constexpr int kConfigMotorCount = 4;
@@ -22,7 +24,7 @@ struct ConfigValues {
         double ControlFrequency = 10.0;
         uint8_t ResetDirection = 2;  // 1 = left, anything else shown as right
     };
-    int16_t PortSetting = 0;
+    int16_t PortSetting = motion::kUsbPortSetting;
     std::array<Motor, kConfigMotorCount> Motors{};
 };
 

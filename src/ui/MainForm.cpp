@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "motion/PortSetting.h"
 #include "motion/RoundHalfEven.h"
 #include "ui/ConfigDialog.h"
 #include "ui/HelpMenu.h"
@@ -193,7 +194,7 @@ void TMainForm::FormCreate() {
     }
     // The "USB" port setting until "default.smp" names another; opening the output for it
     // writes the port status label. The start-up project leaves no current file name.
-    SetPortSetting(0);
+    SetPortSetting(motion::kUsbPortSetting);
     const std::string error = session_.LoadStartupProject(programDirectory_);
     UpdateCaption();
     // The Steps fields take digits only, right-aligned.

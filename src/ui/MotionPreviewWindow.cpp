@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "motion/PortSetting.h"
 #include "ui/ImageFile.h"
 #include "ui/WindowClass.h"
 
@@ -195,12 +196,14 @@ void TMotionPreviewWindow::RefreshFromSource() {
     previewShown_ = false;
     shown_ = std::move(snapshot);
     const Snapshot& input = *shown_;
-    const bool hostTimed = input.PortSetting != 0;  // "USB" alone is timed by the module
+    const bool hostTimed =
+        input.PortSetting != motion::kUsbPortSetting;  // "USB" alone is timed by the module
     std::array<motion::TMotionPreview::Motor, 4> motors;
     for (size_t m = 0; m < 4; ++m)
         motors[m] =
             motion::TMotionPreview::Of(input.Schedules[m], hostTimed, input.MaxFrequencies[m]);
-    if (input.PortSetting == 1)  // "USB (slow)": the phases share the link's reports
+    if (input.PortSetting ==
+        motion::kUsbSlowPortSetting)  // "USB (slow)": the phases share the link's reports
         motion::TMotionPreview::AddUsbLinkWarnings(motors, input.MaxFrequencies);
     std::array<MotorTexts, 4> texts;
     for (size_t m = 0; m < 4; ++m) {

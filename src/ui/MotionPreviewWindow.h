@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "motion/MotionPreview.h"
+#include "motion/PortSetting.h"
 #include "motion/StepperMotor.h"
 #include "ui/WindowClass.h"
 
@@ -49,7 +50,7 @@ class TMotionPreviewWindow final : public WindowBase {
     static constexpr int kSaveButtonId = 120;
 
     struct Snapshot {
-        int16_t PortSetting = 0;
+        int16_t PortSetting = motion::kUsbPortSetting;
         std::array<motion::TStepSchedule, 4> Schedules;
         std::array<double, 4> MaxFrequencies{};
         // Each motor's run: whether one goes on (streamed, played by the module or timed by the

@@ -27,7 +27,7 @@ int ModuleListAccount::Free(double nowTick) const {
     int taken = 0;
     for (int i = 0; i < count_; ++i)
         if (segments_[i].end > nowTick) taken += segments_[i].places;
-    return std::max(0, kPlaces - taken);
+    return std::max(0, kCommandListPlaces - taken);
 }
 
 double ModuleListAccount::LastEnd() const {

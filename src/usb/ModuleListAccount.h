@@ -24,13 +24,14 @@
 #include <array>
 #include <cstdint>
 
+#include "usb/UsbReport.h"
+
 namespace usb {
 
 class ModuleListAccount {
   public:
-    static constexpr int kPlaces = 12;
-    // Segments remembered: more than the list holds (12 places, 2 or 3 a segment), so that a
-    // report about the recent past still finds those it counted.
+    // Segments remembered: more than the list holds (kCommandListPlaces, 2 or 3 a segment), so that
+    // a report about the recent past still finds those it counted.
     static constexpr int kMaxSegments = 16;
     static constexpr double kForever = 1e300;
     // How far past a report's tick a segment it shows still playing is held: a clock report's

@@ -61,7 +61,7 @@ bool SegmentPlanner::Add(double idealTick, double periodTicks, uint8_t direction
             t = next;
         }
         if (directionBit == segment_.directionBit && pass == segment_.pass &&
-            segment_.steps < kMaxSteps && Fits(t, periodTicks)) {
+            segment_.steps < kMaxSegmentSteps && Fits(t, periodTicks)) {
             Narrowed(t, low_, high_);
             ++segment_.steps;
             lastIdealOpen_ = t;

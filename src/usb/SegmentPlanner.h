@@ -9,7 +9,8 @@
 //   reference s and period p plays at s + k·p;
 // - its period lies within kIntervalTicks of the ideal interval before each of its steps, so the
 //   played intervals follow the schedule's (and a constant stretch's stay within 2 ticks);
-// - a segment takes as many steps as that allows (ramp steps too), at most kMaxSteps; on a long
+// - a segment takes as many steps as that allows (ramp steps too), at most kMaxSegmentSteps; on a
+// long
 //   constant stretch between two whole-tick periods the segments alternate between the two
 //   neighbours (7.8125 ticks: 8 for about 75 steps, then 7 for about 17) and the error swings
 //   within the bound instead of growing;
@@ -29,6 +30,8 @@
 
 #include <cstdint>
 
+#include "usb/UsbReport.h"
+
 namespace usb {
 
 class SegmentPlanner {
@@ -38,14 +41,11 @@ class SegmentPlanner {
     static constexpr double kBoundTicks = 7;
     // How far a segment's period may lie from the ideal interval before each of its steps.
     static constexpr double kIntervalTicks = 1.5;
-    static constexpr int32_t kMaxSteps = 255;
-    static constexpr int64_t kMaxPeriodTicks = 16383;  // 14 bits
-    static constexpr int64_t kMaxDelayTicks = 16382;
 
     struct Segment {
         int64_t refTick = 0;  // ticks from the run's start of the first step, as it plays
         int64_t period = 1;   // ticks between its steps
-        int32_t steps = 0;    // 1 to kMaxSteps
+        int32_t steps = 0;    // 1 to kMaxSegmentSteps
         uint8_t directionBit = 0;
         int32_t pass = 0;
     };

@@ -10,7 +10,7 @@ namespace usb {
 namespace {
 
 // Free places for the clock report's 2-bit levels.
-constexpr int32_t kLevelPlaces[4] = {0, 3, 6, 12};
+constexpr int32_t kLevelPlaces[4] = {0, 3, 6, kCommandListPlaces};
 
 constexpr uint8_t kLeftBit = 0x40;
 
@@ -98,7 +98,8 @@ void TUsbProtocol::GetMotorStatus() {
     {
         std::lock_guard lock(statusMutex_);
         statusRequests_.push_back({++statusRequestsSent_});
-        if (statusRequests_.size() > 16) statusRequests_.pop_front();  // answers that never came
+        if (statusRequests_.size() > kMaxStatusRequestsWaiting)
+            statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
 }
@@ -296,7 +297,7 @@ void TUsbProtocol::StartReset(int32_t target) {
     std::array<std::unique_lock<std::mutex>, kMotorCount> locks;
     for (int i = first; i <= last; ++i)
         locks[i] = std::unique_lock(channels_[i].mutex);
-    UsbReport buffer{};
+    UsbReport lastSegment{};
     ClearCommandListLocked(one ? target : 0, false);
 
     // Until the start-reset request has gone out, no status report may narrow the mask: one
@@ -327,15 +328,12 @@ void TUsbProtocol::StartReset(int32_t target) {
         // A pace the 14 bits cannot hold would play at an arbitrary speed: keep it in range.
         if (ticks < 1) ticks = 1;
         if (ticks > kMaxPeriodTicks) ticks = kMaxPeriodTicks;
-        buffer = SegmentReport(i + 1, ticks, direction == motion::kDirLeft ? kLeftBit : 0,
-                               kMaxSteps, kResetDelayTicks);
-        ports_.channel.SendReport(buffer);
+        lastSegment = SegmentReport(i + 1, ticks, direction == motion::kDirLeft ? kLeftBit : 0,
+                                    kMaxSegmentSteps, kResetDelayTicks);
+        ports_.channel.SendReport(lastSegment);
         channels_[i].account.SentUntilCleared(3);  // until the next clear or start
     }
-    // The start-reset request keeps bytes 3 to 6 of the last reset segment.
-    buffer[1] = 0x09;
-    buffer[2] = mask;
-    ports_.channel.SendReport(buffer);
+    ports_.channel.SendReport(StartResetReport(mask, lastSegment));
     // The module answers requests in order: only answers to requests sent from now on tell
     // about this reset.
     std::lock_guard lock(statusMutex_);
@@ -567,7 +565,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         }
         if (lastClockTick_ >= 0)
             LowerAccount(i, lastClockTick_,
-                         ModuleListAccount::kPlaces - std::min<int>(report[4 + i], 12));
+                         kCommandListPlaces - std::min<int>(report[4 + i], kCommandListPlaces));
     }
     SetSendFlag();
     FinishPlayedPasses();

@@ -123,6 +123,7 @@
 #include <mutex>
 #include <thread>
 
+#include "motion/PortSetting.h"
 #include "motion/StepGate.h"
 #include "motion/StepperMotor.h"
 #include "platform/TimerService.h"
@@ -141,15 +142,13 @@ namespace usb {
 class TUsbProtocol final : public motion::StepGate {
   public:
     static constexpr int kMotorCount = 4;
-    static constexpr int16_t kPortUsb = 0;
-    static constexpr int16_t kPortUsbSlow = 1;
+    static constexpr int16_t kPortUsb = motion::kUsbPortSetting;
+    static constexpr int16_t kPortUsbSlow = motion::kUsbSlowPortSetting;
 
-    static constexpr int kModulePlaces = 12;           // an empty command list
-    static constexpr int64_t kMaxDelayTicks = 16382;   // largest delay a segment carries
-    static constexpr int64_t kMaxPeriodTicks = 16383;  // 14 bits
-    static constexpr int kMaxWaitingRecords = 7;       // closed records per motor on the host
-    static constexpr int kMaxSteps = 255;              // steps of one segment
+    static constexpr int kMaxWaitingRecords = 7;  // closed records per motor on the host
     static constexpr int kMaxStepsPerFill = 4096;
+    // Status requests whose answers are awaited; older ones are taken as never answered.
+    static constexpr size_t kMaxStatusRequestsWaiting = 16;
     // NextPeriod answers above this mean that no further step follows.
     static constexpr double kEndOfProgramLimit = 99999900000000.0;
     // A run's first step is due this long after the first of its segments goes out, so that the

@@ -49,6 +49,15 @@ UsbReport ResetCancelReport() {
     return report;
 }
 
+UsbReport StartResetReport(uint8_t mask, const UsbReport& lastResetSegment) {
+    UsbReport report{};
+    report[1] = 0x09;
+    report[2] = mask;
+    for (size_t b = 3; b <= 6; ++b)
+        report[b] = lastResetSegment[b];
+    return report;
+}
+
 UsbReport SegmentReport(int motor, int64_t periodTicks, uint8_t directionBit, int stepCount,
                         int64_t delayTicks) {
     UsbReport report{};

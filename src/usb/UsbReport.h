@@ -12,6 +12,14 @@ namespace usb {
 constexpr size_t kReportSize = 16;
 using UsbReport = std::array<uint8_t, kReportSize>;
 
+// What one segment can carry: a period of 14 bits, a count byte, and a delay of 1 to 16382
+// ticks from the motor's previous segment.
+constexpr int64_t kMaxPeriodTicks = 16383;
+constexpr int kMaxSegmentSteps = 255;
+constexpr int64_t kMaxDelayTicks = 16382;
+// Places of each motor's command list in the module (a segment takes 2 or 3).
+constexpr int kCommandListPlaces = 12;
+
 // Input report types.
 constexpr uint8_t kClockReport = 4;
 constexpr uint8_t kStatusReport = 5;
@@ -35,10 +43,14 @@ UsbReport ClearCommandListReport(uint8_t motor);
 UsbReport DirectOutputReport(uint8_t phaseByte);
 // Stops a module reset in progress: command 3 with 19 and 0, nothing in bytes 7 and 8.
 UsbReport ResetCancelReport();
+// Starts the module's reset of the motors in mask (bit 0 = motor 1 ... bit 3 = motor 4). Bytes 3
+// to 6 are those of lastResetSegment, the reset segment sent just before it (all 0 when none
+// was sent); nothing in bytes 7 and 8.
+UsbReport StartResetReport(uint8_t mask, const UsbReport& lastResetSegment);
 
 // One timed segment of motor 1..4: periodTicks (bits 0 to 13 are sent) between the steps,
-// direction bit 0x40 for left or 0 for right, stepCount 2..255 for a counted segment or 0 for a
-// single step, delayTicks (16 bits) from the previous segment of that motor.
+// direction bit 0x40 for left or 0 for right, stepCount 2..kMaxSegmentSteps for a counted segment
+// or 0 for a single step, delayTicks (16 bits) from the previous segment of that motor.
 UsbReport SegmentReport(int motor, int64_t periodTicks, uint8_t directionBit, int stepCount,
                         int64_t delayTicks);
 

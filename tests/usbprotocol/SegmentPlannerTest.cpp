@@ -81,9 +81,9 @@ void ExpectFaithful(const TStepSchedule& schedule, int32_t passes, const Played&
     for (size_t j = 0; j < played.segments.size(); ++j) {
         const auto& s = played.segments[j];
         ASSERT_GE(s.steps, 1) << where;
-        ASSERT_LE(s.steps, SegmentPlanner::kMaxSteps) << where;
+        ASSERT_LE(s.steps, kMaxSegmentSteps) << where;
         ASSERT_GE(s.period, 1) << where;
-        ASSERT_LE(s.period, SegmentPlanner::kMaxPeriodTicks) << where;
+        ASSERT_LE(s.period, kMaxPeriodTicks) << where;
         if (j == 0) continue;
         const auto& before = played.segments[j - 1];
         const int64_t lastStep = before.refTick + (before.steps - 1) * before.period;
@@ -91,8 +91,8 @@ void ExpectFaithful(const TStepSchedule& schedule, int32_t passes, const Played&
         const int64_t delay = s.refTick - before.refTick;
         // Steps closer than a chained delay can reach stay chained (after a pause the host
         // may have to wait for the module's list to run empty).
-        if (!played.afterPause[j] && s.refTick - lastStep < SegmentPlanner::kMaxDelayTicks - 16) {
-            ASSERT_LE(delay, SegmentPlanner::kMaxDelayTicks) << where << ", segment " << j;
+        if (!played.afterPause[j] && s.refTick - lastStep < kMaxDelayTicks - 16) {
+            ASSERT_LE(delay, kMaxDelayTicks) << where << ", segment " << j;
         }
     }
 }

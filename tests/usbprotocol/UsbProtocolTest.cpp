@@ -428,7 +428,7 @@ TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
     auto segments = StartAndStream(0);
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_EQ(segments[0].count, 0);  // alone
-    EXPECT_EQ(segments[0].period, TUsbProtocol::kMaxPeriodTicks);
+    EXPECT_EQ(segments[0].period, kMaxPeriodTicks);
     EXPECT_EQ(segments[0].delay, LeadTicks());
 
     std::vector<double> stepTimes{HostSeconds() + segments[0].delay / 7812.0};
@@ -436,8 +436,8 @@ TEST_F(ProtocolTest, SlowStepsPlayAtTheirAskedTimes) {
         PlayOn(8);  // the lone step plays out and its places come free
         for (const Segment& s : Segments(channel.Take())) {
             EXPECT_EQ(s.count, 0);
-            EXPECT_EQ(s.period, TUsbProtocol::kMaxPeriodTicks);
-            EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
+            EXPECT_EQ(s.period, kMaxPeriodTicks);
+            EXPECT_LE(s.delay, kMaxDelayTicks);
             stepTimes.push_back(HostSeconds() + s.delay / 7812.0);
         }
     }
@@ -464,7 +464,7 @@ TEST_F(ProtocolTest, LongConstantRunsStayChained) {
     const auto segments = StartAndStreamAll(0);
     ASSERT_FALSE(segments.empty());
     for (const Segment& s : segments)
-        EXPECT_LE(s.delay, TUsbProtocol::kMaxDelayTicks);
+        EXPECT_LE(s.delay, kMaxDelayTicks);
     ExpectOnSchedule({{300, 50, 0, kDirRight}}, segments, "50 Hz");
 }
 

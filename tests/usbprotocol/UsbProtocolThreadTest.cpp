@@ -99,7 +99,7 @@ TEST_F(ProtocolThreadTest, WindowCommandsAgainstTheReceiveThread) {
         ++segments;
         const int delay = r[5] | r[6] << 8;
         EXPECT_GE(delay, 1);
-        EXPECT_LE(delay, TUsbProtocol::kMaxDelayTicks);
+        EXPECT_LE(delay, kMaxDelayTicks);
         if (r[3] & 0x80) {
             EXPECT_GE(r[4], 2);
         } else {
