@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "motion/StepSchedule.h"
-#include "usbprotocol/ProtocolFakes.h"
+#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {
