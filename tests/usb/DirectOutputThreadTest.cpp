@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "usbprotocol/ProtocolFakes.h"
+#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

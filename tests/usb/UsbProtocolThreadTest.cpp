@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "usbprotocol/ProtocolFakes.h"
+#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "testsupport/StreamingRig.h"
-#include "usbprotocol/ProtocolFakes.h"
+#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "motion/ParallelPort.h"
-#include "parport/PortTestSupport.h"
+#include "motion/PortTestSupport.h"
 
 namespace motion {
 namespace {

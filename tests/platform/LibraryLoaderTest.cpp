@@ -3,7 +3,7 @@
 // and a call through a looked-up __stdcall export.
 #include <gtest/gtest.h>
 
-#include "parport/PortTestSupport.h"
+#include "motion/FakePortLibrary.h"
 #include "platform/LibraryLoader.h"
 
 namespace motion {

@@ -9,7 +9,7 @@
 
 #include "motion/StepSchedule.h"
 #include "testsupport/ReportBytes.h"
-#include "usbprotocol/ProtocolFakes.h"
+#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

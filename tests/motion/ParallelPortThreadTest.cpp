@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "motion/ParallelPort.h"
-#include "parport/PortTestSupport.h"
+#include "motion/PortTestSupport.h"
 
 namespace motion {
 namespace {
