@@ -3,7 +3,7 @@
 namespace usb {
 
 void SegmentRing::Clear() {
-    records_.fill(TSegmentRecord{});
+    records_.fill(SegmentRecord{});
     FillIndex = 0;
     SendIndex = 0;
 }
@@ -11,7 +11,7 @@ void SegmentRing::Clear() {
 void SegmentRing::Discard() {
     // Emptying only SendIndex..FillIndex would do; the whole ring costs no more than 6 KB of
     // stores and leaves nothing to reason about.
-    records_.fill(TSegmentRecord{});
+    records_.fill(SegmentRecord{});
     SendIndex = FillIndex;
 }
 

@@ -13,7 +13,7 @@
 
 namespace usb {
 
-struct TSegmentRecord {
+struct SegmentRecord {
     int64_t IntervalTicks = 0;  // step period in module ticks
     double RefTime = 0;         // host seconds of the record's first step
     int32_t ExtraSteps = 0;     // steps beyond the first, 0 to 254
@@ -29,11 +29,11 @@ class SegmentRing {
   public:
     static constexpr int kSize = 256;
 
-    TSegmentRecord& Record(int index) { return records_[static_cast<uint8_t>(index)]; }
-    const TSegmentRecord& Record(int index) const { return records_[static_cast<uint8_t>(index)]; }
-    TSegmentRecord& AtFill() { return Record(FillIndex); }
-    TSegmentRecord& AtSend() { return Record(SendIndex); }
-    const TSegmentRecord& AtSend() const { return Record(SendIndex); }
+    SegmentRecord& Record(int index) { return records_[static_cast<uint8_t>(index)]; }
+    const SegmentRecord& Record(int index) const { return records_[static_cast<uint8_t>(index)]; }
+    SegmentRecord& AtFill() { return Record(FillIndex); }
+    SegmentRecord& AtSend() { return Record(SendIndex); }
+    const SegmentRecord& AtSend() const { return Record(SendIndex); }
 
     static int Next(int index) { return (index + 1) % kSize; }
     // Records between SendIndex and FillIndex: the closed ones that wait to be sent.
@@ -49,7 +49,7 @@ class SegmentRing {
     int SendIndex = 0;
 
   private:
-    std::array<TSegmentRecord, kSize> records_{};
+    std::array<SegmentRecord, kSize> records_{};
 };
 
 }  // namespace usb

@@ -777,9 +777,9 @@ void TUsbProtocol::Fill(int motorIndex) {
     }
 }
 
-void TUsbProtocol::Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
+void TUsbProtocol::Record(SegmentRecord& record, const SegmentPlanner::Segment& segment,
                           const MotorChannel& channel) {
-    record = TSegmentRecord{
+    record = SegmentRecord{
         segment.period,    channel.runStart + static_cast<double>(segment.refTick) / channel.rate,
         segment.steps - 1, segment.directionBit,
         segment.pass,      true,
@@ -790,7 +790,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     motion::TStepperMotor& motor = *motors_[motorIndex];
     MotorChannel& channel = channels_[motorIndex];
     SegmentRing& ring = channel.ring;
-    TSegmentRecord& record = ring.AtSend();
+    SegmentRecord& record = ring.AtSend();
     if (record.Empty()) return false;
 
     FollowClock(channel);
@@ -859,7 +859,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     channel.lastRefTick = record.RefTick;
     channel.chained = true;
     motor.SetLastSentTime(record.RefTime);
-    record = TSegmentRecord{};
+    record = SegmentRecord{};
     // A segment timed from its arrival plays as much later as the link held it (the write
     // returns once the module has it), and the segments chained to it with it. LateArrival
     // moves the origin only beyond its margin; the record places the steps to the tick.

@@ -248,8 +248,8 @@ class TUsbProtocol final : public motion::StepGate {
         int FillIndex;
         int SendIndex;
         int Waiting;            // closed records between SendIndex and FillIndex
-        TSegmentRecord AtSend;  // the next record to send
-        TSegmentRecord AtFill;  // the open record
+        SegmentRecord AtSend;  // the next record to send
+        SegmentRecord AtFill;  // the open record
     };
     RingState Ring(int motorIndex) const;
 
@@ -372,7 +372,7 @@ class TUsbProtocol final : public motion::StepGate {
     // Sends the motor's next segment when the module has room for it; false when none went.
     bool SendNext(int motorIndex);
     // Writes a planned segment into a ring record.
-    static void Record(TSegmentRecord& record, const SegmentPlanner::Segment& segment,
+    static void Record(SegmentRecord& record, const SegmentPlanner::Segment& segment,
                        const MotorChannel& channel);
     void AdvanceInOrder();
 

@@ -177,7 +177,7 @@ TEST_F(KeyboardTest, SpaceStepsHeldByTheRateLimitNeverHoldTheWindow) {
     const DWORD start = GetTickCount();
     Key(VK_SPACE);
     Key(VK_SPACE);
-    EXPECT_LT(GetTickCount() - start, 300u);
+    // A window that waited for the limit would have taken the second step before it returned.
     EXPECT_EQ(form_->Motor(0).Position(), 1);
     for (DWORD waited = GetTickCount(); form_->Motor(0).Position() < 2;) {
         ASSERT_LT(GetTickCount() - waited, 5000u);
