@@ -414,7 +414,7 @@ void TMainForm::ShowPositionUnknown(int motor) {
 }
 
 void TMainForm::OutputUpdate() {
-    const int16_t port = portSetting_.load();
+    const int16_t port = PortSetting();
     if (motion::TParallelPort::IsParallelPort(port)) {
         outputByte_.store(parallel_.WriteOutput(MotorPointers()));
         return;
@@ -514,7 +514,6 @@ void TMainForm::SaveAs1Click() {
 // ProjectTarget
 
 void TMainForm::SetPortSetting(int16_t value) {
-    portSetting_.store(value);
     parallel_.NewSelection();
     if (protocol_) protocol_->SetPortSetting(value);
 }
@@ -522,7 +521,7 @@ void TMainForm::SetPortSetting(int16_t value) {
 void TMainForm::OpenOutputPort() {
     // Not after the window was closed (a project still being read after a box).
     if (lifetime_ == Lifetime::kClosed) return;
-    const int16_t port = portSetting_.load();
+    const int16_t port = PortSetting();
     if (motion::TParallelPort::IsParallelPort(port)) {
         // The parallel-port half: the link's handles closed (its thread parks itself), the
         // library bound if it is not yet, the label showing the port. A module reset in

@@ -106,7 +106,11 @@ class TMainForm final : public WindowBase,
     }
 
     // ProjectTarget (window thread).
-    int16_t PortSetting() const override { return portSetting_.load(); }
+    // The setting is held by the protocol, whose receive thread reads it; "USB" before the
+    // protocol exists. Any thread.
+    int16_t PortSetting() const override {
+        return protocol_ ? protocol_->PortSetting() : motion::kUsbPortSetting;
+    }
     void SetPortSetting(int16_t value) override;
     void OpenOutputPort() override;
     double ControlFrequency(int motor) const override { return MotorAt(motor).ControlFrequency(); }
@@ -254,7 +258,6 @@ class TMainForm final : public WindowBase,
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     std::string programDirectory_;
-    std::atomic<int16_t> portSetting_{0};
     std::atomic<uint8_t> outputByte_{0};
 
     TPostedTextDisplay portStatus_;
