@@ -96,8 +96,12 @@ TEST_F(UsbLinkOnSimulator, GetMotorStatusIsAnsweredWithAStatusReport) {
 }
 
 TEST_F(UsbLinkOnSimulator, DeviceChangeWhileConnectedOnlyProbes) {
+    // The simulator is shared, so its trace already holds earlier tests' reports: wait for
+    // this connection's own start-up sequence of four before counting on.
+    const size_t opened = ReceivedReports(simulator_->TracePath()).size();
     link_->OpenUsb();
-    const size_t before = TraceWith(4).size();
+    const size_t before = TraceWith(opened + 4).size();
+    ASSERT_GE(before, opened + 4);
     EXPECT_FALSE(link_->DeviceChange());
     EXPECT_TRUE(link_->Connected());
     const auto reports = TraceWith(before + 1);
