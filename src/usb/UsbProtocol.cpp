@@ -334,10 +334,14 @@ void TUsbProtocol::StartReset(int32_t target) {
         channels_[i].account.SentUntilCleared(3);  // until the next clear or start
     }
     ports_.channel.SendReport(StartResetReport(mask, lastSegment));
-    // The module answers requests in order: only answers to requests sent from now on tell
-    // about this reset.
+    // The module answers requests in order: only answers to requests sent from now on, read
+    // after a clock report the module surely made after it had the request, tell about this
+    // reset.
+    const double now = ModuleNow();
     std::lock_guard lock(statusMutex_);
     resetAnswersFrom_ = statusRequestsSent_;
+    resetFreshFromTick_ = std::max(now, 0.0) + kFreshReportSeconds * TicksPerSecond();
+    resetReportsFresh_ = false;
 }
 
 void TUsbProtocol::CancelReset(int32_t target) {
@@ -497,6 +501,10 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (pairs == 2) GetMotorStatus();
     const double made = static_cast<double>(moduleTicks);
     lastClockTick_ = std::max(lastClockTick_, made);
+    {
+        std::lock_guard lock(statusMutex_);
+        if (made >= resetFreshFromTick_) resetReportsFresh_ = true;
+    }
 
     // Each level promises at least its places free; the places taken are at least those below
     // the next level (0-2 free give level 0, 3-5 level 1, 6-11 level 2, 12 level 3).
@@ -526,8 +534,8 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
 
     // Answers come in the order of the requests, but the module also reports on its own (a list
     // run empty, a reset ended): a report answers the oldest request still waiting as far as
-    // the reset is concerned. Only answers to requests sent after the start-reset request may
-    // narrow the reset mask.
+    // the reset is concerned. Only answers to requests sent after the start-reset request, made
+    // after the module had it, may narrow the reset mask.
     bool aboutTheReset = false;
     uint64_t answered;
     {
@@ -537,7 +545,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
             answered = statusRequests_.front().Number;
             statusRequests_.pop_front();
         }
-        aboutTheReset = answered > resetAnswersFrom_;
+        aboutTheReset = answered > resetAnswersFrom_ && resetReportsFresh_;
     }
     // Positions cut short by a clear take their phase from the answer to a request sent after it
     // (outside the status lock: a settle holds a ring lock and takes the status lock).

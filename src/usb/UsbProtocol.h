@@ -162,6 +162,8 @@ class TUsbProtocol final : public motion::StepGate {
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
+    // Wider than the host's estimate of the module's clock can run behind it.
+    static constexpr double kFreshReportSeconds = 0.05;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -247,7 +249,7 @@ class TUsbProtocol final : public motion::StepGate {
     struct RingState {
         int FillIndex;
         int SendIndex;
-        int Waiting;            // closed records between SendIndex and FillIndex
+        int Waiting;           // closed records between SendIndex and FillIndex
         SegmentRecord AtSend;  // the next record to send
         SegmentRecord AtFill;  // the open record
     };
@@ -401,6 +403,13 @@ class TUsbProtocol final : public motion::StepGate {
     std::deque<StatusRequest> statusRequests_;
     uint64_t statusRequestsSent_ = 0;
     uint64_t resetAnswersFrom_ = 0;
+    // The module also reports on its own, and a report it made before it had the start-reset
+    // request (a cancelled reset's end, say) may still be on its way and be taken for the
+    // answer to a later request. Reports are read in the order they were made, so once a clock
+    // report made kFreshReportSeconds after the request went out has been read, every later
+    // report tells about this reset. Under statusMutex_.
+    double resetFreshFromTick_ = 0;
+    bool resetReportsFresh_ = true;
     // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
     std::mutex chainMutex_;
     bool chainEnded_ = false;
