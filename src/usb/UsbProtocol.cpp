@@ -95,13 +95,21 @@ void TUsbProtocol::ResumeRunInOrder() {
 
 void TUsbProtocol::GetMotorStatus() {
     if (!(UsbPort() && Connected())) return;
+    uint64_t number;
     {
         std::lock_guard lock(statusMutex_);
-        statusRequests_.push_back({++statusRequestsSent_});
+        number = ++statusRequestsSent_;
+        statusRequests_.push_back({number});
         if (statusRequests_.size() > kMaxStatusRequestsWaiting)
             statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
+    // The write has returned: the module has the request and answers it at once, so the time
+    // to its answer is how late the module's reports are read.
+    const double sent = Now();
+    std::lock_guard lock(statusMutex_);
+    for (StatusRequest& request : statusRequests_)
+        if (request.Number == number) request.SentSeconds = sent;
 }
 
 void TUsbProtocol::RequestStack(uint8_t kind) {
@@ -373,6 +381,8 @@ void TUsbProtocol::ResetUsbBuffers() {
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
     resetAnswersFrom_ = statusRequestsSent_;
+    roundTripCount_ = 0;  // nor is the read lag the old one's
+    readLagSeconds_.store(0);
 }
 
 void TUsbProtocol::AbandonReset() {
@@ -399,7 +409,7 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
             HandleClockReport(report, hostSeconds);
             break;
         case kStatusReport:
-            HandleStatusReport(report);
+            HandleStatusReport(report, hostSeconds);
             break;
         default:
             return;  // a read time-out, a stack answer, anything else
@@ -416,6 +426,26 @@ double TUsbProtocol::ModuleNow() const {
     return clock_.ModuleTicksAt(Now());
 }
 
+double TUsbProtocol::ModuleNowLikely() const {
+    const double now = ModuleNow();
+    return now < 0 ? now : now + readLagSeconds_.load() * TicksPerSecond();
+}
+
+void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
+    // A report the module sent on its own, taken for the answer, only shortens a trip: the
+    // shortest of the latest trips never makes the lag larger than it is.
+    if (sentSeconds < 0 || hostSeconds < sentSeconds ||
+        hostSeconds - sentSeconds > kFreshReportSeconds)
+        return;
+    roundTrips_[nextRoundTrip_] = hostSeconds - sentSeconds;
+    nextRoundTrip_ = (nextRoundTrip_ + 1) % kRoundTrips;
+    roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTrips);
+    if (roundTripCount_ < kRoundTripsNeeded) return;
+    const double shortest =
+        *std::min_element(roundTrips_.begin(), roundTrips_.begin() + roundTripCount_);
+    readLagSeconds_.store(shortest);
+}
+
 void TUsbProtocol::SetSendFlag() {
     for (int i = 0; i < kMotorCount; ++i) {
         if (motors_[i]->Running() || !NothingQueued(i)) sendFlag_ = true;
@@ -427,13 +457,13 @@ void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
     std::lock_guard lock(channel.mutex);
     FollowClock(channel);
     channel.account.Report(madeTick, taken);
-    channel.freePlaces.store(channel.account.Free(ModuleNow()));
+    channel.freePlaces.store(channel.account.Free(ModuleNowLikely()));
 }
 
 void TUsbProtocol::FollowClock(MotorChannel& channel) {
     if (!channel.hasOrigin || channel.originEstimate < 0) return;
-    const double ahead =
-        ModuleNow() - channel.originEstimate - (Now() - channel.originHost) * TicksPerSecond();
+    const double ahead = ModuleNowLikely() - channel.originEstimate -
+                         (Now() - channel.originHost) * TicksPerSecond();
     if (ahead <= channel.caughtUp) return;
     // The largest lag shown so far, not a sum: a read that comes a little earlier than the last
     // one moves nothing that an earlier one has moved already.
@@ -446,8 +476,8 @@ void TUsbProtocol::FollowClock(MotorChannel& channel) {
 double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
                                  double previousRef) const {
     // The write has returned, so the module has the segment: by the tick the host's clock
-    // estimate gives now (a lower bound, behind by no more than that estimate's age).
-    const double arrived = ModuleNow();
+    // estimate gives now.
+    const double arrived = ModuleNowLikely();
     if (!chained) {
         // Timed from its arrival: the account's margin covers a write of up to two
         // milliseconds; one held longer starts the new chain as much later.
@@ -519,6 +549,11 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
         lastResetPoll_ = hostSeconds;
         GetMotorStatus();
+    } else if (sendFlag_ && portSetting_.load() == kPortUsb &&
+               hostSeconds - lastLagProbe_ >= kLagProbeSeconds) {
+        // The read lag may change while a run streams (a host that gets busy).
+        lastLagProbe_ = hostSeconds;
+        GetMotorStatus();
     }
 }
 
@@ -527,7 +562,7 @@ bool TUsbProtocol::NothingQueued(int motorIndex) const {
     return channels_[motorIndex].ring.AtSend().Empty();
 }
 
-void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
+void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSeconds) {
     // Host-timed steps (jogging) go on from the phase where the module left each motor.
     for (int i = 0; i < kMotorCount; ++i)
         TakeModulePhase(i, static_cast<uint8_t>(report[3] >> (2 * i) & 3));
@@ -543,6 +578,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         answered = statusRequestsSent_;
         if (!statusRequests_.empty()) {
             answered = statusRequests_.front().Number;
+            TakeRoundTrip(statusRequests_.front().SentSeconds, hostSeconds);
             statusRequests_.pop_front();
         }
         aboutTheReset = answered > resetAnswersFrom_ && resetReportsFresh_;
@@ -802,7 +838,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     if (record.Empty()) return false;
 
     FollowClock(channel);
-    const double now = ModuleNow();
+    const double now = ModuleNowLikely();
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
     const int32_t needed = record.ExtraSteps > 0 ? 3 : 2;
@@ -871,7 +907,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     // A segment timed from its arrival plays as much later as the link held it (the write
     // returns once the module has it), and the segments chained to it with it. LateArrival
     // moves the origin only beyond its margin; the record places the steps to the tick.
-    if (!chained) channel.playLag = std::max(ModuleNow() - now, 0.0);
+    if (!chained) channel.playLag = std::max(ModuleNowLikely() - now, 0.0);
     channel.playback.Sent(firstTick + channel.playLag, period, playedSteps, sign,
                           channel.origin + channel.playLag);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise
