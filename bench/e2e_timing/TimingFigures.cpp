@@ -68,14 +68,6 @@ PortScheduleTiming PortSchedule(const std::vector<e2e::TraceLine>& trace, int mo
     return t;
 }
 
-int ModuleEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind, int motor) {
-    const std::string prefix = kind + " " + std::to_string(motor) + " ";
-    int count = 0;
-    for (const e2e::TraceLine& line : trace)
-        if (line.Motor == -1 && line.Last.rfind(prefix, 0) == 0) ++count;
-    return count;
-}
-
 ModuleStalls CountStalls(const std::vector<e2e::TraceLine>& trace, int motor,
                          const std::vector<e2e::ScheduledStep>& schedule) {
     ModuleStalls s;
@@ -112,23 +104,6 @@ ModuleStalls CountStalls(const std::vector<e2e::TraceLine>& trace, int motor,
         ++segments;
     }
     return s;
-}
-
-std::vector<sim::ModuleStep> PlayedSteps(const std::vector<e2e::TraceLine>& trace, int motor) {
-    std::vector<sim::ModuleStep> steps;
-    for (const e2e::TraceLine& line : trace) {
-        if (line.Motor != motor) continue;
-        sim::ModuleStep step{};
-        step.tick = line.Tick;
-        step.elapsed = line.Tick;
-        step.timeUs = static_cast<uint64_t>(std::llround(line.Seconds * 1e6));
-        step.motor = motor;
-        step.direction = line.Direction;
-        step.phase = static_cast<uint8_t>(line.Phase);
-        step.position = line.Position;
-        steps.push_back(step);
-    }
-    return steps;
 }
 
 }  // namespace bench

@@ -69,11 +69,4 @@ struct PortScheduleTiming {
 PortScheduleTiming PortSchedule(const std::vector<e2e::TraceLine>& trace, int motor,
                                 const std::vector<motion::TsmProgramStep>& program);
 
-// The module's fault lines of a kind ("overlap", "underrun") for motor 1 to 4.
-int ModuleEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind, int motor);
-
-// The motor's (1 to 4) step lines of the module's trace as module steps (one power-up, so the
-// tick count never wraps and serves as the elapsed count).
-std::vector<sim::ModuleStep> PlayedSteps(const std::vector<e2e::TraceLine>& trace, int motor);
-
 }  // namespace bench

@@ -208,11 +208,10 @@ std::string RunModule(ModuleResult& result) {
         const std::vector<e2e::ScheduledStep> schedule = e2e::RampSchedule(values);
 
         const bench::ModuleStalls stalls = bench::CountStalls(trace, motor, schedule);
-        const sim::testing::MotorFigures f =
-            sim::testing::ScheduleFigures(program, bench::PlayedSteps(trace, motor),
-                                          bench::ModuleEvents(trace, "underrun", motor),
-                                          bench::ModuleEvents(trace, "overlap", motor),
-                                          bench::ModuleEvents(trace, "coil overwrite", motor));
+        const sim::testing::MotorFigures f = sim::testing::ScheduleFigures(
+            program, e2e::PlayedSteps(trace, motor), e2e::ModuleEvents(trace, "underrun", motor),
+            e2e::ModuleEvents(trace, "overlap", motor),
+            e2e::ModuleEvents(trace, "coil overwrite", motor));
         const e2e::PlaybackFigures p = e2e::ComparePlayback(trace, motor, schedule);
         const int sent = e2e::SegmentSteps(trace, motor);
 

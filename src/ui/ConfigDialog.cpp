@@ -145,7 +145,7 @@ bool TsConfigDlg::ShowModal(HWND owner, ConfigValues& values) {
     const std::vector<WORD> dialogTemplate = DialogTemplate();
     const INT_PTR result = DialogBoxIndirectParamA(
         ModuleInstance(), reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()), owner,
-        DialogProc, reinterpret_cast<LPARAM>(&dialog));
+        DialogProc, dialog.DialogParam());
     if (result != IDOK || !dialog.accepted_) return false;
     values = dialog.values_;
     return true;
@@ -162,7 +162,7 @@ HWND TsConfigDlg::CreateModeless(HWND owner) {
     const std::vector<WORD> dialogTemplate = DialogTemplate();
     return CreateDialogIndirectParamA(ModuleInstance(),
                                       reinterpret_cast<const DLGTEMPLATE*>(dialogTemplate.data()),
-                                      owner, DialogProc, reinterpret_cast<LPARAM>(this));
+                                      owner, DialogProc, DialogParam());
 }
 
 HWND TsConfigDlg::Control(std::string_view name) const {
@@ -172,39 +172,8 @@ HWND TsConfigDlg::Control(std::string_view name) const {
     return nullptr;
 }
 
-INT_PTR CALLBACK TsConfigDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    TsConfigDlg* self;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<TsConfigDlg*>(lParam);
-        self->handle_ = dialog;
-        SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-    } else {
-        self = reinterpret_cast<TsConfigDlg*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    }
-    if (self == nullptr) return FALSE;
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(dialog, DWLP_USER, 0);
-        self->handle_ = nullptr;
-        return FALSE;
-    }
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a dialog procedure. A dialog that could not be built closes without
-        // taking anything; a failed handler has changed nothing.
-        if (message == WM_INITDIALOG) self->Finish(false);
-        return FALSE;
-    }
-}
-
-INT_PTR TsConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR TsConfigDlg::HandleMessage(UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            OnInitDialog();
-            return FALSE;  // the focus is set already
-        case WM_COMMAND:
-            OnCommand(LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
         case WM_SIZE:
             OnSize(LOWORD(lParam), HIWORD(lParam));
             return TRUE;
@@ -222,7 +191,7 @@ INT_PTR TsConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------------------------
 // Building
 
-void TsConfigDlg::OnInitDialog() {
+bool TsConfigDlg::OnInitDialog() {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);
     CreateControls();
@@ -246,6 +215,7 @@ void TsConfigDlg::OnInitDialog() {
     SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
     SetFocus(Control("Edit2"));
+    return false;  // the focus is set
 }
 
 void TsConfigDlg::CreateControls() {
@@ -367,7 +337,7 @@ void TsConfigDlg::Fill() {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
-void TsConfigDlg::OnCommand(int id, int code) {
+void TsConfigDlg::OnCommand(int id, int code, HWND) {
     if (id == IDOK) {
         Finish(true);
         return;

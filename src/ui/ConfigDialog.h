@@ -15,10 +15,11 @@
 #include <string_view>
 
 #include "ui/ConfigValues.h"
+#include "ui/WindowClass.h"
 
 namespace ui {
 
-class TsConfigDlg {
+class TsConfigDlg final : public DialogBase {
   public:
     // The client area the controls are laid out in; the window is sized to hold it.
     static constexpr int kClientWidth = 507;
@@ -32,12 +33,9 @@ class TsConfigDlg {
     // the dialog's window, or null. The dialog destroys its window when it closes; Accepted and
     // Values tell how it closed.
     explicit TsConfigDlg(const ConfigValues& values);
-    ~TsConfigDlg();
-    TsConfigDlg(const TsConfigDlg&) = delete;
-    TsConfigDlg& operator=(const TsConfigDlg&) = delete;
+    ~TsConfigDlg() override;
     HWND CreateModeless(HWND owner);
 
-    HWND Handle() const { return handle_; }
     // The control with the given form name ("Edit2", "rbUSB", "RadioButton4", "Button1",
     // "GroupBox1" ...), or null.
     HWND Control(std::string_view name) const;
@@ -47,24 +45,22 @@ class TsConfigDlg {
     const ConfigValues& Values() const { return values_; }
 
   private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR id, DWORD_PTR data);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool OnInitDialog() override;
+    void OnCommand(int id, int code, HWND control) override;
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    void OnInitDialog();
     void CreateControls();
     void FormCreate();
     void AddToolTips();
     void Fill();
-    void OnCommand(int id, int code);
     void OnSize(int width, int height);
     void RadioButton1Click();
     ConfigTexts ReadTexts() const;
     void Finish(bool accepted);
 
     ConfigValues values_;
-    HWND handle_ = nullptr;
     HWND toolTip_ = nullptr;
     HFONT font_ = nullptr;
     bool modal_ = false;

@@ -92,8 +92,8 @@ void TMainForm::OnCommand(int id, int code, HWND control) {
         if (Ready()) run_.EmergencyStop();
     } else if (control == nullptr) {
         OnMenu(id);
-    } else {
-        OnCommand(id, code);
+    } else if (code == BN_CLICKED) {  // the edits' notifications need no handling
+        OnButtonClick(id);
     }
 }
 
@@ -303,8 +303,8 @@ const TMainForm::CommandRow* TMainForm::FindCommand(Handler handler) {
     return nullptr;
 }
 
-void TMainForm::OnCommand(int id, int code) {
-    if (!Ready() || code != BN_CLICKED) return;  // the edits' notifications need no handling
+void TMainForm::OnButtonClick(int id) {
+    if (!Ready()) return;
     const Entry* sender = controls_.Find(id);
     if (sender == nullptr) return;
     if (const CommandRow* command = FindCommand(sender->EventHandler)) command->Run(*this, *sender);

@@ -211,7 +211,8 @@ class TMainForm final : public WindowBase,
 
     // Message handlers.
     static const CommandRow* FindCommand(Handler handler);
-    void OnCommand(int id, int code);
+    // A click on one of the form's buttons: the handler its row names.
+    void OnButtonClick(int id);
     void OnMenu(int id);
     void OnMotorView(int motor);
     void OnTextDisplay(WPARAM display);

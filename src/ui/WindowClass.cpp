@@ -2,6 +2,23 @@
 
 namespace ui {
 
+namespace {
+
+// Runs a handler at the edge of a window or dialog procedure, which no exception may leave.
+// False when the handler threw: it has then done nothing visible, and the procedure says what
+// the message returns.
+template <typename Handler>
+bool HandledAtEdge(Handler&& handler) noexcept {
+    try {
+        handler();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
 WindowBase::~WindowBase() {
     if (deletedFlag_ != nullptr) *deletedFlag_ = true;
 }
@@ -42,15 +59,12 @@ LRESULT CALLBACK WindowBase::WindowProc(HWND window, UINT message, WPARAM wParam
         return DefWindowProcA(window, message, wParam, lParam);
     }
     ++self->messageDepth_;
-    LRESULT result;
-    try {
-        result = self->Dispatch(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a window procedure. A creation that failed (out of memory) fails the
-        // window's creation; any other handler that failed has done nothing visible, and the
-        // window goes on.
-        result = message == WM_CREATE ? -1 : 0;
-    }
+    LRESULT result = 0;
+    // A creation that failed (out of memory) fails the window's creation; after any other
+    // handler that failed, the window goes on.
+    if (!HandledAtEdge([&] { result = self->Dispatch(message, wParam, lParam); }) &&
+        message == WM_CREATE)
+        result = -1;
     if (--self->messageDepth_ == 0 && self->deleteWhenUnwound_) delete self;
     return result;
 }
@@ -82,6 +96,41 @@ LRESULT WindowBase::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             OnTimer(wParam);
             return 0;
+        default:
+            return HandleMessage(message, wParam, lParam);
+    }
+}
+
+INT_PTR CALLBACK DialogBase::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    DialogBase* self;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<DialogBase*>(lParam);
+        SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        if (self != nullptr) self->handle_ = dialog;
+    } else {
+        self = reinterpret_cast<DialogBase*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    }
+    if (self == nullptr) return FALSE;
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(dialog, DWLP_USER, 0);
+        self->handle_ = nullptr;
+        return FALSE;
+    }
+    INT_PTR result = FALSE;
+    // A dialog that could not be built closes without taking anything.
+    if (!HandledAtEdge([&] { result = self->Dispatch(message, wParam, lParam); }) &&
+        message == WM_INITDIALOG)
+        HandledAtEdge([&] { self->OnCommand(IDCANCEL, BN_CLICKED, nullptr); });
+    return result;
+}
+
+INT_PTR DialogBase::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return OnInitDialog() ? TRUE : FALSE;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+            return TRUE;
         default:
             return HandleMessage(message, wParam, lParam);
     }

@@ -1,5 +1,6 @@
-// What the program's own window classes share: registering a class, and WindowBase, the object
-// behind a window with its one window procedure. Called on the window thread only.
+// What the program's own window classes and dialogs share: registering a class; WindowBase, the
+// object behind a window with its one window procedure; DialogBase, the object behind a dialog
+// with its one dialog procedure. Called on the window thread only.
 #pragma once
 
 #include <windows.h>
@@ -78,6 +79,44 @@ class WindowBase {
     int messageDepth_ = 0;
     bool deleteWhenUnwound_ = false;  // the window is gone; the outermost handler deletes
     bool* deletedFlag_ = nullptr;     // CreateFor's, while it waits for CreateWindowExA
+};
+
+// The object behind one of the program's dialogs. The dialog is made with DialogProc and
+// DialogParam() (DialogBoxIndirectParamA, CreateDialogIndirectParamA); the object belongs to
+// whoever made the dialog and outlives its window.
+//
+// DialogProc finds the object (kept in the dialog's DWLP_USER from WM_INITDIALOG on; the
+// messages before it and after WM_NCDESTROY are left to the dialog manager), hands the message
+// to the virtual handlers below and lets no exception out, as WindowProc does: a handler that
+// throws has done nothing visible and the message returns FALSE. A dialog whose WM_INITDIALOG
+// throws could not be built: it is cancelled as Escape cancels it (OnCommand with IDCANCEL).
+class DialogBase {
+  public:
+    DialogBase(const DialogBase&) = delete;
+    DialogBase& operator=(const DialogBase&) = delete;
+
+    HWND Handle() const { return handle_; }
+
+  protected:
+    DialogBase() = default;
+    virtual ~DialogBase() = default;
+
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    // The creation parameter that hands this object to DialogProc.
+    LPARAM DialogParam() { return reinterpret_cast<LPARAM>(this); }
+
+    // The handlers. WM_INITDIALOG: true lets the dialog manager focus the first control, false
+    // when the handler has set the focus itself.
+    virtual bool OnInitDialog() { return true; }
+    // WM_COMMAND, as WindowBase's.
+    virtual void OnCommand(int, int, HWND) {}
+    // Every other message; TRUE when handled.
+    virtual INT_PTR HandleMessage(UINT, WPARAM, LPARAM) { return FALSE; }
+
+    HWND handle_ = nullptr;  // from WM_INITDIALOG to WM_NCDESTROY
+
+  private:
+    INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 }  // namespace ui

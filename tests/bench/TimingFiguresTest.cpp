@@ -16,6 +16,7 @@
 namespace bench {
 namespace {
 
+using e2e::ModuleEvents;
 using e2e::ScheduledStep;
 using e2e::TraceLine;
 

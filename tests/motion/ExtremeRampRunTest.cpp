@@ -3,7 +3,7 @@
 // streaming), every period handed out positive and the end of the program reached.
 #include <gtest/gtest.h>
 
-#include "motion/MotorTestSupport.h"
+#include "MotorTestSupport.h"
 
 namespace motion {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "motion/MotorTestSupport.h"
+#include "MotorTestSupport.h"
 #include "motion/StepSchedule.h"
 #include "motion/StepperMotor.h"
 

@@ -3,7 +3,7 @@
 // the warnings for each kind of port.
 #include "motion/MotionPreview.h"
 
-#include "motion/MotorTestSupport.h"
+#include "MotorTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // a library without one of the two exports), release and rebinding.
 #include <gtest/gtest.h>
 
+#include "PortTestSupport.h"
 #include "motion/ParallelPort.h"
-#include "motion/PortTestSupport.h"
 
 namespace motion {
 namespace {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "PortTestSupport.h"
 #include "motion/ParallelPort.h"
-#include "motion/PortTestSupport.h"
 
 namespace motion {
 namespace {

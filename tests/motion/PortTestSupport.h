@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "motion/FakePortLibrary.h"
 #include "motion/ParallelPort.h"
 #include "motion/StepperMotor.h"
 #include "platform/LibraryLoader.h"
 #include "platform/virtual/VirtualDesktop.h"
 #include "platform/virtual/VirtualTimerService.h"
+#include "testsupport/FakePortLibrary.h"
 
 namespace motion {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "motion/MotorTestSupport.h"
+#include "MotorTestSupport.h"
 #include "motion/RoundHalfEven.h"
 #include "motion/StepSchedule.h"
 

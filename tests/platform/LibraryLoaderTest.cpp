@@ -3,8 +3,8 @@
 // and a call through a looked-up __stdcall export.
 #include <gtest/gtest.h>
 
-#include "motion/FakePortLibrary.h"
 #include "platform/LibraryLoader.h"
+#include "testsupport/FakePortLibrary.h"
 
 namespace motion {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "project/ProjectTestSupport.h"
+#include "ProjectTestSupport.h"
 
 namespace project {
 namespace {

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "ProjectTestSupport.h"
 #include "project/ProjectModel.h"
-#include "project/ProjectTestSupport.h"
 
 namespace project {
 namespace {

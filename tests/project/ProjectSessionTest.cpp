@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "ProjectTestSupport.h"
 #include "platform/virtual/MemoryFileStore.h"
 #include "project/ProjectModel.h"
-#include "project/ProjectTestSupport.h"
 #include "project/ProjectWriter.h"
 
 namespace project {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "ProjectTestSupport.h"
 #include "project/NumberText.h"
 #include "project/ProjectModel.h"
 #include "project/ProjectReader.h"
 #include "project/ProjectSession.h"
-#include "project/ProjectTestSupport.h"
 
 namespace project {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/virtual/VirtualDesktop.h"
-#include "usb/ReportRecorder.h"
+#include "testsupport/ReportRecorder.h"
 #include "usb/UsbLink.h"
 
 namespace {

@@ -76,10 +76,10 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
 
     MotorFigures Figures(int motor) {
         const std::vector<e2e::TraceLine> trace = e2e::ReadTrace(simulator_.TracePath());
-        return ScheduleFigures(programs_[motor], PlayedSteps(trace, motor + 1),
-                               TraceEvents(trace, "underrun", motor + 1),
-                               TraceEvents(trace, "overlap", motor + 1),
-                               TraceEvents(trace, "coil overwrite", motor + 1));
+        return ScheduleFigures(programs_[motor], e2e::PlayedSteps(trace, motor + 1),
+                               e2e::ModuleEvents(trace, "underrun", motor + 1),
+                               e2e::ModuleEvents(trace, "overlap", motor + 1),
+                               e2e::ModuleEvents(trace, "coil overwrite", motor + 1));
     }
 
     std::string TracePath() const { return simulator_.TracePath(); }
@@ -89,34 +89,6 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
     usb::TUsbProtocol& Protocol() { return *protocol_; }
 
   private:
-    // The steps one motor (1 to 4) played, from the trace's step lines.
-    static std::vector<ModuleStep> PlayedSteps(const std::vector<e2e::TraceLine>& trace,
-                                               int motor) {
-        std::vector<ModuleStep> steps;
-        for (const e2e::TraceLine& line : e2e::MotorSteps(trace, motor)) {
-            ModuleStep step{};
-            step.tick = line.Tick;
-            step.elapsed = step.tick;  // one power-up: the tick count never wraps here
-            step.motor = motor;
-            step.direction = line.Direction;
-            step.phase = static_cast<uint8_t>(line.Phase);
-            step.position = line.Position;
-            steps.push_back(step);
-        }
-        return steps;
-    }
-
-    // The module's fault lines of one motor in the trace ("overlap 2 due ...", "underrun 2 ...",
-    // "coil overwrite 2 ...").
-    static int TraceEvents(const std::vector<e2e::TraceLine>& trace, const std::string& kind,
-                           int motor) {
-        const std::string prefix = kind + " " + std::to_string(motor) + " ";
-        int count = 0;
-        for (const e2e::TraceLine& line : trace)
-            if (line.Motor < 0 && line.Last.rfind(prefix, 0) == 0) ++count;
-        return count;
-    }
-
     // UsbLinkClient: the protocol's hooks.
     void ReleaseParallelPort() override {}
     void ClearSegmentRings() override {

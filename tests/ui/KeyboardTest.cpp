@@ -10,7 +10,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "ui/MainFormFixture.h"
+#include "MainFormFixture.h"
 
 namespace ui {
 namespace {

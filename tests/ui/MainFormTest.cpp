@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/MainFormFixture.h"
+#include "MainFormFixture.h"
 #include "ui/MotionPreviewWindow.h"
 #include "ui/resource.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/MainFormFixture.h"
+#include "MainFormFixture.h"
 #include "ui/resource.h"
 
 namespace ui {

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "FormTestSupport.h"
 #include "platform/DeviceFile.h"
 #include "platform/LibraryLoader.h"
 #include "platform/TimerService.h"
 #include "platform/virtual/MemoryFileStore.h"
 #include "platform/virtual/VirtualDesktop.h"
-#include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
 
 namespace ui {

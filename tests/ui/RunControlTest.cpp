@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/MainFormFixture.h"
+#include "MainFormFixture.h"
 #include "ui/MotionPreviewWindow.h"
 #include "ui/resource.h"
 

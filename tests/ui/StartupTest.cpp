@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "ui/MainFormFixture.h"
+#include "MainFormFixture.h"
 #include "ui/resource.h"
 
 namespace ui {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "FormTestSupport.h"
 #include "e2e/driver/TraceFile.h"
 #include "platform/DeviceFile.h"
 #include "platform/LibraryLoader.h"
@@ -21,7 +22,6 @@
 #include "platform/virtual/MemoryFileStore.h"
 #include "platform/virtual/VirtualDesktop.h"
 #include "sim/client/SimulatorClient.h"
-#include "ui/FormTestSupport.h"
 #include "ui/MainForm.h"
 
 namespace ui {

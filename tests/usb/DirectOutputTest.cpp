@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ProtocolFakes.h"
 #include "testsupport/StreamingRig.h"
-#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "usb/ProtocolFakes.h"
+#include "ProtocolFakes.h"
 
 namespace usb {
 namespace {

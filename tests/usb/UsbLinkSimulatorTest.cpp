@@ -14,8 +14,8 @@
 #include "e2e/driver/TraceFile.h"
 #include "platform/virtual/VirtualDesktop.h"
 #include "sim/client/SimulatorClient.h"
+#include "testsupport/ReportRecorder.h"
 #include "testsupport/SharedSimulatorSuite.h"
-#include "usb/ReportRecorder.h"
 #include "usb/UsbLink.h"
 
 namespace usb {

@@ -7,9 +7,9 @@
 
 #include <cmath>
 
+#include "ProtocolFakes.h"
 #include "motion/StepSchedule.h"
 #include "testsupport/ReportBytes.h"
-#include "usb/ProtocolFakes.h"
 
 namespace usb {
 namespace {

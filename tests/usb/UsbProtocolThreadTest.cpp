@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "usb/ProtocolFakes.h"
+#include "ProtocolFakes.h"
 
 namespace usb {
 namespace {

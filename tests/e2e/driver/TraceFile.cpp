@@ -1,15 +1,22 @@
 #include "e2e/driver/TraceFile.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 
 namespace e2e {
 
 namespace {
 
-// The whole file, also while another process holds it open for writing.
+// The whole file, also while another process holds it open for writing (Windows needs the
+// sharing flags for that; elsewhere a plain open reads it).
 std::string ReadShared(const std::string& path) {
+#ifdef _WIN32
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -21,6 +28,10 @@ std::string ReadShared(const std::string& path) {
         bytes.append(buffer, read);
     CloseHandle(file);
     return bytes;
+#else
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+#endif
 }
 
 template <typename T>
@@ -75,6 +86,31 @@ std::vector<TraceLine> MotorSteps(const std::vector<TraceLine>& lines, int motor
 
 size_t CountSteps(const std::string& path, int motor) {
     return MotorSteps(ReadTrace(path), motor).size();
+}
+
+std::vector<sim::ModuleStep> PlayedSteps(const std::vector<TraceLine>& lines, int motor) {
+    std::vector<sim::ModuleStep> steps;
+    for (const TraceLine& line : lines) {
+        if (line.Motor != motor) continue;
+        sim::ModuleStep step{};
+        step.tick = line.Tick;
+        step.elapsed = line.Tick;
+        step.timeUs = static_cast<uint64_t>(std::llround(line.Seconds * 1e6));
+        step.motor = motor;
+        step.direction = line.Direction;
+        step.phase = static_cast<uint8_t>(line.Phase);
+        step.position = line.Position;
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+int ModuleEvents(const std::vector<TraceLine>& lines, const std::string& kind, int motor) {
+    const std::string prefix = kind + " " + std::to_string(motor) + " ";
+    int count = 0;
+    for (const TraceLine& line : lines)
+        if (line.Motor == -1 && line.Last.rfind(prefix, 0) == 0) ++count;
+    return count;
 }
 
 }  // namespace e2e

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/module/VirtualModule.h"
+
 namespace e2e {
 
 struct TraceLine {
@@ -36,5 +38,11 @@ std::vector<TraceLine> ReadTrace(const std::string& path);
 std::vector<TraceLine> MotorSteps(const std::vector<TraceLine>& lines, int motor);
 // The number of step lines of one motor.
 size_t CountSteps(const std::string& path, int motor);
+// The step lines of one motor (1 to 4) of the module's trace as the steps the module played:
+// one power-up, so the tick count never wraps and serves as the elapsed count.
+std::vector<sim::ModuleStep> PlayedSteps(const std::vector<TraceLine>& lines, int motor);
+// The module's fault lines of one kind ("overlap 2 due ...", "underrun 2 ...", "coil overwrite
+// 2 ...") for one motor (1 to 4).
+int ModuleEvents(const std::vector<TraceLine>& lines, const std::string& kind, int motor);
 
 }  // namespace e2e

@@ -1,5 +1,6 @@
 // The fake port library seen from the test: its call record, read through the "FakePort..."
-// exports, and the names of the variants that each lack one export (FakeInpout32.cpp).
+// exports, and the names of the variants that each lack one export (built from
+// tests/motion/FakeInpout32.cpp).
 //
 // The fake libraries sit beside the test executable, where both loaders look first for a bare
 // file name.
