@@ -9,7 +9,8 @@
 // report, unasked status reports), "link1ms_stall300" (the same, the host's receive side held
 // for 300 ms mid-run), "link1ms_sendstall300" (the host's writes held for 300 ms mid-run, as on
 // a loaded host: a segment reaches the module after its list ran dry), "link2ms" (2 ms per
-// output report).
+// output report), "link1ms_readlag10" (every report read 10 ms after it was made, for the
+// whole run: the host's estimate of the module's clock runs that much behind).
 //
 // Per motor it prints the steps played against the steps programmed, the module's overlaps,
 // underruns and coil overwrites, the mean-rate error, the worst absolute and interval errors in
@@ -30,6 +31,7 @@ struct Condition {
     uint64_t linkPeriodUs;
     uint64_t stallMs;      // the receive side held this long, at the set's chosen moment
     uint64_t sendStallMs;  // the host's writes held this long, at the same moment
+    uint64_t readLagMs;    // every report read this long after it was made, from the opening
 };
 
 struct Set {
@@ -42,10 +44,11 @@ struct Set {
 
 int main() {
     const Condition conditions[] = {
-        {"link1ms", 1000, 0, 0},
-        {"link1ms_stall300", 1000, 300, 0},
-        {"link1ms_sendstall300", 1000, 0, 300},
-        {"link2ms", 2000, 0, 0},
+        {"link1ms", 1000, 0, 0, 0},
+        {"link1ms_stall300", 1000, 300, 0, 0},
+        {"link1ms_sendstall300", 1000, 0, 300, 0},
+        {"link2ms", 2000, 0, 0, 0},
+        {"link1ms_readlag10", 1000, 0, 0, 10},
     };
     const Set sets[] = {
         {"steady", bench::kPrograms, 1000},
@@ -59,6 +62,7 @@ int main() {
             options.linkPeriodUs = c.linkPeriodUs;
             sim::testing::StreamingRig rig(options);
             rig.Open();
+            rig.SetReadLatency(c.readLagMs);
             rig.Run(2000);  // 2 s after the link opened
             bench::SetPrograms(rig, set.programs);
             rig.StartAll();
