@@ -433,17 +433,12 @@ double TUsbProtocol::ModuleNowLikely() const {
 
 void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
     // A report the module sent on its own, taken for the answer, only shortens a trip: the
-    // shortest of the latest trips never makes the lag larger than it is.
-    if (sentSeconds < 0 || hostSeconds < sentSeconds ||
-        hostSeconds - sentSeconds > kFreshReportSeconds)
-        return;
-    roundTrips_[nextRoundTrip_] = hostSeconds - sentSeconds;
-    nextRoundTrip_ = (nextRoundTrip_ + 1) % kRoundTrips;
-    roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTrips);
-    if (roundTripCount_ < kRoundTripsNeeded) return;
-    const double shortest =
-        *std::min_element(roundTrips_.begin(), roundTrips_.begin() + roundTripCount_);
-    readLagSeconds_.store(shortest);
+    // shortest trip never makes the lag larger than it is.
+    const double trip = hostSeconds - sentSeconds;
+    if (sentSeconds < 0 || trip < 0 || trip > kFreshReportSeconds) return;
+    shortestRoundTrip_ = roundTripCount_ == 0 ? trip : std::min(shortestRoundTrip_, trip);
+    roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTripsNeeded);
+    if (roundTripCount_ == kRoundTripsNeeded) readLagSeconds_.store(shortestRoundTrip_);
 }
 
 void TUsbProtocol::SetSendFlag() {

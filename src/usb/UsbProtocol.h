@@ -167,13 +167,14 @@ class TUsbProtocol final : public motion::StepGate {
     // While a module-timed run streams, a status request at most this often: its round trip
     // measures how late the module's reports are read (ReadLagSeconds).
     static constexpr double kLagProbeSeconds = 0.25;
-    // The read lag is the shortest of up to this many latest round trips: a receive thread held
-    // now and then lengthens single ones, never the shortest. It counts from kRoundTripsNeeded
-    // trips on. A trip longer than kFreshReportSeconds is no lag but a stall, or an answer lost
-    // from a full buffer (the next report is then taken for it, a request later): it is left
-    // out.
-    static constexpr size_t kRoundTrips = 8;
-    static constexpr size_t kRoundTripsNeeded = 3;
+    // The read lag is the shortest round trip since the link opened, from kRoundTripsNeeded
+    // trips on. Every report waits at least the lag that never varies, so ModuleNow runs at
+    // least that far behind; a busy host delays single reads more, and the shortest of many
+    // trips comes down to that floor (a shortest of a few recent ones would take the busy
+    // host's delay for the floor and run ahead of the module). A trip longer than
+    // kFreshReportSeconds is no lag but a stall, or an answer lost from a full buffer (the next
+    // report is then taken for it, a request later): it is left out.
+    static constexpr int kRoundTripsNeeded = 3;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -432,11 +433,10 @@ class TUsbProtocol final : public motion::StepGate {
     // report tells about this reset. Under statusMutex_.
     double resetFreshFromTick_ = 0;
     bool resetReportsFresh_ = true;
-    // The latest round trips of status requests (seconds; the first roundTripCount_ hold one),
-    // and the read lag they give. The trips under statusMutex_.
-    std::array<double, kRoundTrips> roundTrips_{};
-    size_t roundTripCount_ = 0;
-    size_t nextRoundTrip_ = 0;
+    // The round trips of status requests since the link opened: their number and the shortest
+    // (seconds), under statusMutex_; and the read lag they give.
+    int roundTripCount_ = 0;
+    double shortestRoundTrip_ = 0;
     std::atomic<double> readLagSeconds_{0};
     double lastLagProbe_ = -1e300;  // host seconds; receive thread only
     // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
