@@ -5,9 +5,8 @@
 // account of the list: every segment it sent with its places and the module tick by which its
 // last step has surely played (the planned tick plus a margin for what the host cannot know
 // exactly, such as when the first segment of a run arrived). A segment frees its places when
-// the module's clock, as the host estimates it, has passed that tick; the margin covers how far
-// that estimate may run ahead. The account never believes a place free before it truly is,
-// whatever order the reports come in.
+// the module's clock, as the host knows it at the least, has passed that tick. The account never
+// believes a place free before it truly is, whatever order the reports come in.
 //
 // Reports can only confirm the account or lower it, never raise it. A report made at module
 // tick M that shows more places taken than the account has segments still playing at M proves
@@ -46,7 +45,7 @@ class ModuleListAccount {
     // A segment whose end the host cannot tell (a reset's): held until the next Clear.
     void SentUntilCleared(int places) { Sent(places, kForever); }
 
-    // Free places at module tick nowTick (the host's estimate of the module's clock).
+    // Free places at module tick nowTick (a lower bound of the module's clock).
     int Free(double nowTick) const;
     // No segment plays at nowTick any more.
     bool Empty(double nowTick) const { return LastEnd() <= nowTick; }

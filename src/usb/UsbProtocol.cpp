@@ -95,21 +95,13 @@ void TUsbProtocol::ResumeRunInOrder() {
 
 void TUsbProtocol::GetMotorStatus() {
     if (!(UsbPort() && Connected())) return;
-    uint64_t number;
     {
         std::lock_guard lock(statusMutex_);
-        number = ++statusRequestsSent_;
-        statusRequests_.push_back({number});
+        statusRequests_.push_back({++statusRequestsSent_});
         if (statusRequests_.size() > kMaxStatusRequestsWaiting)
             statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
-    // The write has returned: the module has the request and answers it at once, so the time
-    // to its answer is how late the module's reports are read.
-    const double sent = Now();
-    std::lock_guard lock(statusMutex_);
-    for (StatusRequest& request : statusRequests_)
-        if (request.Number == number) request.SentSeconds = sent;
 }
 
 void TUsbProtocol::RequestStack(uint8_t kind) {
@@ -381,8 +373,6 @@ void TUsbProtocol::ResetUsbBuffers() {
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
     resetAnswersFrom_ = statusRequestsSent_;
-    roundTripCount_ = 0;  // nor is the read lag the old one's
-    readLagSeconds_.store(0);
 }
 
 void TUsbProtocol::AbandonReset() {
@@ -409,7 +399,7 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
             HandleClockReport(report, hostSeconds);
             break;
         case kStatusReport:
-            HandleStatusReport(report, hostSeconds);
+            HandleStatusReport(report);
             break;
         default:
             return;  // a read time-out, a stack answer, anything else
@@ -426,21 +416,6 @@ double TUsbProtocol::ModuleNow() const {
     return clock_.ModuleTicksAt(Now());
 }
 
-double TUsbProtocol::ModuleNowLikely() const {
-    const double now = ModuleNow();
-    return now < 0 ? now : now + readLagSeconds_.load() * TicksPerSecond();
-}
-
-void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
-    // A report the module sent on its own, taken for the answer, only shortens a trip: the
-    // shortest trip never makes the lag larger than it is.
-    const double trip = hostSeconds - sentSeconds;
-    if (sentSeconds < 0 || trip < 0 || trip > kFreshReportSeconds) return;
-    shortestRoundTrip_ = roundTripCount_ == 0 ? trip : std::min(shortestRoundTrip_, trip);
-    roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTripsNeeded);
-    if (roundTripCount_ == kRoundTripsNeeded) readLagSeconds_.store(shortestRoundTrip_);
-}
-
 void TUsbProtocol::SetSendFlag() {
     for (int i = 0; i < kMotorCount; ++i) {
         if (motors_[i]->Running() || !NothingQueued(i)) sendFlag_ = true;
@@ -452,13 +427,13 @@ void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {
     std::lock_guard lock(channel.mutex);
     FollowClock(channel);
     channel.account.Report(madeTick, taken);
-    channel.freePlaces.store(channel.account.Free(ModuleNowLikely()));
+    channel.freePlaces.store(channel.account.Free(ModuleNow()));
 }
 
 void TUsbProtocol::FollowClock(MotorChannel& channel) {
     if (!channel.hasOrigin || channel.originEstimate < 0) return;
-    const double ahead = ModuleNowLikely() - channel.originEstimate -
-                         (Now() - channel.originHost) * TicksPerSecond();
+    const double ahead =
+        ModuleNow() - channel.originEstimate - (Now() - channel.originHost) * TicksPerSecond();
     if (ahead <= channel.caughtUp) return;
     // The largest lag shown so far, not a sum: a read that comes a little earlier than the last
     // one moves nothing that an earlier one has moved already.
@@ -471,8 +446,8 @@ void TUsbProtocol::FollowClock(MotorChannel& channel) {
 double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
                                  double previousRef) const {
     // The write has returned, so the module has the segment: by the tick the host's clock
-    // estimate gives now.
-    const double arrived = ModuleNowLikely();
+    // estimate gives now (a lower bound, behind by no more than that estimate's age).
+    const double arrived = ModuleNow();
     if (!chained) {
         // Timed from its arrival: the account's margin covers a write of up to two
         // milliseconds; one held longer starts the new chain as much later.
@@ -544,11 +519,6 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
         lastResetPoll_ = hostSeconds;
         GetMotorStatus();
-    } else if (sendFlag_ && portSetting_.load() == kPortUsb &&
-               hostSeconds - lastLagProbe_ >= kLagProbeSeconds) {
-        // The read lag may change while a run streams (a host that gets busy).
-        lastLagProbe_ = hostSeconds;
-        GetMotorStatus();
     }
 }
 
@@ -557,7 +527,7 @@ bool TUsbProtocol::NothingQueued(int motorIndex) const {
     return channels_[motorIndex].ring.AtSend().Empty();
 }
 
-void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSeconds) {
+void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
     // Host-timed steps (jogging) go on from the phase where the module left each motor.
     for (int i = 0; i < kMotorCount; ++i)
         TakeModulePhase(i, static_cast<uint8_t>(report[3] >> (2 * i) & 3));
@@ -573,7 +543,6 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSecond
         answered = statusRequestsSent_;
         if (!statusRequests_.empty()) {
             answered = statusRequests_.front().Number;
-            TakeRoundTrip(statusRequests_.front().SentSeconds, hostSeconds);
             statusRequests_.pop_front();
         }
         aboutTheReset = answered > resetAnswersFrom_ && resetReportsFresh_;
@@ -833,7 +802,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     if (record.Empty()) return false;
 
     FollowClock(channel);
-    const double now = ModuleNowLikely();
+    const double now = ModuleNow();
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
     const int32_t needed = record.ExtraSteps > 0 ? 3 : 2;
@@ -902,7 +871,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     // A segment timed from its arrival plays as much later as the link held it (the write
     // returns once the module has it), and the segments chained to it with it. LateArrival
     // moves the origin only beyond its margin; the record places the steps to the tick.
-    if (!chained) channel.playLag = std::max(ModuleNowLikely() - now, 0.0);
+    if (!chained) channel.playLag = std::max(ModuleNow() - now, 0.0);
     channel.playback.Sent(firstTick + channel.playLag, period, playedSteps, sign,
                           channel.origin + channel.playLag);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise

@@ -157,24 +157,13 @@ class TUsbProtocol final : public motion::StepGate {
     // a report. Motors started together share that first tick.
     static constexpr double kLeadSeconds = 0.05;
     // What the host cannot know of the module's clock when it plans a segment's end: the link's
-    // wait for its frame, and how far ModuleNowLikely may run ahead of the module (2 ms).
+    // wait for its frame and the age of the freshest clock report (2 ms).
     static constexpr double kMarginTicks = 16;
     // While a module reset goes on, a status request at most this often: the module tells the end
     // of a reset only in status reports, and sends those only when asked.
     static constexpr double kResetPollSeconds = 0.05;
     // Wider than the host's estimate of the module's clock can run behind it.
     static constexpr double kFreshReportSeconds = 0.05;
-    // While a module-timed run streams, a status request at most this often: its round trip
-    // measures how late the module's reports are read (ReadLagSeconds).
-    static constexpr double kLagProbeSeconds = 0.25;
-    // The read lag is the shortest round trip since the link opened, from kRoundTripsNeeded
-    // trips on. Every report waits at least the lag that never varies, so ModuleNow runs at
-    // least that far behind; a busy host delays single reads more, and the shortest of many
-    // trips comes down to that floor (a shortest of a few recent ones would take the busy
-    // host's delay for the floor and run ahead of the module). A trip longer than
-    // kFreshReportSeconds is no lag but a stall, or an answer lost from a full buffer (the next
-    // report is then taken for it, a request later): it is left out.
-    static constexpr int kRoundTripsNeeded = 3;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -346,15 +335,6 @@ class TUsbProtocol final : public motion::StepGate {
     bool NothingQueued(int motorIndex) const;
     // The module's clock now as the host knows it, at the least (-1 before any clock report).
     double ModuleNow() const;
-    // The module's clock now as it most likely reads: ModuleNow and the read lag. Reports that
-    // are always read a few milliseconds late look like an offset of the clock, and ModuleNow
-    // runs that much behind. Timed on it, a segment meant to join a list that is still playing
-    // reaches one that has run dry and plays later than the account has it (the account then
-    // frees its places too early), and places are counted free that late, so that a fast run's
-    // list runs dry. The lag is the shortest recent round trip, which includes the module's
-    // wait for its next report frame: this runs ahead of the module by less than the
-    // account's kMarginTicks.
-    double ModuleNowLikely() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
     // The run's origin was fixed from the host's estimate of the module's clock, which lags the
@@ -385,9 +365,7 @@ class TUsbProtocol final : public motion::StepGate {
     // The status report's phase of a motor, where it may replace the host's.
     void TakeModulePhase(int motorIndex, uint8_t phase);
     void HandleClockReport(const UsbReport& report, double hostSeconds);
-    void HandleStatusReport(const UsbReport& report, double hostSeconds);
-    // A status answer read at hostSeconds to a request that went out at sentSeconds.
-    void TakeRoundTrip(double sentSeconds, double hostSeconds);
+    void HandleStatusReport(const UsbReport& report);
     // Starts the motor at the in-order index after a finished one; false when none is started.
     bool StartNextInOrder();
     void Stream();
@@ -415,8 +393,7 @@ class TUsbProtocol final : public motion::StepGate {
     // The number of status requests sent so far when each one not yet answered went out. Under
     // statusMutex_.
     struct StatusRequest {
-        uint64_t Number;          // 1 for the first request ever sent
-        double SentSeconds = -1;  // when its write returned: the module had it
+        uint64_t Number;  // 1 for the first request ever sent
     };
     std::mutex statusMutex_;
     // The requests not yet answered, oldest first (the module answers in order); the number of
@@ -433,12 +410,6 @@ class TUsbProtocol final : public motion::StepGate {
     // report tells about this reset. Under statusMutex_.
     double resetFreshFromTick_ = 0;
     bool resetReportsFresh_ = true;
-    // The round trips of status requests since the link opened: their number and the shortest
-    // (seconds), under statusMutex_; and the read lag they give.
-    int roundTripCount_ = 0;
-    double shortestRoundTrip_ = 0;
-    std::atomic<double> readLagSeconds_{0};
-    double lastLagProbe_ = -1e300;  // host seconds; receive thread only
     // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
     std::mutex chainMutex_;
     bool chainEnded_ = false;
