@@ -95,13 +95,21 @@ void TUsbProtocol::ResumeRunInOrder() {
 
 void TUsbProtocol::GetMotorStatus() {
     if (!(UsbPort() && Connected())) return;
+    uint64_t number;
     {
         std::lock_guard lock(statusMutex_);
-        statusRequests_.push_back({++statusRequestsSent_});
+        number = ++statusRequestsSent_;
+        statusRequests_.push_back({number});
         if (statusRequests_.size() > kMaxStatusRequestsWaiting)
             statusRequests_.pop_front();  // answers that never came
     }
     ports_.channel.SendReport(GetMotorStatusReport());
+    // The write has returned: the module has the request and answers it at once, so the time
+    // to its answer is how late the module's reports are read.
+    const double sent = Now();
+    std::lock_guard lock(statusMutex_);
+    for (StatusRequest& request : statusRequests_)
+        if (request.Number == number) request.SentSeconds = sent;
 }
 
 void TUsbProtocol::RequestStack(uint8_t kind) {
@@ -373,6 +381,8 @@ void TUsbProtocol::ResetUsbBuffers() {
     std::lock_guard lock(statusMutex_);
     statusRequests_.clear();  // a new opening: no answer to an old request will come
     resetAnswersFrom_ = statusRequestsSent_;
+    roundTripCount_ = 0;  // nor is the read lag the old one's
+    readLagSeconds_.store(0);
 }
 
 void TUsbProtocol::AbandonReset() {
@@ -399,7 +409,7 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
             HandleClockReport(report, hostSeconds);
             break;
         case kStatusReport:
-            HandleStatusReport(report);
+            HandleStatusReport(report, hostSeconds);
             break;
         default:
             return;  // a read time-out, a stack answer, anything else
@@ -414,6 +424,25 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
 
 double TUsbProtocol::ModuleNow() const {
     return clock_.ModuleTicksAt(Now());
+}
+
+double TUsbProtocol::ReadLagTicks() const {
+    return readLagSeconds_.load() * TicksPerSecond();
+}
+
+void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
+    // A report the module sent on its own, taken for the answer, only shortens a trip: the
+    // shortest of the latest trips never makes the lag larger than it is.
+    if (sentSeconds < 0 || hostSeconds < sentSeconds ||
+        hostSeconds - sentSeconds > kFreshReportSeconds)
+        return;
+    roundTrips_[nextRoundTrip_] = hostSeconds - sentSeconds;
+    nextRoundTrip_ = (nextRoundTrip_ + 1) % kRoundTrips;
+    roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTrips);
+    if (roundTripCount_ < kRoundTripsNeeded) return;
+    const double shortest =
+        *std::min_element(roundTrips_.begin(), roundTrips_.begin() + roundTripCount_);
+    readLagSeconds_.store(shortest);
 }
 
 void TUsbProtocol::SetSendFlag() {
@@ -446,8 +475,8 @@ void TUsbProtocol::FollowClock(MotorChannel& channel) {
 double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
                                  double previousRef) const {
     // The write has returned, so the module has the segment: by the tick the host's clock
-    // estimate gives now (a lower bound, behind by no more than that estimate's age).
-    const double arrived = ModuleNow();
+    // estimate gives now, and as much later as the module's reports are read late.
+    const double arrived = std::max(ModuleNow(), 0.0) + ReadLagTicks();
     if (!chained) {
         // Timed from its arrival: the account's margin covers a write of up to two
         // milliseconds; one held longer starts the new chain as much later.
@@ -519,6 +548,11 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (resetMask_.load() != 0 && hostSeconds - lastResetPoll_ >= kResetPollSeconds) {
         lastResetPoll_ = hostSeconds;
         GetMotorStatus();
+    } else if (sendFlag_ && portSetting_.load() == kPortUsb &&
+               hostSeconds - lastLagProbe_ >= kLagProbeSeconds) {
+        // The read lag may change while a run streams (a host that gets busy).
+        lastLagProbe_ = hostSeconds;
+        GetMotorStatus();
     }
 }
 
@@ -527,7 +561,7 @@ bool TUsbProtocol::NothingQueued(int motorIndex) const {
     return channels_[motorIndex].ring.AtSend().Empty();
 }
 
-void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
+void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSeconds) {
     // Host-timed steps (jogging) go on from the phase where the module left each motor.
     for (int i = 0; i < kMotorCount; ++i)
         TakeModulePhase(i, static_cast<uint8_t>(report[3] >> (2 * i) & 3));
@@ -543,6 +577,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report) {
         answered = statusRequestsSent_;
         if (!statusRequests_.empty()) {
             answered = statusRequests_.front().Number;
+            TakeRoundTrip(statusRequests_.front().SentSeconds, hostSeconds);
             statusRequests_.pop_front();
         }
         aboutTheReset = answered > resetAnswersFrom_ && resetReportsFresh_;
@@ -835,8 +870,9 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     if (chained) {
         // Chained: the exact distance in ticks between the two segments' first steps as planned,
         // so the module plays the run on the planner's ticks. That needs the list still playing
-        // when the segment arrives; when it may have run dry, wait until it surely has.
-        if (channel.account.LastEnd() <= now + 2 * kMarginTicks) return false;
+        // when the segment arrives; when it may have run dry, wait until it surely has. The
+        // module's clock may be ahead of the host's lower bound by the read lag.
+        if (channel.account.LastEnd() <= now + ReadLagTicks() + 2 * kMarginTicks) return false;
         if (delay > kMaxDelayTicks) return false;  // waits for the list to run empty
     } else {
         // The module times a segment that reaches an idle list from its arrival: its first step

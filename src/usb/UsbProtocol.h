@@ -164,6 +164,17 @@ class TUsbProtocol final : public motion::StepGate {
     static constexpr double kResetPollSeconds = 0.05;
     // Wider than the host's estimate of the module's clock can run behind it.
     static constexpr double kFreshReportSeconds = 0.05;
+    // While a module-timed run streams, a status request at most this often: its round trip
+    // measures how late the module's reports are read (ReadLagTicks).
+    static constexpr double kLagProbeSeconds = 0.25;
+    // The read lag is the shortest of up to this many latest round trips: a receive thread held
+    // now and then lengthens single ones. It may still hold a busy host's delay, and is only
+    // ever used where a lag taken too long errs safe. It counts from kRoundTripsNeeded
+    // trips on. A trip longer than kFreshReportSeconds is no lag but a stall, or an answer lost
+    // from a full buffer (the next report is then taken for it, a request later): it is left
+    // out.
+    static constexpr size_t kRoundTrips = 8;
+    static constexpr size_t kRoundTripsNeeded = 3;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -335,6 +346,14 @@ class TUsbProtocol final : public motion::StepGate {
     bool NothingQueued(int motorIndex) const;
     // The module's clock now as the host knows it, at the least (-1 before any clock report).
     double ModuleNow() const;
+    // How late the module's reports are read, in ticks (0 until measured). Reports that are
+    // always read a few milliseconds late look like an offset of the clock, and ModuleNow runs
+    // that much behind: a segment meant to join a list still playing would reach one that has
+    // run dry and play later than the account has it, which frees its places too early. So
+    // whether a list may have run dry, and when a segment arrived, count with the lag; places
+    // still come free on ModuleNow alone, never before they truly are. A lag taken too long
+    // only holds a segment back or moves the account later.
+    double ReadLagTicks() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
     // The run's origin was fixed from the host's estimate of the module's clock, which lags the
@@ -365,7 +384,9 @@ class TUsbProtocol final : public motion::StepGate {
     // The status report's phase of a motor, where it may replace the host's.
     void TakeModulePhase(int motorIndex, uint8_t phase);
     void HandleClockReport(const UsbReport& report, double hostSeconds);
-    void HandleStatusReport(const UsbReport& report);
+    void HandleStatusReport(const UsbReport& report, double hostSeconds);
+    // A status answer read at hostSeconds to a request that went out at sentSeconds.
+    void TakeRoundTrip(double sentSeconds, double hostSeconds);
     // Starts the motor at the in-order index after a finished one; false when none is started.
     bool StartNextInOrder();
     void Stream();
@@ -393,7 +414,8 @@ class TUsbProtocol final : public motion::StepGate {
     // The number of status requests sent so far when each one not yet answered went out. Under
     // statusMutex_.
     struct StatusRequest {
-        uint64_t Number;  // 1 for the first request ever sent
+        uint64_t Number;          // 1 for the first request ever sent
+        double SentSeconds = -1;  // when its write returned: the module had it
     };
     std::mutex statusMutex_;
     // The requests not yet answered, oldest first (the module answers in order); the number of
@@ -410,6 +432,13 @@ class TUsbProtocol final : public motion::StepGate {
     // report tells about this reset. Under statusMutex_.
     double resetFreshFromTick_ = 0;
     bool resetReportsFresh_ = true;
+    // The latest round trips of status requests (seconds; the first roundTripCount_ hold one),
+    // and the read lag they give. The trips under statusMutex_.
+    std::array<double, kRoundTrips> roundTrips_{};
+    size_t roundTripCount_ = 0;
+    size_t nextRoundTrip_ = 0;
+    std::atomic<double> readLagSeconds_{0};
+    double lastLagProbe_ = -1e300;  // host seconds; receive thread only
     // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
     std::mutex chainMutex_;
     bool chainEnded_ = false;

@@ -145,6 +145,37 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
     }
 }
 
+// Reports that always reach the host a few milliseconds after they were made look like an
+// offset of the module's clock: the host's estimate of it runs that much behind. The host
+// measures the lag by the round trip of its status requests, so that it never chains a segment
+// to a list that may have run dry and never counts places free that the module still fills:
+// every step plays, in order. (Places still come free on the estimate, that much late, so a
+// fast run's list may run dry for a moment: steps late, none lost.)
+TEST(UsbStreamingStrictKitTest, ASteadyReadLagLosesNothing) {
+    struct Case {
+        double frequency;
+        uint64_t readLatencyMs;
+    };
+    const Case cases[] = {{5000, 8}, {5000, 12}, {3000, 12}, {1000, 20}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.SetReadLatency(c.readLatencyMs);
+        rig.Run(2000);
+        rig.SetProgram(0, {{static_cast<int32_t>(2 * c.frequency), c.frequency, 0.1, kDirRight}});
+        rig.StartAll();
+        rig.RunToEnd(60000);
+        const std::string where = std::to_string(static_cast<int>(c.frequency)) +
+                                  " steps/s, reports " + std::to_string(c.readLatencyMs) +
+                                  " ms late";
+        const MotorFigures f = rig.Figures(0);
+        EXPECT_EQ(f.played, f.programmed) << where;
+        EXPECT_TRUE(f.inOrder) << where;
+        EXPECT_EQ(f.overlaps, 0) << where;
+        EXPECT_EQ(rig.Module().RejectedSegments(1), 0u) << where;
+    }
+}
+
 // Stocked ahead: while four motors run at one rate on the 1 ms link, each list holds steps
 // for at least a lead ahead of the module's clock, in every millisecond of the run's steady
 // stretch. The host refills each list at every report (every 8 ms) with as many segments as
@@ -158,7 +189,7 @@ TEST(UsbStreamingStrictKitTest, EveryRunningListIsStockedAhead) {
         double leadMs;
     };
     const Case cases[] = {
-        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 40}, {5000, 8000, 5}, {7000, 10000, 10}};
+        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 40}, {5000, 12000, 5}, {7000, 10000, 10}};
     for (const Case& c : cases) {
         StreamingRig rig;
         rig.Open();
