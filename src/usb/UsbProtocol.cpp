@@ -478,8 +478,9 @@ double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
     // estimate gives now, and as much later as the module's reports are read late.
     const double arrived = std::max(ModuleNow(), 0.0) + ReadLagTicks();
     if (!chained) {
-        // Timed from its arrival: the account's margin covers a write of up to two
-        // milliseconds; one held longer starts the new chain as much later.
+        // Timed from its arrival, a read lag after the host's lower bound: the account's
+        // margin covers a write of up to two milliseconds; one held longer, and the lag, start
+        // the new chain as much later.
         return std::max(0.0, arrived - sentTick - kMarginTicks);
     }
     // Chained to a list that ran dry before the segment came (a write held up by a loaded host
