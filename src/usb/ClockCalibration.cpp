@@ -132,12 +132,14 @@ double ClockCalibration::EnvelopeRate() {
         stt += p.t * p.t;
         stm += p.t * p.m;
     }
-    if (n < 2) return 0;
     // Reports read late for a long while and then at once (a loaded host that gets the
-    // processor back) leave only the newest near the envelope: a line through a few
-    // milliseconds of samples is no rate. Once a rate has been fitted, it holds until the
-    // samples near the envelope span half the fit's time again.
-    if (fit_.fitted && last - first < 0.5 * (points_.back().t - points_.front().t)) return rate;
+    // processor back) leave only the newest near the envelope, or a few milliseconds of
+    // samples: that is no rate, and falling back to the nominal one would throw away a good
+    // fit. Once a rate has been fitted, it holds until the samples near the envelope span half
+    // the fit's time again.
+    if (fit_.fitted && (n < 2 || last - first < 0.5 * (points_.back().t - points_.front().t)))
+        return rate;
+    if (n < 2) return 0;
     fit_.fitted = true;
     const double variance = stt - st * st / n;
     const double covariance = stm - st * sm / n;

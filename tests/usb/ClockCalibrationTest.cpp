@@ -134,19 +134,23 @@ TEST(ClockCalibrationTest, ABurstAfterABlockedReceiveThreadDoesNotBendTheRate) {
 }
 
 TEST(ClockCalibrationTest, ReportsThatComeLateForAWhileThenAtOnceDoNotBendTheRate) {
-    // Reports every 8 ms at 7812.5 ticks/s, read `lateBy` late until `until` seconds after the
-    // opening and at once from then on: the rate at every report after that stays close.
+    // Reports every 8 ms at 7830 ticks/s, read `lateBy` late until `until` seconds after the
+    // opening and at once from then on, in the order they were made (the ones waiting back to
+    // back): the rate at every report after that stays close.
     struct Case {
         double lateBy, until;
     };
     for (const Case c : {Case{0.008, 2.4}, Case{0.012, 1.0}, Case{0.006, 5.0}}) {
         ClockCalibration clock;
-        double worst = 0;
+        double worst = 0, lastRead = 0;
         for (int k = 0; 8 * k <= 8000; ++k) {
             const double made = k * 0.008;
-            clock.AddSample(100 + made + (made < c.until ? c.lateBy : 0), 5000 + k * 62.5);
+            const double read =
+                std::max(100 + made + (made < c.until ? c.lateBy : 0), lastRead + 0.00002);
+            lastRead = read;
+            clock.AddSample(read, 5000 + k * 0.008 * 7830);
             if (made >= c.until)
-                worst = std::max(worst, std::fabs(clock.TicksPerSecond() / 7812.5 - 1));
+                worst = std::max(worst, std::fabs(clock.TicksPerSecond() / 7830 - 1));
         }
         EXPECT_LT(worst, 0.0005) << c.lateBy << " s late until " << c.until;
     }
