@@ -383,6 +383,7 @@ void TUsbProtocol::ResetUsbBuffers() {
     resetAnswersFrom_ = statusRequestsSent_;
     roundTripCount_ = 0;  // nor is the read lag the old one's
     readLagSeconds_.store(0);
+    openings_.fetch_add(1);
 }
 
 void TUsbProtocol::AbandonReset() {
@@ -404,6 +405,10 @@ void TUsbProtocol::BeginPass() {
 }
 
 void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
+    if (const uint64_t openings = openings_.load(); openings != openingsSeen_) {
+        openingsSeen_ = openings;
+        lastClockTick_ = -1;
+    }
     switch (report[1]) {
         case kClockReport:
             HandleClockReport(report, hostSeconds);

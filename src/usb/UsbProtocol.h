@@ -445,8 +445,12 @@ class TUsbProtocol final : public motion::StepGate {
     bool sendFlag_ = false;          // receive thread only
     double lastResetPoll_ = -1e300;  // host seconds; receive thread only
     // The tick of the latest clock report dispatched: a status report was made no earlier.
-    // Receive thread only; -1 before the first.
+    // Receive thread only; -1 before the first of the module opened last (a module plugged in
+    // again counts from its power-up). ResetUsbBuffers counts the openings; the receive thread
+    // forgets the old tick when it sees a new one.
     double lastClockTick_ = -1;
+    std::atomic<uint64_t> openings_{0};
+    uint64_t openingsSeen_ = 0;  // receive thread only
     // Motors started together share their first tick: each start opens a group, and the first
     // of its segments to go out fixes the group's origin. Under the ring locks of its motors.
     std::atomic<uint64_t> startGroup_{0};

@@ -1012,10 +1012,10 @@ class LateReportTest : public ::testing::Test, public ProtocolBench {
     // A long constant run on motor 1, calibrated clock reports every 8 ms up to moduleTicks.
     // 25 clock reports of a calibrated module, and the answer to the status request that the
     // third of them brings.
-    void Calibrate() {
+    void Calibrate(uint64_t fromTick = 0) {
         for (uint64_t k = 0; k < 25; ++k) {
             timers.SetNowMs(timers.NowMs() + 8);
-            Dispatch(Clock(k * 62, 0xFF));
+            Dispatch(Clock(fromTick + k * 62, 0xFF));
         }
         channel.Take();
         Dispatch(Status({12, 12, 12, 12}));
@@ -1057,6 +1057,25 @@ TEST_F(LateReportTest, AMotorFinishesOnceItsLastStepHasPlayedWithoutAskingForSta
     timers.SetNowMs(timers.NowMs() + 500);
     Dispatch(Clock(25 * 62 + 500 * 7.75, 0xFF));
     EXPECT_TRUE(channel.Take().empty());
+    EXPECT_TRUE(motors[0]->Finished());
+}
+
+TEST_F(LateReportTest, AModulePluggedInAgainIsJudgedByItsOwnClock) {
+    // The first module ran for 20 minutes; the one opened after it has just powered up. Its
+    // motor is not finished before its own clock says the steps have played.
+    Calibrate(20 * 60 * 7812);
+    protocol->ResetUsbBuffers();
+    Calibrate();
+    SetProgram(0, {{3, 100, 0, kDirRight}});
+    protocol->StartMotor(0);
+    channel.Take();
+    Dispatch(Status({12, 12, 12, 12}));
+    ASSERT_EQ(Segments(channel.Take()).size(), 1u);
+    timers.SetNowMs(timers.NowMs() + 8);
+    Dispatch(Clock(25 * 62, 0xFF));
+    EXPECT_FALSE(motors[0]->Finished());
+    timers.SetNowMs(timers.NowMs() + 500);
+    Dispatch(Clock(25 * 62 + 500 * 7.75, 0xFF));
     EXPECT_TRUE(motors[0]->Finished());
 }
 
