@@ -349,7 +349,6 @@ void TUsbProtocol::StartReset(int32_t target) {
     std::lock_guard lock(statusMutex_);
     resetAnswersFrom_ = statusRequestsSent_;
     resetFreshFromTick_ = std::max(now, 0.0) + kFreshReportSeconds * TicksPerSecond();
-    resetReportsFresh_ = false;
 }
 
 void TUsbProtocol::CancelReset(int32_t target) {
@@ -536,10 +535,6 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (pairs == 2) GetMotorStatus();
     const double made = static_cast<double>(moduleTicks);
     lastClockTick_ = std::max(lastClockTick_, made);
-    {
-        std::lock_guard lock(statusMutex_);
-        if (made >= resetFreshFromTick_) resetReportsFresh_ = true;
-    }
 
     // Each level promises at least its places free; the places taken are at least those below
     // the next level (0-2 free give level 0, 3-5 level 1, 6-11 level 2, 12 level 3).
@@ -586,7 +581,7 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSecond
             TakeRoundTrip(statusRequests_.front().SentSeconds, hostSeconds);
             statusRequests_.pop_front();
         }
-        aboutTheReset = answered > resetAnswersFrom_ && resetReportsFresh_;
+        aboutTheReset = answered > resetAnswersFrom_ && lastClockTick_ >= resetFreshFromTick_;
     }
     // Positions cut short by a clear take their phase from the answer to a request sent after it
     // (outside the status lock: a settle holds a ring lock and takes the status lock).

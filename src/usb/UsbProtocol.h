@@ -428,10 +428,9 @@ class TUsbProtocol final : public motion::StepGate {
     // The module also reports on its own, and a report it made before it had the start-reset
     // request (a cancelled reset's end, say) may still be on its way and be taken for the
     // answer to a later request. Reports are read in the order they were made, so once a clock
-    // report made kFreshReportSeconds after the request went out has been read, every later
-    // report tells about this reset. Under statusMutex_.
-    double resetFreshFromTick_ = 0;
-    bool resetReportsFresh_ = true;
+    // report made kFreshReportSeconds after the request went out has been read (lastClockTick_
+    // has reached this tick), every later report tells about this reset. Under statusMutex_.
+    double resetFreshFromTick_ = -1;
     // The latest round trips of status requests (seconds; the first roundTripCount_ hold one),
     // and the read lag they give. The trips under statusMutex_.
     std::array<double, kRoundTrips> roundTrips_{};
