@@ -435,18 +435,19 @@ double TUsbProtocol::ReadLagTicks() const {
 }
 
 void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
-    // A report the module sent on its own, taken for the answer, only shortens a trip: the
-    // shortest of the latest trips never makes the lag larger than it is.
+    // A report the module sent on its own is taken for the answer to the oldest request and
+    // shortens that trip (and the next, while requests wait). A lag taken too short would have
+    // the host believe segments played before they have, so the shortest trip is no measure.
     if (sentSeconds < 0 || hostSeconds < sentSeconds ||
         hostSeconds - sentSeconds > kFreshReportSeconds)
         return;
     roundTrips_[nextRoundTrip_] = hostSeconds - sentSeconds;
     nextRoundTrip_ = (nextRoundTrip_ + 1) % kRoundTrips;
     roundTripCount_ = std::min(roundTripCount_ + 1, kRoundTrips);
-    if (roundTripCount_ < kRoundTripsNeeded) return;
-    const double shortest =
-        *std::min_element(roundTrips_.begin(), roundTrips_.begin() + roundTripCount_);
-    readLagSeconds_.store(shortest);
+    std::array<double, kRoundTrips> trips = roundTrips_;
+    const auto middle = trips.begin() + static_cast<std::ptrdiff_t>(roundTripCount_ / 2);
+    std::nth_element(trips.begin(), middle, trips.begin() + roundTripCount_);
+    readLagSeconds_.store(*middle);
 }
 
 void TUsbProtocol::SetSendFlag() {

@@ -167,14 +167,14 @@ class TUsbProtocol final : public motion::StepGate {
     // While a module-timed run streams, a status request at most this often: its round trip
     // measures how late the module's reports are read (ReadLagTicks).
     static constexpr double kLagProbeSeconds = 0.25;
-    // The read lag is the shortest of up to this many latest round trips: a receive thread held
-    // now and then lengthens single ones. It may still hold a busy host's delay, and is only
-    // ever used where a lag taken too long errs safe. It counts from kRoundTripsNeeded
-    // trips on. A trip longer than kFreshReportSeconds is no lag but a stall, or an answer lost
-    // from a full buffer (the next report is then taken for it, a request later): it is left
-    // out.
+    // The read lag is the middle one of up to this many latest round trips: a receive thread
+    // held now and then lengthens single ones, a report the module sent on its own shortens
+    // single ones. It may still hold a busy host's delay, and is only ever used where a lag
+    // taken too long errs safe. The first trip (the request after an opening) counts already:
+    // a run started before more come has a lag to go by. A trip longer than kFreshReportSeconds is
+    // no lag but a stall, or an answer lost from a full buffer (the next report is then taken for
+    // it, a request later): it is left out.
     static constexpr size_t kRoundTrips = 8;
-    static constexpr size_t kRoundTripsNeeded = 3;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
