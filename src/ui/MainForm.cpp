@@ -392,10 +392,13 @@ void TMainForm::StepEvent(int32_t motor, uint8_t direction) {
     if (motor < 0 || motor >= kMotorCount) return;
     if (direction != motion::kDirRight && direction != motion::kDirLeft)
         return;  // no step: nothing turns, counts or is written
-    if (view_.Step(motor, direction, motors_[static_cast<size_t>(motor)]->Running()) &&
-        !PostToWindow(handle_, kMsgMotorView, static_cast<WPARAM>(motor)))
-        view_.NotifyFailed(motor);
+    const bool notify =
+        view_.Step(motor, direction, motors_[static_cast<size_t>(motor)]->Running());
+    // The coils first: posting to the window is a call into the system that may take a while,
+    // and the step's time is when its output is written.
     OutputUpdate();
+    if (notify && !PostToWindow(handle_, kMsgMotorView, static_cast<WPARAM>(motor)))
+        view_.NotifyFailed(motor);
 }
 
 void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
