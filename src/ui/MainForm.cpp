@@ -411,7 +411,9 @@ void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
 
 void TMainForm::ShowPositionUnknown(int motor) {
     const size_t i = static_cast<size_t>(motor);
+    // Shown at once (on the window's thread), and the text a held view shows later as well.
     positionDisplays_[i].SetText("X");
+    SetWindowTextA(controls_.Panel(motor, kRowPosition), "X");
     view_.ZeroAngle(motor);
     if (TAnimatedMotorIcon* icon = icons_[i]) icon->SetAngle(0.0f);
 }
@@ -432,9 +434,32 @@ void TMainForm::OutputUpdate() {
 
 void TMainForm::OnMotorView(int motor) {
     if (!Ready() || motor < 0 || motor >= kMotorCount) return;
-    const TMotorViewBridge::View view = view_.Take(motor);
+    // Shown now. A motor that stepped a moment ago steps fast: what its steps change from here
+    // waits for the timer (unless it cannot be set).
+    const DWORD now = GetTickCount();
+    DWORD& shown = stepViewShownMs_[static_cast<size_t>(motor)];
+    const bool held =
+        now - shown < kStepViewMs &&
+        SetTimer(handle_, kStepViewTimer + static_cast<UINT_PTR>(motor), kStepViewMs, nullptr) != 0;
+    shown = now;
+    ShowStepView(motor, !held);
+}
+
+void TMainForm::ShowStepView(int motor, bool release) {
+    const TMotorViewBridge::View view = view_.Take(motor, release);
     if (TAnimatedMotorIcon* icon = icons_[static_cast<size_t>(motor)]) icon->SetAngle(view.Angle);
     if (view.TallyChanged) ShowJogTally(motor, view.Tally);
+    SetWindowTextA(controls_.Panel(motor, kRowPosition),
+                   positionDisplays_[static_cast<size_t>(motor)].TakeText(release).c_str());
+}
+
+void TMainForm::OnTimer(UINT_PTR id) {
+    if (id < kStepViewTimer || id >= kStepViewTimer + kMotorCount) return;
+    KillTimer(handle_, id);
+    if (!Ready()) return;
+    const int motor = static_cast<int>(id - kStepViewTimer);
+    stepViewShownMs_[static_cast<size_t>(motor)] = GetTickCount();
+    ShowStepView(motor, true);
 }
 
 void TMainForm::ShowJogTally(int motor, int32_t tally) {
@@ -447,8 +472,7 @@ void TMainForm::OnTextDisplay(WPARAM display) {
     if (display == kPortStatusDisplay) {
         SetWindowTextA(controls_.Window(kRowPortStatus), portStatus_.TakeText().c_str());
     } else if (display < kMotorCount) {
-        SetWindowTextA(controls_.Panel(static_cast<int>(display), kRowPosition),
-                       positionDisplays_[display].TakeText().c_str());
+        OnMotorView(static_cast<int>(display));
     }
 }
 

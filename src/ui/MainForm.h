@@ -74,6 +74,12 @@ class TMainForm final : public WindowBase,
         kMsgProgramFinished,         // wParam motor: its host-timed program ended or wrapped
     };
     static constexpr WPARAM kPortStatusDisplay = 4;
+    // A fast motor's symbol, tally and position follow its steps every this many ms: each
+    // notification from a timer thread is a call into the system on the thread that times the
+    // steps. A notification that comes sooner after the last one shown is shown, and the next
+    // is held back until a window timer (kStepViewTimer + motor) shows the latest view.
+    static constexpr UINT kStepViewMs = 20;
+    static constexpr UINT_PTR kStepViewTimer = 1;
 
     struct Ports {
         platform::TimerService& timers;
@@ -216,6 +222,10 @@ class TMainForm final : public WindowBase,
     void OnMenu(int id);
     void OnMotorView(int motor);
     void OnTextDisplay(WPARAM display);
+    // Shows motor's view and position as they are now; release: its next step notifies again,
+    // else the notifications stay held until the step view timer releases them.
+    void ShowStepView(int motor, bool release);
+    void OnTimer(UINT_PTR id) override;
     void OnActivate(bool active);
     void OnSetFocus();
     // A click on a position display: the position and the symbol back to 0.
@@ -264,6 +274,7 @@ class TMainForm final : public WindowBase,
     TPostedTextDisplay portStatus_;
     std::array<TPostedTextDisplay, kMotorCount> positionDisplays_;
     TMotorViewBridge view_;  // what the timer threads leave for the window: angles, tallies
+    std::array<DWORD, kMotorCount> stepViewShownMs_{};      // tick count of each motor's last view
     std::array<TAnimatedMotorIcon*, kMotorCount> icons_{};  // owned by their windows
 
     motion::TParallelPort parallel_;

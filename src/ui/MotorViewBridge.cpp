@@ -50,12 +50,12 @@ void TMotorViewBridge::NotifyFailed(int motor) {
     states_[static_cast<size_t>(motor)].notifying = false;
 }
 
-TMotorViewBridge::View TMotorViewBridge::Take(int motor) {
+TMotorViewBridge::View TMotorViewBridge::Take(int motor, bool release) {
     if (!Valid(motor)) return {};
     std::lock_guard lock(mutex_);
     State& state = states_[static_cast<size_t>(motor)];
     const View view = state.view;
-    state.notifying = false;
+    if (release) state.notifying = false;
     state.view.TallyChanged = false;
     return view;
 }

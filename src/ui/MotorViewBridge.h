@@ -36,9 +36,10 @@ class TMotorViewBridge {
     // tally stays. Returns as Step does.
     bool Turn(int motor, int32_t steps);
     void NotifyFailed(int motor);
-    // At the window's notification: the view, with the tally's change taken (no notification
-    // is on its way any more).
-    View Take(int motor);
+    // At the window's notification: the view, with the tally's change taken. release: the next
+    // step may notify again; false keeps the notifications back until a Take that releases
+    // (the window shows a motor's steps at most so often).
+    View Take(int motor, bool release = true);
 
     int32_t Tally(int motor) const;
     // The angle back to 0 (a reset, a click on the position display).
@@ -52,7 +53,7 @@ class TMotorViewBridge {
   private:
     struct State {
         View view;
-        bool notifying = false;  // a notification is on its way
+        bool notifying = false;  // a notification is on its way, or they are held back
     };
     static bool Valid(int motor) { return motor >= 0 && motor < kMotors; }
 

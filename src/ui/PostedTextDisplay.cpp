@@ -27,9 +27,9 @@ void TPostedTextDisplay::SetText(std::string_view text) {
     }
 }
 
-std::string TPostedTextDisplay::TakeText() {
+std::string TPostedTextDisplay::TakeText(bool release) {
     std::lock_guard lock(mutex_);
-    posted_ = false;
+    if (release) posted_ = false;
     return text_;
 }
 

@@ -22,8 +22,9 @@ class TPostedTextDisplay final : public motion::TextDisplay {
     void Bind(HWND window, UINT message, WPARAM id);
     // Any thread.
     void SetText(std::string_view text) override;
-    // Window thread, on the notification: the latest text; allows the next notification.
-    std::string TakeText();
+    // Window thread, on the notification: the latest text. release: allows the next
+    // notification; false keeps them back until a TakeText that releases.
+    std::string TakeText(bool release = true);
 
   private:
     std::mutex mutex_;

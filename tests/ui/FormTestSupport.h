@@ -40,6 +40,14 @@ inline void Pump() {
     }
 }
 
+// Pump for ms milliseconds: what the window shows after its own timers (a fast motor's view).
+inline void PumpFor(DWORD ms) {
+    const DWORD start = GetTickCount();
+    do {
+        Pump();
+    } while (GetTickCount() - start < ms);
+}
+
 // Handles what is queued as the program's own message loop does: the window's keyboard
 // (Tab, Esc, Enter, arrows) through IsDialogMessageA first, in three rounds a millisecond apart.
 inline void PumpAsProgram(HWND window) {

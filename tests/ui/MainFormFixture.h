@@ -110,10 +110,12 @@ class MainFormTest : public ::testing::Test {
         testing::SendClick(control);
         Pump();
     }
+    // Steps taken one after another: the view of a motor that stepped a moment ago follows
+    // with the window's step view timer.
     void Steps(int motor, uint8_t direction, int count) {
         for (int i = 0; i < count; ++i)
             form_->Motor(motor).Step(direction);
-        Pump();
+        testing::PumpFor(TMainForm::kStepViewMs + 10);
     }
     void Menu(int id) {
         SendMessageA(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0);

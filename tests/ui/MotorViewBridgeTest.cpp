@@ -73,6 +73,11 @@ TEST(MotorViewBridgeTest, OneNotificationUntilTheWindowTakesTheView) {
     EXPECT_EQ(bridge.Take(0).Tally, 1);
     EXPECT_FALSE(bridge.Take(0).TallyChanged);  // taken
     EXPECT_TRUE(bridge.Step(0, R, false));
+    // A view taken without release keeps the next steps quiet until one taken with it.
+    EXPECT_EQ(bridge.Take(0, false).Tally, 2);
+    EXPECT_FALSE(bridge.Step(0, R, false));
+    EXPECT_EQ(bridge.Take(0).Tally, 3);
+    EXPECT_TRUE(bridge.Step(0, R, false));
     EXPECT_FALSE(bridge.Step(-1, R, false));
     EXPECT_FALSE(bridge.Step(4, R, false));
 }
