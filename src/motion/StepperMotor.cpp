@@ -360,7 +360,18 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     return std::max({ideal, catchUp, hold});
 }
 
-void TStepperMotor::ArmFor(double targetMs, bool keep) {
+double TStepperMotor::AimMs(double due, double targetMs) const {
+    // The target is the ideal time rounded to whole milliseconds, for a clock whose events come
+    // on them. The events of a loaded system come between them, a wait after the moment they
+    // were armed: aimed at the ideal time itself, such a step lands within half a millisecond
+    // of it instead of within one. A target moved off the ideal time (a catch-up, a hold) is
+    // aimed at as it stands.
+    const double idealMs = (due - originDue_) * 1000;
+    const double rounded = RoundHalfEven(idealMs);
+    return targetMs == rounded + shiftMs_ ? targetMs + (idealMs - rounded) : targetMs;
+}
+
+void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {
     const double maxMs = timer_.Caps().wPeriodMax;
     double delayMs;
     bool kept;
@@ -370,12 +381,15 @@ void TStepperMotor::ArmFor(double targetMs, bool keep) {
         // The kept schedule brings the next event one delay after this one's due time, which
         // was the last target: the delay is the distance of the targets, nothing to correct.
         delayMs = targetMs - lastTargetMs_;
-        kept = keep && delayMs <= maxMs && timer_.KeepsSchedule(delayMs / 1000);
+        // A schedule of whole milliseconds only: an aim between them is armed from now.
+        kept = keep && aimMs - lastAimMs_ == delayMs && delayMs <= maxMs &&
+               timer_.KeepsSchedule(delayMs / 1000);
         armedFromNow_ = !kept;
         // Counted from the moment of arming, after the step's work.
         if (!kept)
-            delayMs = FromNowLocked(
-                targetMs, static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0);
+            delayMs =
+                FromNowLocked(targetMs, aimMs,
+                              static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0);
     }
     if (kept) {
         timer_.SetInterval(delayMs / 1000);
@@ -384,12 +398,20 @@ void TStepperMotor::ArmFor(double targetMs, bool keep) {
     }
 }
 
-double TStepperMotor::FromNowLocked(double targetMs, double nowMs) {
+double TStepperMotor::FromNowLocked(double targetMs, double aimMs, double nowMs) {
     // The events come eventLateMs_ after the moment they were armed for, so the wait is that
     // much shorter. A wait longer than the timer can arm is taken in parts: the early event
-    // waits on.
-    const double delayMs = std::clamp(RoundHalfEven(targetMs - nowMs - eventLateMs_), 1.0,
-                                      std::max<double>(timer_.Caps().wPeriodMax, 1.0));
+    // waits on. The wait is whole milliseconds: the one that brings the event nearest the aim,
+    // halfway between two the one nearer the target (on a whole-millisecond clock, so, the
+    // target itself).
+    const double exact = aimMs - nowMs - eventLateMs_;
+    double nearest = RoundHalfEven(exact);
+    if (aimMs != targetMs && std::fabs(nearest - exact) == 0.5) {
+        const double towardTarget = targetMs - nowMs - eventLateMs_;
+        nearest = towardTarget < exact ? exact - 0.5 : exact + 0.5;
+    }
+    const double delayMs =
+        std::clamp(nearest, 1.0, std::max<double>(timer_.Caps().wPeriodMax, 1.0));
     armedDueMs_ = nowMs + delayMs;
     return delayMs;
 }
@@ -415,6 +437,7 @@ void TStepperMotor::Tick() {
     double nowMs = 0;
     bool keepSchedule = false;
     double nextTargetMs = 0;
+    double nextAimMs = 0;
     MotorEvent onFinished;
     MotorEvent onStepChanged;
     {
@@ -428,14 +451,15 @@ void TStepperMotor::Tick() {
             runStartUs_ = nowUs;
             originDue_ = walk.due;
             shiftMs_ = 0;
-            lastStepMs_ = lastTargetMs_ = 0;
+            lastStepMs_ = lastTargetMs_ = lastAimMs_ = 0;
             keepSchedule = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
             if (armedFromNow_) LearnLatenessLocked(nowMs - armedDueMs_);
             double keptLag = 0;
             targetMs = TargetMs(walk.due, &keptLag);
-            const double lateMs = nowMs - targetMs;
+            // Early or late against where the step was aimed.
+            const double lateMs = nowMs - AimMs(walk.due, targetMs);
             // However the events fall, a step never follows the last one sooner than the
             // program allows here less the timer's one millisecond: an event that comes back
             // to back after a late one waits for that. A wait shorter than kFineWaitMs is
@@ -452,6 +476,7 @@ void TStepperMotor::Tick() {
                 // Too early: a wake-up, not the step's time. Nothing is taken.
                 arm = true;
                 nextTargetMs = std::max(targetMs, soonestMs);
+                nextAimMs = AimMs(walk.due, nextTargetMs);
             } else {
                 // From now the timer waits a whole millisecond at least: where the program's
                 // next step comes that soon, the kept schedule brings it no later.
@@ -466,6 +491,7 @@ void TStepperMotor::Tick() {
             arm = true;
             nextTargetMs = std::max(
                 nextAllowedTime_ * 1000 - static_cast<double>(runStartUs_) / 1000, nowMs + 1);
+            nextAimMs = nextTargetMs;
         }
         if (!arm) {
             cursor_ = next;
@@ -478,9 +504,11 @@ void TStepperMotor::Tick() {
                 lastStepTime_ = static_cast<double>(nowUs) * 1e-6;
                 lastStepMs_ = nowMs;
                 lastTargetMs_ = targetMs;
+                lastAimMs_ = AimMs(walk.due, targetMs);
                 if (walk.period > 0 && std::isfinite(walk.period)) {
                     arm = true;
                     nextTargetMs = TargetMs(walk.due + walk.period);
+                    nextAimMs = AimMs(walk.due + walk.period, nextTargetMs);
                 }
             }
         } else {
@@ -496,7 +524,7 @@ void TStepperMotor::Tick() {
         onFinished(motorIndex_);
     if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
     // Re-time first: the step's own work (callbacks, output) does not add to the wait.
-    if (arm) ArmFor(nextTargetMs, emit && keepSchedule);
+    if (arm) ArmFor(nextTargetMs, nextAimMs, emit && keepSchedule);
     if (emit) {
         // The step goes out now, after the re-timing (which may have waited for the timer's
         // lock): the next step's spacing counts from here.
@@ -523,10 +551,11 @@ void TStepperMotor::ProgramEdited() {
         // Only an edit that brings the next step sooner needs the timer: the event already
         // armed comes too early for a later one and waits on.
         Cursor next = cursor_;
-        const double targetMs = TargetMs(WalkFrom(next).due);
+        const double due = WalkFrom(next).due;
+        const double targetMs = TargetMs(due);
         if (!(targetMs < pendingTargetMs_ - kEarlyMs)) return;
         const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
-        waitMs = FromNowLocked(targetMs, nowMs);
+        waitMs = FromNowLocked(targetMs, AimMs(due, targetMs), nowMs);
         pendingTargetMs_ = targetMs;
         armedFromNow_ = true;
     }

@@ -256,11 +256,15 @@ class TStepperMotor {
     // limit), which moves the rest of the run later.
     double TargetMs(double due, double* keptLag = nullptr) const;
     // Host-timed: arms the timer for the next event at targetMs (ms from the run's first
-    // step). keep: this event came on its target, so a kept periodic schedule lands on the
-    // next target as well.
-    void ArmFor(double targetMs, bool keep);
-    // The wait to arm from nowMs for an event at targetMs, less the timer's learnt lateness.
-    double FromNowLocked(double targetMs, double nowMs);
+    // step), aimed at aimMs (AimMs). keep: this event came on its target, so a kept periodic
+    // schedule lands on the next target as well.
+    void ArmFor(double targetMs, double aimMs, bool keep);
+    // Where, between the clock's whole milliseconds, a step at targetMs (TargetMs of due) is
+    // aimed: the ideal time itself where the target is that time rounded.
+    double AimMs(double due, double targetMs) const;
+    // The wait to arm from nowMs for an event at aimMs (of the whole-millisecond targetMs), less
+    // the timer's learnt lateness.
+    double FromNowLocked(double targetMs, double aimMs, double nowMs);
     // Learns the timer's lateness from an event armed from now that came lateMs after its due.
     void LearnLatenessLocked(double lateMs);
     // After the program was released: re-times a host-timed run whose next step an edit
@@ -327,6 +331,7 @@ class TStepperMotor {
     double shiftMs_ = 0;
     double lastStepMs_ = 0;
     double lastTargetMs_ = 0;
+    double lastAimMs_ = 0;        // AimMs of the last step taken
     double pendingTargetMs_ = 0;  // what the armed timer waits for
     uint64_t runStartUs_ = 0;
     // The last event came from an arm counted from its moment (not a kept periodic schedule):

@@ -258,6 +258,38 @@ TEST(StepperMotorLateTimer, EventsThatStartLateAreCorrectedOnceAndKeepTheProgram
     }
 }
 
+TEST(StepperMotorBetweenMilliseconds, StepsLandWithinHalfAMillisecondOfTheirIdealTimes) {
+    // Events armed from a moment between two milliseconds come as far between them. Aimed at
+    // the ideal time itself (not at it rounded to a whole millisecond first), every step lands
+    // within half a millisecond of it once the handlers' latency is learnt.
+    struct Case {
+        double frequency;
+        uint64_t workUs;
+    };
+    for (const Case c : {Case{300, 370}, Case{700, 230}, Case{450, 610}}) {
+        VirtualTimerService service;
+        BetweenMillisecondsTimerService fine{service, c.workUs};
+        TStepperMotor motor{1, fine};
+        struct Times {
+            BetweenMillisecondsTimerService& clock;
+            std::vector<double> ms;
+            void Stepped(int32_t, uint8_t) {
+                ms.push_back(static_cast<double>(clock.Microseconds()) / 1000.0);
+            }
+        } times{fine, {}};
+        motor.SetOnStep(TStepperMotor::StepEvent::Bind<&Times::Stepped>(&times));
+        SetProgram(motor, {{200, c.frequency, 0.0, R}});
+        motor.StartProgram();
+        service.Advance(2000);
+        ASSERT_EQ(times.ms.size(), 200u) << c.frequency;
+        for (size_t i = 20; i < times.ms.size(); ++i) {
+            const double ideal = 1000.0 * static_cast<double>(i) / c.frequency;
+            EXPECT_NEAR(times.ms[i] - times.ms[0], ideal, 0.5 + 0.05)
+                << c.frequency << " Hz, step " << i;
+        }
+    }
+}
+
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
     SetProgram(motor, {{2, 100.0, 0.0, R}, {0, 5.0, 0.0, R}, {-4, 5.0, 0.0, R}, {1, 50.0, 0.0, L}});
     motor.StartProgram();
