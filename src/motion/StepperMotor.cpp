@@ -418,8 +418,10 @@ double TStepperMotor::FromNowLocked(double targetMs, double aimMs, double nowMs)
 
 void TStepperMotor::LearnLatenessLocked(double lateMs) {
     // The timer's own lateness: how much after the moment it was armed for an event came. It
-    // is fairly steady (under Wine a tenth of the wait, as its waits overshoot), and each event
-    // moves the learnt amount a little: a mean over the first events, then a slow follower.
+    // is fairly steady, and each event moves the learnt amount a little: a mean over the first
+    // events, then a slow follower. (Wine's timer thread counts an event's wait in whole
+    // milliseconds from when it last looked, after the callbacks, and may wake a little early:
+    // a wake just before the event's millisecond costs one more, about one event in ten.)
     // Lateness beyond kOnTimeMs is a held thread, not the timer's: it teaches nothing.
     if (!(std::fabs(lateMs) <= kOnTimeMs)) return;
     constexpr double kLearnRate = 1.0 / 16;
