@@ -64,62 +64,57 @@ struct MotorRecorder : TextDisplay {
     }
 };
 
-// A timer service whose events start late: each is due on the service's schedule, but its
-// handler runs lateMs later (the thread wakes late), as winmm's do. The periodic schedule itself
-// is kept, as winmm keeps it: the next event is due one delay after this one's due time.
-struct LateStartTimerService final : platform::TimerService, private platform::TimerEventSink {
-    LateStartTimerService(platform::VirtualTimerService& s, uint32_t late)
-        : inner(s), lateMs(late) {}
+// A timer service in front of the virtual one, for one timer: each event goes through
+// OnTimerEvent, which a test service shapes before the motor's handler runs.
+struct TimerServiceInFront : platform::TimerService, protected platform::TimerEventSink {
+    explicit TimerServiceInFront(platform::VirtualTimerService& s) : inner(s) {}
     bool GetDevCaps(platform::TimerCaps& caps) override { return inner.GetDevCaps(caps); }
     void BeginPeriod(uint32_t ms) override { inner.BeginPeriod(ms); }
     void EndPeriod(uint32_t ms) override { inner.EndPeriod(ms); }
     uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
                       platform::TimerEventSink* s) override {
         sink = s;
+        Armed();
         return inner.SetEvent(delayMs, resolutionMs, this);
     }
     void KillEvent(uint32_t id) override { inner.KillEvent(id); }
     uint32_t TickCount() override { return inner.TickCount(); }
     void Sleep(uint32_t ms) override { inner.Sleep(ms); }
+    virtual void Armed() {}
+    platform::VirtualTimerService& inner;
+    platform::TimerEventSink* sink = nullptr;
+};
+
+// A timer service whose events start late: each is due on the service's schedule, but its
+// handler runs lateMs later (the thread wakes late), as winmm's do. The periodic schedule itself
+// is kept, as winmm keeps it: the next event is due one delay after this one's due time.
+struct LateStartTimerService final : TimerServiceInFront {
+    LateStartTimerService(platform::VirtualTimerService& s, uint32_t late)
+        : TimerServiceInFront(s), lateMs(late) {}
     void OnTimerEvent(uint32_t id) override {
         inner.Sleep(lateMs);
         sink->OnTimerEvent(id);
     }
-    platform::VirtualTimerService& inner;
     uint32_t lateMs;
-    platform::TimerEventSink* sink = nullptr;  // one timer only
 };
 
 // A timer service whose events come between the milliseconds, as on a loaded system: an event
 // armed from now comes its delay after the moment of arming, on the fine clock, and each handler
 // starts workUs after its event (the callbacks before it), so the moments of arming drift
 // through the millisecond.
-struct BetweenMillisecondsTimerService final : platform::TimerService,
-                                               private platform::TimerEventSink {
+struct BetweenMillisecondsTimerService final : TimerServiceInFront {
     BetweenMillisecondsTimerService(platform::VirtualTimerService& s, uint64_t work)
-        : inner(s), workUs(work) {}
-    bool GetDevCaps(platform::TimerCaps& caps) override { return inner.GetDevCaps(caps); }
-    void BeginPeriod(uint32_t ms) override { inner.BeginPeriod(ms); }
-    void EndPeriod(uint32_t ms) override { inner.EndPeriod(ms); }
-    uint32_t SetEvent(uint32_t delayMs, uint32_t resolutionMs,
-                      platform::TimerEventSink* s) override {
-        sink = s;
-        armedPhaseUs = phaseUs;
-        return inner.SetEvent(delayMs, resolutionMs, this);
-    }
-    void KillEvent(uint32_t id) override { inner.KillEvent(id); }
+        : TimerServiceInFront(s), workUs(work) {}
+    void Armed() override { armedPhaseUs = phaseUs; }
     uint32_t TickCount() override { return static_cast<uint32_t>(Microseconds() / 1000); }
     uint64_t Microseconds() override { return inner.NowMs() * 1000 + phaseUs; }
-    void Sleep(uint32_t ms) override { inner.Sleep(ms); }
     void OnTimerEvent(uint32_t id) override {
         phaseUs = armedPhaseUs + workUs;
         sink->OnTimerEvent(id);
     }
-    platform::VirtualTimerService& inner;
     uint64_t workUs;
     uint64_t phaseUs = 0;
     uint64_t armedPhaseUs = 0;
-    platform::TimerEventSink* sink = nullptr;  // one timer only
 };
 
 using testsupport::SetProgram;
