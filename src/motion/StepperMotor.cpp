@@ -381,8 +381,9 @@ void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {
         // The kept schedule brings the next event one delay after this one's due time, which
         // was the last target: the delay is the distance of the targets, nothing to correct.
         delayMs = targetMs - lastTargetMs_;
-        // A schedule of whole milliseconds only: an aim between them is armed from now.
-        kept = keep && aimMs - lastAimMs_ == delayMs && delayMs <= maxMs &&
+        // A schedule of whole milliseconds only: an aim between them is armed from now. (Aims
+        // on whole milliseconds differ from them by rounding noise.)
+        kept = keep && std::fabs(aimMs - lastAimMs_ - delayMs) < 1e-6 && delayMs <= maxMs &&
                timer_.KeepsSchedule(delayMs / 1000);
         armedFromNow_ = !kept;
         // Counted from the moment of arming, after the step's work.

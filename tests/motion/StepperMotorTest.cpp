@@ -258,6 +258,27 @@ TEST(StepperMotorLateTimer, EventsThatStartLateAreCorrectedOnceAndKeepTheProgram
     }
 }
 
+TEST(StepperMotorKeptSchedule, WholeMillisecondStepsKeepThePeriodicEventArmed) {
+    // Steps whole milliseconds apart ride the timer's periodic schedule, which catches up
+    // events that came late: after the start the event is armed again only at the end.
+    struct CountingTimerService final : TimerServiceInFront {
+        using TimerServiceInFront::TimerServiceInFront;
+        void Armed() override { ++arms; }
+        void OnTimerEvent(uint32_t id) override { sink->OnTimerEvent(id); }
+        int arms = 0;
+    };
+    for (const double frequency : {1000.0, 500.0, 250.0}) {
+        VirtualTimerService service;
+        CountingTimerService counting{service};
+        TStepperMotor motor{1, counting};
+        SetProgram(motor, {{400, frequency, 0.0, R}});
+        motor.StartProgram();
+        service.Advance(2000);
+        EXPECT_FALSE(motor.Running()) << frequency;
+        EXPECT_LE(counting.arms, 3) << frequency << " Hz";
+    }
+}
+
 TEST(StepperMotorBetweenMilliseconds, StepsLandWithinHalfAMillisecondOfTheirIdealTimes) {
     // Events armed from a moment between two milliseconds come as far between them. Aimed at
     // the ideal time itself (not at it rounded to a whole millisecond first), every step lands
