@@ -365,10 +365,12 @@ double TStepperMotor::AimMs(double due, double targetMs) const {
     // on them. The events of a loaded system come between them, a wait after the moment they
     // were armed: aimed at the ideal time itself, such a step lands within half a millisecond
     // of it instead of within one. A target moved off the ideal time (a catch-up, a hold) is
-    // aimed at as it stands.
+    // aimed at as it stands, and so is one halfway between two milliseconds, which the target
+    // has settled already.
     const double idealMs = (due - originDue_) * 1000;
     const double rounded = RoundHalfEven(idealMs);
-    return targetMs == rounded + shiftMs_ ? targetMs + (idealMs - rounded) : targetMs;
+    const bool off = targetMs != rounded + shiftMs_ || std::fabs(idealMs - rounded) == 0.5;
+    return off ? targetMs : targetMs + (idealMs - rounded);
 }
 
 void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {
@@ -388,9 +390,8 @@ void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {
         armedFromNow_ = !kept;
         // Counted from the moment of arming, after the step's work.
         if (!kept)
-            delayMs =
-                FromNowLocked(targetMs, aimMs,
-                              static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0);
+            delayMs = FromNowLocked(
+                aimMs, static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0);
     }
     if (kept) {
         timer_.SetInterval(delayMs / 1000);
@@ -399,20 +400,12 @@ void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {
     }
 }
 
-double TStepperMotor::FromNowLocked(double targetMs, double aimMs, double nowMs) {
+double TStepperMotor::FromNowLocked(double aimMs, double nowMs) {
     // The events come eventLateMs_ after the moment they were armed for, so the wait is that
     // much shorter. A wait longer than the timer can arm is taken in parts: the early event
-    // waits on. The wait is whole milliseconds: the one that brings the event nearest the aim,
-    // halfway between two the one nearer the target (on a whole-millisecond clock, so, the
-    // target itself).
-    const double exact = aimMs - nowMs - eventLateMs_;
-    double nearest = RoundHalfEven(exact);
-    if (aimMs != targetMs && std::fabs(nearest - exact) == 0.5) {
-        const double towardTarget = targetMs - nowMs - eventLateMs_;
-        nearest = towardTarget < exact ? exact - 0.5 : exact + 0.5;
-    }
-    const double delayMs =
-        std::clamp(nearest, 1.0, std::max<double>(timer_.Caps().wPeriodMax, 1.0));
+    // waits on. On a whole-millisecond clock the wait brings the event onto the target itself.
+    const double delayMs = std::clamp(RoundHalfEven(aimMs - nowMs - eventLateMs_), 1.0,
+                                      std::max<double>(timer_.Caps().wPeriodMax, 1.0));
     armedDueMs_ = nowMs + delayMs;
     return delayMs;
 }
@@ -439,6 +432,7 @@ void TStepperMotor::Tick() {
     double targetMs = 0;
     double nowMs = 0;
     bool keepSchedule = false;
+    double aimMs = 0;  // where this step was aimed (AimMs of its target)
     double nextTargetMs = 0;
     double nextAimMs = 0;
     MotorEvent onFinished;
@@ -462,7 +456,8 @@ void TStepperMotor::Tick() {
             double keptLag = 0;
             targetMs = TargetMs(walk.due, &keptLag);
             // Early or late against where the step was aimed.
-            const double lateMs = nowMs - AimMs(walk.due, targetMs);
+            aimMs = AimMs(walk.due, targetMs);
+            const double lateMs = nowMs - aimMs;
             // However the events fall, a step never follows the last one sooner than the
             // program allows here less the timer's one millisecond: an event that comes back
             // to back after a late one waits for that. A wait shorter than kFineWaitMs is
@@ -507,7 +502,7 @@ void TStepperMotor::Tick() {
                 lastStepTime_ = static_cast<double>(nowUs) * 1e-6;
                 lastStepMs_ = nowMs;
                 lastTargetMs_ = targetMs;
-                lastAimMs_ = AimMs(walk.due, targetMs);
+                lastAimMs_ = aimMs;
                 if (walk.period > 0 && std::isfinite(walk.period)) {
                     arm = true;
                     nextTargetMs = TargetMs(walk.due + walk.period);
@@ -558,7 +553,7 @@ void TStepperMotor::ProgramEdited() {
         const double targetMs = TargetMs(due);
         if (!(targetMs < pendingTargetMs_ - kEarlyMs)) return;
         const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
-        waitMs = FromNowLocked(targetMs, AimMs(due, targetMs), nowMs);
+        waitMs = FromNowLocked(AimMs(due, targetMs), nowMs);
         pendingTargetMs_ = targetMs;
         armedFromNow_ = true;
     }

@@ -262,9 +262,8 @@ class TStepperMotor {
     // Where, between the clock's whole milliseconds, a step at targetMs (TargetMs of due) is
     // aimed: the ideal time itself where the target is that time rounded.
     double AimMs(double due, double targetMs) const;
-    // The wait to arm from nowMs for an event at aimMs (of the whole-millisecond targetMs), less
-    // the timer's learnt lateness.
-    double FromNowLocked(double targetMs, double aimMs, double nowMs);
+    // The wait to arm from nowMs for an event at aimMs, less the timer's learnt lateness.
+    double FromNowLocked(double aimMs, double nowMs);
     // Learns the timer's lateness from an event armed from now that came lateMs after its due.
     void LearnLatenessLocked(double lateMs);
     // After the program was released: re-times a host-timed run whose next step an edit

@@ -410,10 +410,15 @@ void TMainForm::PlayedEvent(int32_t motor, int32_t steps) {
 }
 
 void TMainForm::ShowPositionUnknown(int motor) {
+    ShowPositionFromZero(motor, "X");
+}
+
+void TMainForm::ShowPositionFromZero(int motor, const char* text) {
     const size_t i = static_cast<size_t>(motor);
-    // Shown at once (on the window's thread), and the text a held view shows later as well.
-    positionDisplays_[i].SetText("X");
-    SetWindowTextA(controls_.Panel(motor, kRowPosition), "X");
+    // Shown at once, and the text the display shows last, also should a position text still be
+    // on its way or held back.
+    positionDisplays_[i].SetText(text);
+    SetWindowTextA(controls_.Panel(motor, kRowPosition), text);
     view_.ZeroAngle(motor);
     if (TAnimatedMotorIcon* icon = icons_[i]) icon->SetAngle(0.0f);
 }
@@ -478,13 +483,9 @@ void TMainForm::OnTextDisplay(WPARAM display) {
 
 void TMainForm::SpeedButton1Click(const TFormControls::Entry& sender) {
     const int m = sender.Tag;
-    // The text the display shows last is "0", also should a position text still be on its way.
-    positionDisplays_[static_cast<size_t>(m)].SetText("0");
-    SetWindowTextA(sender.Window, "0");
+    ShowPositionFromZero(m, "0");
     motors_[static_cast<size_t>(m)]->SetPosition(0);
-    view_.ZeroAngle(m);
     view_.ZeroTally(m);
-    if (TAnimatedMotorIcon* icon = icons_[static_cast<size_t>(m)]) icon->SetAngle(0.0f);
     // Every panel's Steps field shows its tally as a signed number; no direction button changes.
     // A change of another motor's tally still on its way shows with its direction as it comes.
     for (int i = 0; i < kMotorCount; ++i)

@@ -225,6 +225,9 @@ class TMainForm final : public WindowBase,
     // Shows motor's view and position as they are now; release: its next step notifies again,
     // else the notifications stay held until the step view timer releases them.
     void ShowStepView(int motor, bool release);
+    // The position display shows text at once and the symbol stands at 0 (a reset, a click on
+    // the display).
+    void ShowPositionFromZero(int motor, const char* text);
     void OnTimer(UINT_PTR id) override;
     void OnActivate(bool active);
     void OnSetFocus();

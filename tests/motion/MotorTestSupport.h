@@ -19,6 +19,8 @@ struct MotorRecorder : TextDisplay {
     std::vector<std::string> events;
     std::vector<std::string> texts;  // what the position display was given
     void (*onStep)(MotorRecorder&, uint8_t direction) = nullptr;  // runs inside OnStep
+    platform::TimerService* fineClock = nullptr;  // when set, stepMs holds each step's time
+    std::vector<double> stepMs;
 
     explicit MotorRecorder(platform::VirtualTimerService& s) : service(s) {}
 
@@ -31,6 +33,8 @@ struct MotorRecorder : TextDisplay {
 
     void Stepped(int32_t, uint8_t direction) {
         Add(direction == kDirRight ? "R" : direction == kDirLeft ? "L" : "?");
+        if (fineClock != nullptr)
+            stepMs.push_back(static_cast<double>(fineClock->Microseconds()) / 1000.0);
         if (onStep != nullptr) onStep(*this, direction);
     }
     void Changed(int32_t) { Add("C"); }

@@ -261,21 +261,14 @@ TEST(StepperMotorLateTimer, EventsThatStartLateAreCorrectedOnceAndKeepTheProgram
 TEST(StepperMotorKeptSchedule, WholeMillisecondStepsKeepThePeriodicEventArmed) {
     // Steps whole milliseconds apart ride the timer's periodic schedule, which catches up
     // events that came late: after the start the event is armed again only at the end.
-    struct CountingTimerService final : TimerServiceInFront {
-        using TimerServiceInFront::TimerServiceInFront;
-        void Armed() override { ++arms; }
-        void OnTimerEvent(uint32_t id) override { sink->OnTimerEvent(id); }
-        int arms = 0;
-    };
     for (const double frequency : {1000.0, 500.0, 250.0}) {
         VirtualTimerService service;
-        CountingTimerService counting{service};
-        TStepperMotor motor{1, counting};
+        TStepperMotor motor{1, service};
         SetProgram(motor, {{400, frequency, 0.0, R}});
         motor.StartProgram();
         service.Advance(2000);
         EXPECT_FALSE(motor.Running()) << frequency;
-        EXPECT_LE(counting.arms, 3) << frequency << " Hz";
+        EXPECT_LE(service.SetEventCalls().size(), 3u) << frequency << " Hz";
     }
 }
 
@@ -291,22 +284,17 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandWithinHalfAMillisecondOfTheirIdea
         VirtualTimerService service;
         BetweenMillisecondsTimerService fine{service, c.workUs};
         TStepperMotor motor{1, fine};
-        struct Times {
-            BetweenMillisecondsTimerService& clock;
-            std::vector<double> ms;
-            void Stepped(int32_t, uint8_t) {
-                ms.push_back(static_cast<double>(clock.Microseconds()) / 1000.0);
-            }
-        } times{fine, {}};
-        motor.SetOnStep(TStepperMotor::StepEvent::Bind<&Times::Stepped>(&times));
+        MotorRecorder recorder{service};
+        recorder.fineClock = &fine;
+        recorder.Attach(motor);
         SetProgram(motor, {{200, c.frequency, 0.0, R}});
         motor.StartProgram();
         service.Advance(2000);
-        ASSERT_EQ(times.ms.size(), 200u) << c.frequency;
-        for (size_t i = 20; i < times.ms.size(); ++i) {
+        const std::vector<double>& times = recorder.stepMs;
+        ASSERT_EQ(times.size(), 200u) << c.frequency;
+        for (size_t i = 20; i < times.size(); ++i) {
             const double ideal = 1000.0 * static_cast<double>(i) / c.frequency;
-            EXPECT_NEAR(times.ms[i] - times.ms[0], ideal, 0.5 + 0.05)
-                << c.frequency << " Hz, step " << i;
+            EXPECT_NEAR(times[i] - times[0], ideal, 0.5 + 0.05) << c.frequency << " Hz, step " << i;
         }
     }
 }
