@@ -223,6 +223,10 @@ void VirtualModule::TakeSegment(int motor, const uint8_t* report, uint64_t now) 
     Motor& m = motors_[Index(motor)];
     if (s.places > FreePlaces(motor)) {
         ++m.rejected;  // a full list takes nothing; what it holds plays on
+        if (trace_ != nullptr)
+            trace_->Event(Ticks(nowUs_), nowUs_,
+                          "rejected " + std::to_string(motor) + " list full, " +
+                              std::to_string(s.steps) + " steps lost");
         return;
     }
     const bool idle = m.list.empty();

@@ -183,6 +183,9 @@ void TMainForm::FormCreate() {
     // The steps' direct outputs go to the module from a writer thread of their own, so that no
     // timer thread waits for the link; each motor's step waits while its last one is on the way.
     protocol_->StartDirectOutputWriter();
+    // The lists in the module are refilled by a streamer thread of its own as their segments
+    // play, so that no hold-up of the receive thread starves them.
+    protocol_->StartStreamer();
     for (auto& motor : motors_)
         motor->SetStepGate(protocol_.get());
     // Each motor shows its position on its panel's position display.
@@ -218,8 +221,12 @@ void TMainForm::FormDestroy() {
     // gone: the link wakes a waiting writer, ends the receive thread (also one in a read) and
     // closes both handles; the parallel-port library is released.
     if (link_) link_->Shutdown();
-    // The direct-output writer ends too (a write it had begun has returned with the handles).
-    if (protocol_) protocol_->StopDirectOutputWriter();
+    // The direct-output writer and the streamer end too (a write either had begun has returned
+    // with the handles).
+    if (protocol_) {
+        protocol_->StopStreamer();
+        protocol_->StopDirectOutputWriter();
+    }
     parallel_.Release();
     // Nothing posts to the window any more.
     portStatus_.Bind(nullptr, 0, 0);

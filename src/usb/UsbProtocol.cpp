@@ -21,6 +21,7 @@ TUsbProtocol::TUsbProtocol(Ports ports,
     : ports_(ports), motors_(motors) {}
 
 TUsbProtocol::~TUsbProtocol() {
+    StopStreamer();
     StopDirectOutputWriter();
 }
 
@@ -181,6 +182,45 @@ void TUsbProtocol::StopDirectOutputWriter() {
     if (!writer_.joinable()) return;
     mailbox_.Stop();
     writer_.join();
+}
+
+bool TUsbProtocol::StreamPass() {
+    if (portSetting_.load() != kPortUsb || !Connected() || ModuleNow() < 0) return false;
+    if (!StreamingWanted()) return false;
+    std::lock_guard lock(streamMutex_);
+    Stream();
+    return true;
+}
+
+void TUsbProtocol::StartStreamer() {
+    std::lock_guard lock(writerMutex_);
+    if (streamer_.joinable()) return;
+    streamerStop_ = false;
+    streamer_ = std::thread([this] {
+        // Waits finer than the system's default 15.6 ms.
+        ports_.timers.BeginPeriod(1);
+        std::unique_lock lock(streamerMutex_);
+        while (!streamerStop_) {
+            lock.unlock();
+            const bool streaming = StreamPass();
+            lock.lock();
+            const double wait = streaming ? kStreamPassSeconds : kStreamIdleSeconds;
+            streamerWake_.wait_for(lock, std::chrono::duration<double>(wait),
+                                   [this] { return streamerStop_; });
+        }
+        ports_.timers.EndPeriod(1);
+    });
+}
+
+void TUsbProtocol::StopStreamer() {
+    std::lock_guard lock(writerMutex_);
+    if (!streamer_.joinable()) return;
+    {
+        std::lock_guard stop(streamerMutex_);
+        streamerStop_ = true;
+    }
+    streamerWake_.notify_all();
+    streamer_.join();
 }
 
 void TUsbProtocol::ResetDirectOutput() {
@@ -420,7 +460,10 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
     }
     // Only "USB" streams: in "USB (slow)" the host times the steps, and with a parallel port
     // selected the link is closed and the motors are host-timed.
-    if (sendFlag_ && portSetting_.load() == kPortUsb) Stream();
+    if (sendFlag_ && portSetting_.load() == kPortUsb) {
+        // A pass of the streamer under way refills the lists as well as this one would.
+        if (std::unique_lock lock(streamMutex_, std::try_to_lock); lock) Stream();
+    }
     ShowPlayback();
 }
 
@@ -450,10 +493,11 @@ void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
     readLagSeconds_.store(*middle);
 }
 
-void TUsbProtocol::SetSendFlag() {
+bool TUsbProtocol::StreamingWanted() const {
     for (int i = 0; i < kMotorCount; ++i) {
-        if (motors_[i]->Running() || !NothingQueued(i)) sendFlag_ = true;
+        if (motors_[i]->Running() || !NothingQueued(i)) return true;
     }
+    return false;
 }
 
 void TUsbProtocol::LowerAccount(int motorIndex, double madeTick, int taken) {

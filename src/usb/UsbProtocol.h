@@ -27,17 +27,19 @@
 //   the account never frees their places early. Likewise when the host's estimate of the
 //   module's clock catches up (reports read late while the origin was fixed, then at once):
 //   the origin lagged by as much, and moves on with it.
-// - Stocked ahead: every report (a clock report comes every 8 ms) refills each running motor's
-//   list with as many segments as places have come free by the account (one segment per motor
-//   in turn), and the ring keeps up to 7 more planned on the host. So a list holds at least three
-//   of its segments less those 8 ms and the link's queue: some 100 ms at 1000 steps/s, 50 ms at
-//   2500, and 6 to 15 ms at 5000 to 7000 steps/s with four motors on the 1 ms link. At high rates
-//   the places set the limit, not the host: whole-tick periods drift from the schedule's interval
-//   (1 and 2 ticks against 1.56 at 5000 steps/s, half a tick a step), so a segment that keeps every
-//   step within the bound holds about 28 steps (6 ms), and 12 places hold about 22 ms; no planner
-//   can make segments longer without breaking the bound. A hold-up longer than what a list holds (a
-//   receive side blocked for 300 ms) runs it dry: the next segment is timed from its arrival, the
-//   rest of the run follows it, and nothing is lost or played out of order.
+// - Stocked ahead: a streamer thread of its own refills each running motor's list every
+//   kStreamPassSeconds with as many segments as places have come free by the account (one
+//   segment per motor in turn), and so does every report at once; the ring keeps up to 7 more
+//   planned on the host. Streaming thus never waits for a report: a receive thread held up
+//   (300 ms, say) or reports that come late or in a burst leave the lists stocked. A list holds at
+//   least three of its segments less those 2 ms and the link's queue: some 100 ms at 1000
+//   steps/s, 50 ms at 2500, and 10 to 20 ms at 5000 to 7000 steps/s with four motors on the 1 ms
+//   link. At high rates the places set the limit, not the host: whole-tick periods drift from the
+//   schedule's interval (1 and 2 ticks against 1.56 at 5000 steps/s, half a tick a step), so a
+//   segment that keeps every step within the bound holds about 28 steps (6 ms), and 12 places
+//   hold about 22 ms; no planner can make segments longer without breaking the bound. A write
+//   held up longer than what a list holds runs it dry: the next segment is timed from its
+//   arrival, the rest of the run follows it, and nothing is lost or played out of order.
 // - Segments are planned by a SegmentPlanner: whole-tick periods and lengths that keep every
 //   step within 8 ticks (1 ms) of its due tick, each segment beginning where its predecessor
 //   ended, so that no segment is due before its predecessor's last step.
@@ -96,6 +98,8 @@
 //
 // Threads and locks:
 // - Receive thread: ReceiveThreadStarted, BeginPass, DispatchReport (with the streaming).
+// - The streamer's thread: StreamPass. One stream pass runs at a time (streamMutex_, taken
+//   before any ring lock); a report that comes while the streamer streams leaves it to it.
 // - Window's thread: the commands, the starts, the reset, ClearSegmentRings, ResetUsbBuffers,
 //   the window-state setters. DirectOutput and MayStep also from a motor's timer thread; they
 //   never wait for the link. The direct-output writer's thread: WriteDirectOutput, which takes
@@ -118,6 +122,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -175,6 +180,10 @@ class TUsbProtocol final : public motion::StepGate {
     // no lag but a stall, or an answer lost from a full buffer (the next report is then taken for
     // it, a request later): it is left out.
     static constexpr size_t kRoundTrips = 8;
+    // The streamer refills the lists this often while a motor streams, and looks this often
+    // for one that starts otherwise (a report's pass streams a start at once anyway).
+    static constexpr double kStreamPassSeconds = 0.002;
+    static constexpr double kStreamIdleSeconds = 0.05;
     // The reset segment's delay, 639 ticks.
     static constexpr int64_t kResetDelayTicks = 0x027F;
 
@@ -220,6 +229,14 @@ class TUsbProtocol final : public motion::StepGate {
     bool WriteDirectOutput();
     void StartDirectOutputWriter();
     void StopDirectOutputWriter();
+
+    // The streamer's work: in "USB", with the link open and the module's clock known, refills
+    // the running motors' lists by the host's account alone, without a report; false when no
+    // motor streams. A thread of its own runs it every kStreamPassSeconds once started (the
+    // window, with the system timer at 1 ms); tests call it directly.
+    bool StreamPass();
+    void StartStreamer();
+    void StopStreamer();
 
     // Starts in "USB" mode (window's thread). One motor, when its program has a step: queue
     // discarded, Stop, SetRunning(true), status request. With "Run in order" checked and no
@@ -339,8 +356,9 @@ class TUsbProtocol final : public motion::StepGate {
     void CorrectToPhases(uint64_t answered, uint8_t phases);
     void ResumeRunInOrder();
     int32_t ProgramCount(int motorIndex) const;
-    // The send flag's rule: set while a motor runs or has records queued (no ring lock held).
-    void SetSendFlag();
+    // A motor runs or has records queued (no ring lock held): the send flag's rule.
+    bool StreamingWanted() const;
+    void SetSendFlag() { sendFlag_ = sendFlag_ || StreamingWanted(); }
 
     // No record of the motor waits on the host (takes the ring lock).
     bool NothingQueued(int motorIndex) const;
@@ -458,8 +476,13 @@ class TUsbProtocol final : public motion::StepGate {
     double groupOrigin_ = 0;
     double groupEstimate_ = 0, groupHost_ = 0;  // the clock estimate it was fixed from
     DirectOutputMailbox mailbox_;
-    std::mutex writerMutex_;  // guards writer_ (the window's thread starts and stops it)
+    std::mutex writerMutex_;  // guards writer_ and streamer_ (the window starts and stops them)
     std::thread writer_;
+    std::mutex streamMutex_;    // one stream pass at a time
+    std::mutex streamerMutex_;  // guards streamerStop_
+    std::condition_variable streamerWake_;
+    bool streamerStop_ = false;
+    std::thread streamer_;
 };
 
 }  // namespace usb

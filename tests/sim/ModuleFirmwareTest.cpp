@@ -283,6 +283,8 @@ TEST(ModuleFirmwareTest, FreePlacesLevelsAndOverflow) {
     EXPECT_EQ(f.module.Position(3), 261);
     EXPECT_EQ(f.Status(11000000)[6], 12);
     EXPECT_EQ(f.module.RejectedSegments(1), 0u);
+    EXPECT_NE(f.out.str().find("rejected 3 list full, 2 steps lost"), std::string::npos)
+        << "the trace shows the steps a full list lost";
 }
 
 // Clock reports every 8 ms of module time, with the levels as they stand; a late caller gets one.

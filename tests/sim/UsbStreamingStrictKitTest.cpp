@@ -24,6 +24,8 @@ struct Row {
     const char* name;
     uint64_t linkPeriodUs;
     std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
+    uint64_t receiveHeldMs = 0;  // the host's receive side held this long, mid-run
+    uint64_t heldAfterStartMs = 0;
 };
 
 TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
@@ -47,6 +49,21 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
         {"a steep ramp on the 2 ms link",
          2000,
          {{{2000, 3000, 0.1, kDirRight}}, {{1000, 1000, 0.05, kDirLeft}}, {}, {}}},
+        // No report is read for 300 ms, far longer than a fast list holds: the lists are refilled
+        // by the host's account of them all the same.
+        {"four ramps up to 7000 steps/s, the receive side held 300 ms in the ramps",
+         1000,
+         {{{3000, 7000, 0.3, kDirRight}},
+          {{2000, 5000, 0.2, kDirLeft}},
+          {{1500, 3000, 0.1, kDirRight}},
+          {{1000, 2000, 0.05, kDirLeft}}},
+         300,
+         150},
+        {"a slow stretch, then a steep ramp, the receive side held 300 ms across its start",
+         1000,
+         {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}}, {}, {}, {}},
+         300,
+         900},
     };
     for (const Row& row : rows) {
         StreamingRig::Options options;
@@ -57,6 +74,10 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
         for (int m = 0; m < StreamingRig::kMotors; ++m)
             rig.SetProgram(m, row.programs[m]);
         rig.StartAll();
+        if (row.receiveHeldMs > 0) {
+            rig.Run(row.heldAfterStartMs);
+            rig.HoldReceive(row.receiveHeldMs);
+        }
         rig.RunToEnd(60000);
         double first = 1e300, last = -1e300;
         for (int m = 0; m < StreamingRig::kMotors; ++m) {
@@ -198,7 +219,7 @@ TEST(UsbStreamingStrictKitTest, ASteadyReadLagLosesNothing) {
 
 // Stocked ahead: while four motors run at one rate on the 1 ms link, each list holds steps
 // for at least a lead ahead of the module's clock, in every millisecond of the run's steady
-// stretch. The host refills each list at every report (every 8 ms) with as many segments as
+// stretch. The host refills each list every 2 ms (the streamer) with as many segments as
 // places have come free; a segment's length is bounded by the 8 ticks every step keeps, so the
 // 12 places hold less time the faster the steps (about 22 ms at 5000 Hz, where whole-tick
 // periods of 1 and 2 ticks drift half a tick a step from the 1.56 the schedule asks).
@@ -209,7 +230,7 @@ TEST(UsbStreamingStrictKitTest, EveryRunningListIsStockedAhead) {
         double leadMs;
     };
     const Case cases[] = {
-        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 40}, {5000, 12000, 5}, {7000, 10000, 10}};
+        {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 45}, {5000, 12000, 10}, {7000, 10000, 18}};
     for (const Case& c : cases) {
         StreamingRig rig;
         rig.Open();

@@ -48,6 +48,7 @@ class SimulatorStreaming final : public usb::UsbLinkClient,
         protocol_ =
             testsupport::MakeProtocol(motors_, {*link_, platform::SystemTimerService(), *this});
         protocol_->SetPortSetting(usb::TUsbProtocol::kPortUsb);
+        protocol_->StartStreamer();  // as the window starts it
         link_->OpenUsb();
         if (!link_->Connected()) return "the link did not connect: " + status_;
         Sleep(2000);  // a run 2 s after the opening: the calibration is within 0.05 %

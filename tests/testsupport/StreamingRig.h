@@ -8,8 +8,9 @@
 // (the virtual clock moves on meanwhile, as a blocked WriteFile lets time pass), and the
 // module's reports (clock reports every 8 ms, status answers and unasked status reports) wait
 // in the reading handle's buffer of 32 until the rig's receive pass dispatches them to the
-// protocol, with the host time of that pass. HoldReceive stalls that receive side; HoldSend
-// holds the host's writes, as a loaded host that loses the processor in its write does.
+// protocol, with the host time of that pass. The streamer's pass runs every 2 ms beside it, as
+// its thread does. HoldReceive stalls that receive side; HoldSend holds the host's writes, as a
+// loaded host that loses the processor in its write does.
 //
 // Every step the module plays is recorded per motor and compared with the ideal schedule
 // (TStepSchedule, ScheduleFigures); overlaps, underruns and coil overwrites are the module's own
@@ -86,6 +87,7 @@ class StreamingRig {
             timers_.Advance(1);
             AdvanceModule(HostUs());
             Deliver();
+            if (timers_.NowMs() % kStreamPassMs == 0) protocol_->StreamPass();
         }
     }
 
@@ -128,6 +130,8 @@ class StreamingRig {
   private:
     static constexpr uint64_t kHostStartMs = 1000000;  // the host has been up for 1000 s
     static constexpr int kReadHandle = 0;
+    static constexpr uint64_t kStreamPassMs =
+        static_cast<uint64_t>(usb::TUsbProtocol::kStreamPassSeconds * 1000);
 
     // The host's write: it returns once the link has carried the report to the module.
     struct ModuleChannel final : usb::ReportChannel {

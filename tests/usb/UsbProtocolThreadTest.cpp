@@ -1,7 +1,7 @@
 // TUsbProtocol under real threads: the window's thread clears, starts, resets and empties while
-// the receive thread dispatches clock and status reports and streams, and a timer thread sends
-// direct output. Run under ThreadSanitizer; the checks are that nothing deadlocks and that every
-// segment that went out is well-formed.
+// the receive thread dispatches clock and status reports and streams, the streamer streams
+// beside it, and a timer thread sends direct output. Run under ThreadSanitizer; the checks are that
+// nothing deadlocks and that every segment that went out is well-formed.
 #include "usb/UsbProtocol.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,7 @@ TEST_F(ProtocolThreadTest, WindowCommandsAgainstTheReceiveThread) {
 
     channel.yieldOnSend = true;  // writes take a little while, as real ones do
     protocol->StartDirectOutputWriter();
+    protocol->StartStreamer();
     std::atomic<bool> done{false};
     std::thread receive([&] {
         protocol->ReceiveThreadStarted();
