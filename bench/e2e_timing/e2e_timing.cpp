@@ -9,7 +9,9 @@
 //      percentile of each step's absolute error against its ideal time on the schedule, over
 //      all four motors.
 //   2. USB (q417-sim.exe's virtual module at its hardware-like defaults: unasked status reports,
-//      one output report per millisecond): the four programs of the usb_streaming benchmark.
+//      one output report per millisecond): the four programs of the usb_streaming benchmark,
+//      run twice: undisturbed, and with the program's receive side held 300 ms, 1 s after the
+//      start (the simulator holds back every report meanwhile, then hands them over at once).
 //      Lost steps (programmed against played, summed as magnitudes), the module's overlaps,
 //      underruns and coil overwrites (its trace's fault lines), the worst absolute error in
 //      module ticks at each run's best-fit rate and the worst mean-rate error, as usb_streaming
@@ -19,13 +21,16 @@
 // RESULT bench=e2e_timing lpt_missed=<n> lpt_rate_err_pct=<x> lpt_p95_abs_ms=<x>
 //        lpt_within1ms_700hz_pct=<x> lpt_within1ms_300hz_pct=<x> usb_lost=<n>
 //        usb_overlaps=<n> usb_underruns=<n> usb_overwrites=<n> usb_max_abs_ticks=<x>
-//        usb_rate_err_pct=<x> usb_start_skew_ticks=<x>
+//        usb_rate_err_pct=<x> usb_start_skew_ticks=<x> usb_stall300_lost=<n>
+//        usb_stall300_overlaps=<n> usb_stall300_underruns=<n> usb_stall300_max_abs_ticks=<x>
+//        usb_stall300_start_skew_ticks=<x>
 // (the share of the 700 and 300 Hz motors' intervals that lie within 1 ms of the period)
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,12 +102,14 @@ std::string TypeProgram(e2e::MainWindow& window, int motor,
     return "";
 }
 
-// Presses the "Synchronous" Start and waits until every motor has finished: the handler takes
-// "Run in order" away, the program gives it back once no motor runs. Polls only that control's
-// state, so the wait costs the program nothing while it times its steps.
-bool RunSynchronously(e2e::MainWindow& window, DWORD timeoutMs, double& elapsedMs) {
+// Presses the "Synchronous" Start, does `meanwhile` and waits until every motor has finished:
+// the handler takes "Run in order" away, the program gives it back once no motor runs. Polls
+// only that control's state, so the wait costs the program nothing while it times its steps.
+bool RunSynchronously(e2e::MainWindow& window, DWORD timeoutMs, double& elapsedMs,
+                      const std::function<void()>& meanwhile = {}) {
     if (!e2e::Click(window.SynchronousStart())) return false;
     e2e::Stopwatch watch;
+    if (meanwhile) meanwhile();
     const bool ended =
         e2e::WaitUntil([&] { return IsWindowEnabled(window.RunInOrder()) != 0; }, timeoutMs);
     elapsedMs = watch.ElapsedMs();
@@ -172,7 +179,8 @@ e2e::ProgramStepValues Values(const motion::TsmProgramStep& step) {
     return {step.Steps, step.Frequency, step.RampTime, step.Direction};
 }
 
-std::string RunModule(ModuleResult& result) {
+// stallMs: the program's receive side held this long, 1 s after the start (0: none).
+std::string RunModule(ModuleResult& result, int stallMs) {
     e2e::StepperSession session;
     if (std::string e = session.LayOut("bench-e2e_timing-usb", e2e::TestFolder::kModuleLocator);
         !e.empty())
@@ -188,9 +196,16 @@ std::string RunModule(ModuleResult& result) {
 
     const std::string& tracePath = session.Simulator().TracePath();
     const size_t from = e2e::ReadTrace(tracePath).size();
-    std::printf("USB: the four ramped programs of usb_streaming, synchronous start\n");
+    std::printf(
+        "USB: the four ramped programs of usb_streaming, synchronous start%s\n",
+        stallMs > 0 ? (", receive side held " + std::to_string(stallMs) + " ms").c_str() : "");
     double elapsedMs = 0;
-    const bool ended = RunSynchronously(window, 60000, elapsedMs);
+    const bool ended = RunSynchronously(window, 60000, elapsedMs, [&] {
+        if (stallMs <= 0) return;
+        Sleep(1000);
+        const std::string answer = session.Simulator().Control("stall " + std::to_string(stallMs));
+        if (answer != "ok") std::printf("  stall: %s\n", answer.c_str());
+    });
     std::printf("  %s after %.0f ms\n", ended ? "ended" : "NOT ENDED", elapsedMs);
     Sleep(300);  // the trace's last lines
     std::vector<e2e::TraceLine> trace = e2e::ReadTrace(tracePath);
@@ -249,18 +264,23 @@ int main() {
         std::fprintf(stderr, "e2e_timing: parallel port: %s\n", e.c_str());
         return 1;
     }
-    ModuleResult module;
-    if (const std::string e = RunModule(module); !e.empty()) {
-        std::fprintf(stderr, "e2e_timing: USB: %s\n", e.c_str());
-        return 1;
+    ModuleResult module, stalled;
+    for (auto [result, stallMs] : {std::pair{&module, 0}, std::pair{&stalled, 300}}) {
+        if (const std::string e = RunModule(*result, stallMs); !e.empty()) {
+            std::fprintf(stderr, "e2e_timing: USB: %s\n", e.c_str());
+            return 1;
+        }
     }
     std::printf(
         "RESULT bench=e2e_timing lpt_missed=%ld lpt_rate_err_pct=%.3f lpt_p95_abs_ms=%.3f "
         "lpt_within1ms_700hz_pct=%.2f lpt_within1ms_300hz_pct=%.2f usb_lost=%ld usb_overlaps=%d "
         "usb_underruns=%d usb_overwrites=%d usb_max_abs_ticks=%.2f usb_rate_err_pct=%.4f "
-        "usb_start_skew_ticks=%.1f\n",
+        "usb_start_skew_ticks=%.1f usb_stall300_lost=%ld usb_stall300_overlaps=%d "
+        "usb_stall300_underruns=%d usb_stall300_max_abs_ticks=%.2f "
+        "usb_stall300_start_skew_ticks=%.1f\n",
         port.Missed, port.RateErrPct, port.P95Ms, port.Within1MsPct[1], port.Within1MsPct[3],
         module.Lost, module.Overlaps, module.Underruns, module.Overwrites, module.MaxAbsTicks,
-        module.RateErrPct, module.StartSkewTicks);
+        module.RateErrPct, module.StartSkewTicks, stalled.Lost, stalled.Overlaps, stalled.Underruns,
+        stalled.MaxAbsTicks, stalled.StartSkewTicks);
     return 0;
 }
