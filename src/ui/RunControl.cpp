@@ -290,8 +290,16 @@ void TRunControl::EmergencyStop() {
         OnResetCaption(static_cast<WPARAM>(m + 1));
 }
 
+bool TRunControl::ResetGoesOn(WPARAM button) const {
+    const uint8_t mask = form_.Protocol().ResetMask();
+    return button == 0 ? mask != 0 : button <= kMotorCount && (mask >> (button - 1) & 1) != 0;
+}
+
 void TRunControl::OnResetCaption(WPARAM button) {
     static constexpr WindowRow kCommon = kRowResetAll;
+    // Posted when the module ended a reset: a reset started since (a click before this came)
+    // goes on, and keeps its "Cancel".
+    if (ResetGoesOn(button)) return;
     if (button == 0) {
         SetWindowTextA(form_.Controls().Window(kCommon), "Reset");
     } else if (button <= kMotorCount) {

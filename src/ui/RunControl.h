@@ -92,7 +92,9 @@ class TRunControl {
     // What the receive thread asked for (posted): a Reset button's caption back on "Reset",
     // the module reset over, "Run in order" enabled or disabled.
     void OnResetCaption(WPARAM button);
-    void OnResetIdle() { resetIdle_ = true; }
+    void OnResetIdle() {
+        if (!ResetGoesOn(0)) resetIdle_ = true;
+    }
     void OnEnableRunInOrder();
 
     // The window's Stop of a motor: it returns after the motor's timer event in progress, and
@@ -100,6 +102,8 @@ class TRunControl {
     void StopMotor(int motor);
 
   private:
+    // The module's reset of the Reset button's motor (0: of any motor) is still in progress.
+    bool ResetGoesOn(WPARAM button) const;
     // The common start of one motor in the current port setting.
     void StartMotor(int motor);
     // "Run in order" is enabled exactly when no motor runs (in "USB": nor plays in the module).

@@ -286,6 +286,23 @@ TEST_P(EmergencyStopTest, EscStopsEveryMotorAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(UsbAndUsbSlow, EmergencyStopTest, ::testing::Values(0, 1));
 
+// The receive thread posts a Reset button's caption and the end of the reset once the module
+// has ended one. A reset started before the window handled those posts goes on: its button keeps
+// "Cancel", and the next click cancels it.
+TEST_F(UsbRunControlTest, TheEndOfAnEarlierResetLeavesANewOneRunning) {
+    form_->SetMaxFrequency(1, 20.0);  // slow: the switch is far from reached meanwhile
+    Click("Button45");
+    ASSERT_EQ(Text(form_->Control("Button45")), "Cancel");
+    for (const WPARAM button : {WPARAM{2}, WPARAM{0}})
+        PostMessageA(window_, TMainForm::kMsgResetCaption, button, 0);
+    PostMessageA(window_, TMainForm::kMsgResetIdle, 0, 0);
+    Pump();
+    EXPECT_EQ(Text(form_->Control("Button45")), "Cancel");
+    Click("Button45");
+    EXPECT_EQ(Text(form_->Control("Button45")), "Reset");
+    EXPECT_TRUE(WaitFor([&] { return Received("00 03 13") >= 1; }, 2000)) << "a cancel went out";
+}
+
 TEST_F(UsbRunControlTest, EscCancelsAModuleReset) {
     form_->SetMaxFrequency(1, 20.0);  // slow: the switch is far from reached when Esc comes
     form_->SetResetDirection(1, motion::kDirRight);
