@@ -91,7 +91,7 @@ int ModuleServer::Run() {
         if (plugged_ != nullptr) {
             uint64_t next = module_->NextEventUs();
             for (const Instance& in : instances_)
-                if (in.readWaiting) next = std::min(next, link_.FreeUs());
+                if (in.readWaiting) next = std::min(next, std::max(link_.FreeUs(), now + 1));
             if (link_.ReceiveHeld(now)) next = std::min(next, link_.HeldUntilUs());
             timeoutMs = next > now ? static_cast<DWORD>((next - now + 999) / 1000) : 0;
         }
@@ -259,7 +259,7 @@ void ModuleServer::Listen(Instance& in) {
         if (code == ERROR_PIPE_CONNECTED) {  // a client came before the listen
             in.connected = true;
             link_.Open(Handle(in));
-            if (!deaf_) StartRead(in);
+            in.readWaiting = true;
             return;
         }
         DisconnectNamedPipe(in.pipe);
@@ -289,7 +289,7 @@ void ModuleServer::CompleteIn(Instance& in, bool wait) {
         if (ok || code == ERROR_PIPE_CONNECTED) {
             in.connected = true;
             link_.Open(Handle(in));
-            if (!deaf_) StartRead(in);
+            in.readWaiting = true;
         } else {
             Reconnect(in);
         }
@@ -304,7 +304,9 @@ void ModuleServer::CompleteIn(Instance& in, bool wait) {
     // length); its rest is read and dropped.
     const bool rest = !ok;
     const bool report = !in.discarding;
-    if (report) Deliver(in.inBuffer.data(), count);
+    const uint64_t taken = in.takenUs != 0 ? in.takenUs : NowUs();
+    in.takenUs = 0;
+    if (report) Deliver(in.inBuffer.data(), count, taken);
     if (!in.connected || in.inPending) return;  // an answer found this client gone
     in.discarding = rest;
     if (in.discarding) {
@@ -317,11 +319,30 @@ void ModuleServer::CompleteIn(Instance& in, bool wait) {
 }
 
 void ModuleServer::ResumeReads() {
-    if (plugged_ == nullptr || NowUs() < link_.FreeUs()) return;
+    const uint64_t now = NowUs();
+    if (plugged_ == nullptr || now < link_.FreeUs()) return;
     for (Instance& in : instances_) {
-        if (!in.readWaiting) continue;
+        if (!in.readWaiting || !in.connected || in.inPending || deaf_) continue;
+        if (link_.ReportPeriodUs() == 0) {  // no link to wait for: every report as it comes
+            in.readWaiting = false;
+            StartRead(in);
+            continue;
+        }
+        // The endpoint is polled once a link period, and a report waiting is taken now. The
+        // pipe buffers nothing, so the program's write completes only once it is read, as a
+        // device's write completes once the device has the report: never before the module
+        // has it. (A read left pending would take it at once, and the module would see it only
+        // when this thread next runs, after the write had returned.)
+        DWORD waiting = 0;
+        if (!PeekNamedPipe(in.pipe, nullptr, 0, nullptr, &waiting, nullptr)) {
+            Reconnect(in);  // the client has gone
+            continue;
+        }
+        if (waiting == 0) continue;
         in.readWaiting = false;
-        if (in.connected && !in.inPending && !deaf_) StartRead(in);
+        in.takenUs = now;
+        StartRead(in);
+        if (in.inPending) CompleteIn(in, true);
     }
 }
 
@@ -351,11 +372,11 @@ void ModuleServer::Reconnect(Instance& in) {
     Listen(in);
 }
 
-void ModuleServer::Deliver(const uint8_t* report, size_t length) {
+void ModuleServer::Deliver(const uint8_t* report, size_t length, uint64_t takenUs) {
     std::vector<Report> answers;
-    // Reads start only once the link is free, so the report is taken as it arrives; Carry
+    // Reads start only once the link is free, so the report is taken when it was read; Carry
     // books the link for the next one.
-    module_->Receive(report, length, link_.Carry(NowUs()), answers);
+    module_->Receive(report, length, link_.Carry(std::max(takenUs, link_.FreeUs())), answers);
     if (!trace_->Good() && !traceFailed_) {
         traceFailed_ = true;
         Say("warning: writing the trace file " + traceName_ +

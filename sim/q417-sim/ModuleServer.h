@@ -101,6 +101,7 @@ class ModuleServer {
         bool outPending = false;
         bool discarding = false;   // reading the rest of an overlong message
         bool readWaiting = false;  // the next read waits until the link is free
+        uint64_t takenUs = 0;      // when a polled read took its report (0: as it completes)
         std::array<uint8_t, 256> inBuffer{};
         Report outBuffer{};
     };
@@ -121,7 +122,8 @@ class ModuleServer {
     void SendUnread(Instance& in);
     void AbortIo(Instance& in);
     void Reconnect(Instance& in);  // drops the client and listens again
-    void Deliver(const uint8_t* report, size_t length);
+    // A report the program wrote, taken by the module at takenUs.
+    void Deliver(const uint8_t* report, size_t length, uint64_t takenUs);
     void Broadcast(const Report& report);
     // Plays what fell due and sends the clock report when one is due.
     void AdvanceModule();
