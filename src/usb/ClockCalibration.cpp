@@ -61,6 +61,9 @@ int ClockCalibration::AddSample(double hostSeconds, double moduleTicks) {
                                   points_.back().t - points_.front().t >= kTrustedSpanSeconds);
     const double rate = trusted ? EnvelopeRate() : 0;
     ticksPerSecond_.store(rate > 0 ? rate : kDefaultTicksPerSecond);
+    fit_.envelopeOffset = -1e300;
+    for (const Point& p : points_)
+        fit_.envelopeOffset = std::max(fit_.envelopeOffset, p.m - TicksPerSecond() * p.t);
     return count;
 }
 
@@ -152,6 +155,13 @@ void ClockCalibration::Clear() {
     clockSampleIndex_ = 0;
     fit_ = Fit{};
     points_.clear();
+}
+
+double ClockCalibration::EnvelopeTicksAt(double hostSeconds) const {
+    const double rate = TicksPerSecond();
+    std::lock_guard lock(mutex_);
+    if (points_.empty()) return -1;
+    return fit_.module0 + fit_.envelopeOffset + rate * (Unwrapped(hostSeconds) - fit_.host0);
 }
 
 int ClockCalibration::ClockSampleIndex() const {

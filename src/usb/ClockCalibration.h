@@ -79,6 +79,12 @@ class ClockCalibration {
     // written before it arrived, so the latest estimate over the samples is the best and never
     // runs ahead of the module. -1 while there is no sample.
     double ModuleTicksAt(double hostSeconds) const;
+    // The module's clock at hostSeconds by the line of the fitted rate through the least
+    // delayed report since the emptying: as near as the host can tell, and no later than a
+    // prompt report would show, while ModuleTicksAt counts only the latest 32 reports and
+    // falls behind by as late as all of those were read. No bound either way (the rate's error
+    // grows with the distance from that report). -1 while there is no sample.
+    double EnvelopeTicksAt(double hostSeconds) const;
     // TicksPerSecond x seconds, rounded to the nearest integer with halves to even. Values
     // beyond the 64-bit range are held at its ends, and NaN gives 0.
     int64_t SecondsToTicks(double seconds) const;
@@ -106,6 +112,8 @@ class ClockCalibration {
         double hostStep = 0;   // the smallest host time seen to pass between two samples
         double lastHost = 0;
         bool fitted = false;  // a rate has been fitted since the anchor
+        // The line of the rate through the least delayed sample: its module time at t = 0.
+        double envelopeOffset = 0;
     };
     void KeepFitSample(Point p);
     // The least-squares slope through the samples near the early envelope; 0 when there is

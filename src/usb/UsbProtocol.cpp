@@ -474,7 +474,13 @@ double TUsbProtocol::ModuleNow() const {
 }
 
 double TUsbProtocol::ReadLagTicks() const {
-    return readLagSeconds_.load() * TicksPerSecond();
+    // The round trips tell how late reports are read as a rule; the estimate may lag further
+    // now, where every report of the latest quarter second was read late (a receive thread that
+    // lost the processor a while): by as far as the line through the least delayed report since
+    // the opening runs ahead of it.
+    const double host = Now();
+    const double behind = clock_.EnvelopeTicksAt(host) - clock_.ModuleTicksAt(host);
+    return std::max(readLagSeconds_.load() * TicksPerSecond(), behind);
 }
 
 void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
@@ -519,6 +525,12 @@ void TUsbProtocol::FollowClock(MotorChannel& channel) {
     channel.caughtUp = ahead;
     channel.origin += more;
     channel.account.Later(more);
+}
+
+void TUsbProtocol::TimedFrom(MotorChannel& channel, double estimate, double host) {
+    channel.originEstimate = estimate;
+    channel.originHost = host;
+    channel.caughtUp = 0;
 }
 
 double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
@@ -883,7 +895,8 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     if (record.Empty()) return false;
 
     FollowClock(channel);
-    const double now = ModuleNow();
+    const double hostNow = Now();
+    const double now = clock_.ModuleTicksAt(hostNow);
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
     const int32_t needed = record.ExtraSteps > 0 ? 3 : 2;
@@ -896,13 +909,8 @@ bool TUsbProtocol::SendNext(int motorIndex) {
         if (originGroup_ != channel.startGroup || channel.startGroup == 0) {
             originGroup_ = channel.startGroup;
             groupOrigin_ = std::max(now, 0.0) + kLeadSeconds * TicksPerSecond();
-            groupEstimate_ = now;
-            groupHost_ = Now();
         }
         channel.origin = groupOrigin_;
-        channel.originEstimate = groupEstimate_;
-        channel.originHost = groupHost_;
-        channel.caughtUp = 0;
         channel.hasOrigin = true;
     }
 
@@ -937,7 +945,16 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     const UsbReport segment =
         SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
     ports_.channel.SendReport(segment);
-    channel.origin += LateArrival(chained, std::max(now, 0.0), listEnd, previousRef);
+    // A segment the module times from its arrival times the run anew, from the estimate its
+    // delay was reckoned from, or from the one after the write where that came too late.
+    const double late = LateArrival(chained, std::max(now, 0.0), listEnd, previousRef);
+    channel.origin += late;
+    if (late > 0) {
+        const double after = Now();
+        TimedFrom(channel, clock_.ModuleTicksAt(after), after);
+    } else if (!chained) {
+        TimedFrom(channel, now, hostNow);
+    }
     const double lastStep = channel.origin + static_cast<double>(record.RefTick) +
                             static_cast<double>(record.ExtraSteps * record.IntervalTicks);
     channel.account.Sent(needed, lastStep + kMarginTicks);

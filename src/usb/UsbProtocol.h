@@ -305,8 +305,9 @@ class TUsbProtocol final : public motion::StepGate {
         uint64_t startGroup = 0;
         bool hasOrigin = false;
         double origin = 0;
-        // The host's estimate of the module's clock (and the host time) when the origin was
-        // fixed, and how far later estimates have shown that one to lag (FollowClock).
+        // The host's estimate of the module's clock (and the host time) that the origin was
+        // last timed from: the send of a segment the module times from its arrival. And how far
+        // later estimates have shown that one to lag (FollowClock).
         double originEstimate = 0, originHost = 0, caughtUp = 0;
         int64_t lastRefTick = 0;
         bool chained = false;
@@ -370,16 +371,20 @@ class TUsbProtocol final : public motion::StepGate {
     // run dry and play later than the account has it, which frees its places too early. So
     // whether a list may have run dry, and when a segment arrived, count with the lag; places
     // still come free on ModuleNow alone, never before they truly are. A lag taken too long
-    // only holds a segment back or moves the account later.
+    // only holds a segment back or moves the account later. Reports read later for a while than
+    // the round trips have shown count as well (ClockCalibration::EnvelopeTicksAt).
     double ReadLagTicks() const;
     // A report made at madeTick or later shows at least `taken` places of the motor taken.
     void LowerAccount(int motorIndex, double madeTick, int taken);
-    // The run's origin was fixed from the host's estimate of the module's clock, which lags the
-    // module by as late as the freshest reports were read. When a later estimate runs ahead of
-    // that one carried on at the rate, the origin lagged by at least as much: the module plays
-    // the run that much later than planned, so the origin and the account's ends move on.
-    // Under the channel's ring lock.
+    // The run's origin was timed from the host's estimate of the module's clock (when its first
+    // segment went out, and again whenever a segment went to a list that had run dry), which
+    // lags the module by as late as the freshest reports were read. When a later estimate runs
+    // ahead of that one carried on at the rate, the origin lagged by at least as much: the
+    // module plays the run that much later than planned, so the origin and the account's ends
+    // move on. Under the channel's ring lock.
     void FollowClock(MotorChannel& channel);
+    // The origin was timed anew from the estimate `estimate` taken at host time `host`.
+    static void TimedFrom(MotorChannel& channel, double estimate, double host);
     // After a segment's write: how many ticks later than planned the module may play it (and
     // the run chained after it). sentTick: the module's clock when the send was decided;
     // listEnd: the planned tick of the last step it joins; previousRef: the first step of the
@@ -474,7 +479,6 @@ class TUsbProtocol final : public motion::StepGate {
     std::mutex originMutex_;
     uint64_t originGroup_ = 0;
     double groupOrigin_ = 0;
-    double groupEstimate_ = 0, groupHost_ = 0;  // the clock estimate it was fixed from
     DirectOutputMailbox mailbox_;
     std::mutex writerMutex_;  // guards writer_ and streamer_ (the window starts and stops them)
     std::thread writer_;

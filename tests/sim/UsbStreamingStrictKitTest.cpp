@@ -166,6 +166,40 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
     }
 }
 
+// Reports read late for longer than the latest 32 clock reports span (a receive thread that
+// keeps losing the processor) leave the host's estimate of the module's clock behind by as much,
+// more than the round trips have shown. A write held meanwhile brings a chained segment after its
+// list ran dry, or one timed from its arrival later than the host reckoned; when the estimate
+// catches up, the host must not count places free before they are: nothing is lost or overlaps.
+TEST(UsbStreamingStrictKitTest, ReportsReadLateForAWhileLoseNothing) {
+    struct Case {
+        uint64_t readLatencyMs;
+        uint64_t holdMs;
+    };
+    const Case cases[] = {{5, 20}, {8, 40}, {12, 10}, {20, 10}, {20, 40}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        rig.SetProgram(0, {{8000, 6000, 0.1, kDirRight}});
+        rig.StartAll();
+        rig.Run(400);
+        rig.SetReadLatency(c.readLatencyMs);
+        rig.Run(400);
+        rig.HoldSend(c.holdMs);
+        rig.Run(c.holdMs + 60);
+        rig.SetReadLatency(0);
+        rig.RunToEnd(60000);
+        const std::string where = std::to_string(c.readLatencyMs) + " ms late, a write held " +
+                                  std::to_string(c.holdMs) + " ms";
+        const MotorFigures f = rig.Figures(0);
+        EXPECT_EQ(f.played, f.programmed) << where;
+        EXPECT_TRUE(f.inOrder) << where;
+        EXPECT_EQ(f.overlaps, 0) << where;
+        EXPECT_EQ(rig.Module().RejectedSegments(1), 0u) << where;
+    }
+}
+
 // Reports that always reach the host a few milliseconds after they were made look like an
 // offset of the module's clock: the host's estimate of it runs that much behind. The host
 // measures the lag by the round trip of its status requests, so that it never chains a segment
