@@ -25,8 +25,9 @@
 //   chained segment after its list ran dry: the module then plays it, and the rest of the run
 //   chained after it, from its arrival; the run's origin moves on by as much as that can be, so
 //   the account never frees their places early. Likewise when the host's estimate of the
-//   module's clock catches up (reports read late while the origin was fixed, then at once):
-//   the origin lagged by as much, and moves on with it.
+//   module's clock catches up (reports read late while the origin was timed, at the run's start
+//   or when a segment went to a list that had run dry, then at once): the origin lagged by as
+//   much, and moves on with it.
 // - Stocked ahead: a streamer thread of its own refills each running motor's list every
 //   kStreamPassSeconds with as many segments as places have come free by the account (one
 //   segment per motor in turn), and so does every report at once; the ring keeps up to 7 more
