@@ -340,7 +340,9 @@ void ModuleServer::ResumeReads() {
         }
         if (waiting == 0) continue;
         in.readWaiting = false;
-        in.takenUs = now;
+        // Taken now, once it is there: the program wrote it after this thread looked at the
+        // clock above, perhaps.
+        in.takenUs = NowUs();
         StartRead(in);
         if (in.inPending) CompleteIn(in, true);
     }
