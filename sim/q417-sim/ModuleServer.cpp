@@ -328,11 +328,11 @@ void ModuleServer::ResumeReads() {
             StartRead(in);
             continue;
         }
-        // The endpoint is polled once a link period, and a report waiting is taken now. The
-        // pipe buffers nothing, so the program's write completes only once it is read, as a
-        // device's write completes once the device has the report: never before the module
-        // has it. (A read left pending would take it at once, and the module would see it only
-        // when this thread next runs, after the write had returned.)
+        // The endpoint is polled, every millisecond from when the link is free, and a report
+        // waiting is taken then. The pipe buffers nothing, so the program's write completes
+        // only once it is read, as a device's write completes once the device has the report:
+        // never before the module has it. (A read left pending would take it at once, and the
+        // module would see it only when this thread next runs, after the write had returned.)
         DWORD waiting = 0;
         if (!PeekNamedPipe(in.pipe, nullptr, 0, nullptr, &waiting, nullptr)) {
             Reconnect(in);  // the client has gone

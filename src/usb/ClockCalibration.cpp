@@ -61,9 +61,7 @@ int ClockCalibration::AddSample(double hostSeconds, double moduleTicks) {
                                   points_.back().t - points_.front().t >= kTrustedSpanSeconds);
     const double rate = trusted ? EnvelopeRate() : 0;
     ticksPerSecond_.store(rate > 0 ? rate : kDefaultTicksPerSecond);
-    fit_.envelopeOffset = -1e300;
-    for (const Point& p : points_)
-        fit_.envelopeOffset = std::max(fit_.envelopeOffset, p.m - TicksPerSecond() * p.t);
+    fit_.envelopeOffset = SupportOffset(TicksPerSecond());
     return count;
 }
 
@@ -108,9 +106,7 @@ double ClockCalibration::EnvelopeRate() {
     // The hull ends at the newest sample whatever its delay; the line of the rate so far through
     // the least delayed sample tells a late newest one (the last of a burst) as well.
     const double rate = ticksPerSecond_.load();
-    double offset = -1e300;
-    for (const Point& p : points_)
-        offset = std::max(offset, p.m - rate * p.t);
+    const double offset = SupportOffset(rate);
     double n = 0, st = 0, sm = 0, stt = 0, stm = 0;
     double first = 1e300, last = -1e300;
     size_t edge = 0;
@@ -155,6 +151,13 @@ void ClockCalibration::Clear() {
     clockSampleIndex_ = 0;
     fit_ = Fit{};
     points_.clear();
+}
+
+double ClockCalibration::SupportOffset(double rate) const {
+    double offset = -1e300;
+    for (const Point& p : points_)
+        offset = std::max(offset, p.m - rate * p.t);
+    return offset;
 }
 
 double ClockCalibration::EnvelopeTicksAt(double hostSeconds) const {

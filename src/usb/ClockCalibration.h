@@ -116,6 +116,8 @@ class ClockCalibration {
         double envelopeOffset = 0;
     };
     void KeepFitSample(Point p);
+    // The module time at t = 0 of the line of slope rate through the least delayed sample.
+    double SupportOffset(double rate) const;
     // The least-squares slope through the samples near the early envelope; 0 when there is
     // none.
     double EnvelopeRate();

@@ -156,6 +156,25 @@ TEST(ClockCalibrationTest, ReportsThatComeLateForAWhileThenAtOnceDoNotBendTheRat
     }
 }
 
+TEST(ClockCalibrationTest, TheEnvelopeKeepsTheClockWhereTheLatestReportsAllCameLate) {
+    // Reports every 8 ms at 7830 ticks/s, read at once for 3 s and then `lateBy` late for half a
+    // second: the latest 32 reports all came late, and ModuleTicksAt lags by as much, while the
+    // line through the least delayed report stays within half a millisecond of the module's
+    // clock (reports a few milliseconds late still count a little in the fitted rate).
+    for (const double lateBy : {0.004, 0.012, 0.030}) {
+        ClockCalibration clock;
+        double read = 0;
+        for (int k = 0; 8 * k <= 3500; ++k) {
+            const double made = k * 0.008;
+            read = 100 + made + (made >= 3.0 ? lateBy : 0);
+            clock.AddSample(read, 5000 + made * 7830);
+        }
+        const double truth = 5000 + (read - 100) * 7830;
+        EXPECT_NEAR(clock.ModuleTicksAt(read), truth - lateBy * 7830, 1.0) << lateBy;
+        EXPECT_NEAR(clock.EnvelopeTicksAt(read), truth, 4.0) << lateBy;
+    }
+}
+
 TEST(ClockCalibrationTest, PairsWithoutHostTimePassingDoNotCount) {
     ClockCalibration clock;
     int pairs = 0;
