@@ -378,7 +378,7 @@ void ModuleServer::Deliver(const uint8_t* report, size_t length, uint64_t takenU
     std::vector<Report> answers;
     // Reads start only once the link is free, so the report is taken when it was read; Carry
     // books the link for the next one.
-    module_->Receive(report, length, link_.Carry(std::max(takenUs, link_.FreeUs())), answers);
+    module_->Receive(report, length, link_.Carry(takenUs), answers);
     if (!trace_->Good() && !traceFailed_) {
         traceFailed_ = true;
         Say("warning: writing the trace file " + traceName_ +

@@ -40,11 +40,13 @@ inline void Pump() {
     }
 }
 
-// Pump for ms milliseconds: what the window shows after its own timers (a fast motor's view).
+// Pumps for ms milliseconds, so that what the window does on its own timers (a fast motor's
+// view) and what other threads post to it comes through.
 inline void PumpFor(DWORD ms) {
     const DWORD start = GetTickCount();
     do {
         Pump();
+        Sleep(5);
     } while (GetTickCount() - start < ms);
 }
 

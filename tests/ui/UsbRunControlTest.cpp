@@ -28,6 +28,7 @@ namespace ui {
 namespace {
 
 using testing::Pump;
+using testing::PumpFor;
 using testing::Text;
 
 using e2e::TraceLine;
@@ -54,13 +55,6 @@ class UsbRunControlTest : public ::testing::Test {
         Pump();
     }
 
-    static void PumpFor(DWORD ms) {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < ms) {
-            Pump();
-            Sleep(5);
-        }
-    }
     static bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
         const DWORD start = GetTickCount();
         for (;;) {
