@@ -12,6 +12,8 @@
 // longest gap as a multiple of it, and the steps lost or added:
 //   RESULT bench=step_timing case=<name> platform=<...> shortest_share=<x>
 //          longest_gap_periods=<x> lost=<n> added=<n>
+//          [edit_step_late_ms=<x>: how late the first step after an edit came against one new
+//          period after the last step played, or the edit where that is later]
 //
 // Usage: step_timing [seconds, default 10]
 // Last line (missed and rate error: the sum and the worst over the motors; percentiles over
@@ -224,6 +226,9 @@ void RunDisturbed(const Disturbance& d) {
     motor.Stop();
     const size_t emitted = std::min(log.count.load(std::memory_order_acquire), log.times.size());
     double shortest = 1e300, longest = 0;
+    // The first step after an edit is due one new period after the last step played, or at
+    // the edit itself where that has passed; how late it came against that.
+    double editStepLateMs = -1;
     for (size_t i = 1; i < emitted; ++i) {
         const double frequency = log.times[i] > editedAt ? d.editTo : d.step.Frequency;
         const double allowedMs = 1000 / std::min(frequency, d.maxFrequency);
@@ -231,14 +236,22 @@ void RunDisturbed(const Disturbance& d) {
             std::chrono::duration<double, std::milli>(log.times[i] - log.times[i - 1]).count();
         shortest = std::min(shortest, ms / allowedMs);
         longest = std::max(longest, ms / allowedMs);
+        if (editStepLateMs < 0 && log.times[i] > editedAt) {
+            const double sinceEditMs =
+                std::chrono::duration<double, std::milli>(log.times[i] - editedAt).count();
+            editStepLateMs = std::min(ms - allowedMs, sinceEditMs);
+        }
     }
     const long programmed = d.step.Steps;
     const long played = static_cast<long>(emitted);
+    char editFigures[48] = "";
+    if (d.editTo > 0)
+        std::snprintf(editFigures, sizeof editFigures, " edit_step_late_ms=%.2f", editStepLateMs);
     std::printf(
         "RESULT bench=step_timing case=%s platform=%s shortest_share=%.3f longest_gap_periods=%.2f "
-        "lost=%ld added=%ld\n",
+        "lost=%ld added=%ld%s\n",
         d.name, PlatformName(), shortest, longest, std::max(programmed - played, 0L),
-        std::max(played - programmed, 0L));
+        std::max(played - programmed, 0L), editFigures);
 }
 
 }  // namespace
