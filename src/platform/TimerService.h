@@ -60,6 +60,10 @@ class TimerService {
     // delays and the module clock's fit are all taken on.
     double Seconds() { return static_cast<double>(Microseconds()) * 1e-6; }
 
+    // Runs the calling thread ahead of the PC's ordinary work, for a thread whose delays cost
+    // step timing (the USB receive, streamer and direct-output threads): a busy PC then holds
+    // it up less. The service's own timer thread stays ahead of it. Nothing by default.
+    virtual void RaiseThreadPriority() {}
     // Suspends the calling thread for about periodMs milliseconds.
     virtual void Sleep(uint32_t periodMs) = 0;
     // Holds the calling thread until Microseconds() reaches microseconds: for waits shorter

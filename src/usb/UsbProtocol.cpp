@@ -168,6 +168,7 @@ void TUsbProtocol::StartDirectOutputWriter() {
     std::lock_guard lock(writerMutex_);
     if (writer_.joinable()) return;
     writer_ = std::thread([this] {
+        ports_.timers.RaiseThreadPriority();
         // The wait is bounded only so that a lost wake-up cannot park a change for long.
         constexpr std::chrono::milliseconds kIdleWait{100};
         while (mailbox_.WaitForPost(kIdleWait)) {
@@ -197,6 +198,7 @@ void TUsbProtocol::StartStreamer() {
     if (streamer_.joinable()) return;
     streamerStop_ = false;
     streamer_ = std::thread([this] {
+        ports_.timers.RaiseThreadPriority();
         // Waits finer than the system's default 15.6 ms.
         ports_.timers.BeginPeriod(1);
         std::unique_lock lock(streamerMutex_);
@@ -434,6 +436,7 @@ void TUsbProtocol::AbandonReset() {
 }
 
 void TUsbProtocol::ReceiveThreadStarted() {
+    ports_.timers.RaiseThreadPriority();
     clock_.SetDefault();
     for (MotorChannel& channel : channels_)
         channel.freePlaces.store(0);

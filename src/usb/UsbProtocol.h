@@ -104,7 +104,9 @@
 // - Window's thread: the commands, the starts, the reset, ClearSegmentRings, ResetUsbBuffers,
 //   the window-state setters. DirectOutput and MayStep also from a motor's timer thread; they
 //   never wait for the link. The direct-output writer's thread: WriteDirectOutput, which takes
-//   no ring lock (it sends only to motors the module does not play).
+//   no ring lock (it sends only to motors the module does not play). The receive, streamer
+//   and writer threads run ahead of the PC's ordinary work (RaiseThreadPriority): their
+//   delays cost steps.
 // - Each motor's ring and its two indices are guarded by that motor's ring lock: the receive
 //   thread holds it for one motor's fill and send, the window's thread while it clears, starts
 //   or discards. Lock order: ring locks (ascending motor index when several) before a motor's

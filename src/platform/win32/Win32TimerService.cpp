@@ -63,6 +63,12 @@ void Win32TimerService::Sleep(uint32_t periodMs) {
     ::Sleep(periodMs);
 }
 
+void Win32TimerService::RaiseThreadPriority() {
+    // winmm's timer thread runs at THREAD_PRIORITY_TIME_CRITICAL: host-timed steps keep the
+    // lead. A refusal leaves the thread as it was.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}
+
 TimerService& SystemTimerService() {
     static Win32TimerService service;
     return service;

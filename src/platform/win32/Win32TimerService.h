@@ -15,6 +15,7 @@ class Win32TimerService final : public TimerService {
     uint32_t TickCount() override;
     uint64_t Microseconds() override;  // QueryPerformanceCounter
     void Sleep(uint32_t periodMs) override;
+    void RaiseThreadPriority() override;  // THREAD_PRIORITY_HIGHEST, below winmm's thread
 };
 
 }  // namespace platform
