@@ -257,6 +257,7 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
         ClearBeforeStart(1u << motorIndex);
         channel.Discard();
         channel.startGroup = ++startGroup_;
+        channel.startedTogether = false;
         // Only the motor at the in-order index is streamed while "Run in order" is checked: a
         // start with no chain running begins the chain here, as a host-timed start does.
         if (runInOrder_.load() && !motors_[inOrderIndex_.load()]->Running()) {
@@ -282,6 +283,7 @@ void TUsbProtocol::StartAll() {
         for (MotorChannel& channel : channels_) {
             channel.Discard();
             channel.startGroup = group;
+            channel.startedTogether = true;
         }
         inOrderIndex_.store(0);
         inOrderWrapped_.store(false);
@@ -881,6 +883,20 @@ void TUsbProtocol::Fill(int motorIndex) {
     }
 }
 
+int64_t TUsbProtocol::DelayFromArrival(MotorChannel& channel, double now) {
+    // The module times a segment that reaches an idle list from its arrival: its first step is
+    // due at the run's origin plus its tick. A segment that can no longer make that (the list
+    // ran dry) goes at once, and the rest of the run follows it.
+    const SegmentRecord& record = channel.ring.AtSend();
+    const double due = channel.origin + static_cast<double>(record.RefTick);
+    int64_t delay = static_cast<int64_t>(std::llround(due - std::max(now, 0.0)));
+    if (delay < 1) {
+        channel.origin += static_cast<double>(1 - delay);
+        delay = 1;
+    }
+    return delay;
+}
+
 void TUsbProtocol::Record(SegmentRecord& record, const SegmentPlanner::Segment& segment,
                           const MotorChannel& channel) {
     record = SegmentRecord{
@@ -898,8 +914,8 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     if (record.Empty()) return false;
 
     FollowClock(channel);
-    const double hostNow = Now();
-    const double now = clock_.ModuleTicksAt(hostNow);
+    double hostNow = Now();
+    double now = clock_.ModuleTicksAt(hostNow);
     const int32_t places = channel.account.Free(now);
     channel.freePlaces.store(places);
     const int32_t needed = record.ExtraSteps > 0 ? 3 : 2;
@@ -932,22 +948,29 @@ bool TUsbProtocol::SendNext(int motorIndex) {
         if (channel.account.LastEnd() <= now + ReadLagTicks() + 2 * kMarginTicks) return false;
         if (delay > kMaxDelayTicks) return false;  // waits for the list to run empty
     } else {
-        // The module times a segment that reaches an idle list from its arrival: its first step
-        // is due at the run's origin plus its tick. A segment that can no longer make that (the
-        // list ran dry) goes at once, and the rest of the run follows it.
-        const double due = channel.origin + static_cast<double>(record.RefTick);
-        delay = static_cast<int64_t>(std::llround(due - std::max(now, 0.0)));
-        if (delay < 1) {
-            channel.origin += static_cast<double>(1 - delay);
-            delay = 1;
-        }
+        delay = DelayFromArrival(channel, now);
         if (delay > kMaxDelayTicks) return false;  // waits on the host for a later pass
     }
 
     const int steps = record.ExtraSteps > 0 ? record.ExtraSteps + 1 : 0;
-    const UsbReport segment =
-        SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay);
-    ports_.channel.SendReport(segment);
+    const auto send = [&] {
+        ports_.channel.SendReport(
+            SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay));
+    };
+    send();
+    if (!channel.chained && channel.startedTogether &&
+        clock_.ModuleTicksAt(Now()) - now > kMarginTicks) {
+        // The first segment of a motor started with others, whose write was held up (the host
+        // lost the processor between reckoning its delay and writing it, or the link was busy):
+        // timed from its arrival, it would start this motor as much after the others. The lead
+        // leaves time to take it back and send it again, timed anew. Once: a second write held
+        // up as long starts the motor late, and the rest of its run follows.
+        ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(motorIndex + 1)));
+        hostNow = Now();
+        now = clock_.ModuleTicksAt(hostNow);
+        delay = DelayFromArrival(channel, now);
+        send();
+    }
     // A segment the module times from its arrival times the run anew, from the estimate its
     // delay was reckoned from, or from the one after the write where that came too late.
     const double late = LateArrival(chained, std::max(now, 0.0), listEnd, previousRef);

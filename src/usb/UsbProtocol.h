@@ -55,7 +55,9 @@
 // - A start clears the list of a motor whose list may still play (an earlier run, a reset), so
 //   the new run never plays after an old queue. The run's first step is due kLeadSeconds after
 //   its first segment goes out, so the first segments of every motor started with it reach the
-//   module before it; motors started together share that first tick. Every later segment is
+//   module before it; motors started together share that first tick. The module times a first
+//   segment from its arrival, so one whose write was held up more than kMarginTicks is cleared
+//   from its list and sent again, timed anew, and starts with the others. Every later segment is
 //   chained to the one before; one that finds the list run dry is timed from now to its tick on
 //   the run's schedule, or at once when that has passed (the rest of the run follows it).
 // - A step period of 0 or less (a frequency of 0, or negative) stalls the stream at that step
@@ -306,6 +308,7 @@ class TUsbProtocol final : public motion::StepGate {
         double anchorDue = 0, anchorTick = 0;
         double runStart = 0;  // host seconds of the run's schedule start
         uint64_t startGroup = 0;
+        bool startedTogether = false;  // by the common start, beside the other motors
         bool hasOrigin = false;
         double origin = 0;
         // The host's estimate of the module's clock (and the host time) that the origin was
@@ -420,6 +423,9 @@ class TUsbProtocol final : public motion::StepGate {
     void Fill(int motorIndex);
     // Sends the motor's next segment when the module has room for it; false when none went.
     bool SendNext(int motorIndex);
+    // The delay of the motor's next segment when the module times it from its arrival, reckoned
+    // at module tick now; moves the run's origin on where that tick has passed.
+    static int64_t DelayFromArrival(MotorChannel& channel, double now);
     // Writes a planned segment into a ring record.
     static void Record(SegmentRecord& record, const SegmentPlanner::Segment& segment,
                        const MotorChannel& channel);

@@ -200,6 +200,39 @@ TEST(UsbStreamingStrictKitTest, ReportsReadLateForAWhileLoseNothing) {
     }
 }
 
+// The module times each motor's first segment from its arrival. A write of one of them held up
+// (the host lost the processor between reckoning the delay and writing, the bus was busy) would
+// start that motor as much after the others: the motors of a common start still take their
+// first steps within 8 ticks of each other.
+TEST(UsbStreamingStrictKitTest, AFirstSegmentHeldUpStillStartsWithTheOthers) {
+    struct Case {
+        uint64_t holdAfterStartUs;  // the write that the link would take then is held
+        uint64_t holdMs;
+    };
+    const Case cases[] = {{0, 4}, {500, 7}, {1500, 5}, {2500, 6}, {3500, 5}, {1500, 20}};
+    for (const Case& c : cases) {
+        StreamingRig rig;
+        rig.Open();
+        rig.Run(2000);
+        for (int m = 0; m < StreamingRig::kMotors; ++m)
+            rig.SetProgram(m, {{800, 1000.0 + 500 * m, 0.05, m % 2 == 0 ? kDirRight : kDirLeft}});
+        rig.Link().HoldSend(rig.HostUs() + c.holdAfterStartUs, c.holdMs * 1000);
+        rig.StartAll();
+        rig.RunToEnd(60000);
+        const std::string where = "a write held " + std::to_string(c.holdMs) + " ms from " +
+                                  std::to_string(c.holdAfterStartUs) + " us after the start";
+        double first = 1e300, last = -1e300;
+        for (int m = 0; m < StreamingRig::kMotors; ++m) {
+            const MotorFigures f = rig.Figures(m);
+            EXPECT_EQ(f.played, f.programmed) << where << ", motor " << m + 1;
+            EXPECT_EQ(f.overlaps, 0) << where << ", motor " << m + 1;
+            first = std::min(first, f.startTicks);
+            last = std::max(last, f.startTicks);
+        }
+        EXPECT_LE(last - first, 8.0) << where << ": start skew";
+    }
+}
+
 // Reports that always reach the host a few milliseconds after they were made look like an
 // offset of the module's clock: the host's estimate of it runs that much behind. The host
 // measures the lag by the round trip of its status requests, so that it never chains a segment
