@@ -883,6 +883,18 @@ void TUsbProtocol::Fill(int motorIndex) {
     }
 }
 
+bool TUsbProtocol::HeldUp(double hostSeconds, double moduleTick) {
+    // How long the segment written after reckoning at hostSeconds (module tick moduleTick)
+    // took to reach the module, against the one before it where that went out lately: a link
+    // that is slow for every write (a busy bus, a busy host) holds up none of them, and taking
+    // segments back would only slow it further.
+    const double took = clock_.ModuleTicksAt(Now()) - moduleTick;
+    const double usual = hostSeconds - lastWriteHost_ < kLeadSeconds ? lastWriteTicks_ : 0;
+    lastWriteTicks_ = took;
+    lastWriteHost_ = hostSeconds;
+    return took > std::max(kMarginTicks, usual + kMarginTicks / 2);
+}
+
 int64_t TUsbProtocol::DelayFromArrival(MotorChannel& channel, double now) {
     // The module times a segment that reaches an idle list from its arrival: its first step is
     // due at the run's origin plus its tick. A segment that can no longer make that (the list
@@ -958,18 +970,18 @@ bool TUsbProtocol::SendNext(int motorIndex) {
             SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay));
     };
     send();
-    if (!channel.chained && channel.startedTogether &&
-        clock_.ModuleTicksAt(Now()) - now > kMarginTicks) {
+    if (!channel.chained && channel.startedTogether && HeldUp(hostNow, now)) {
         // The first segment of a motor started with others, whose write was held up (the host
-        // lost the processor between reckoning its delay and writing it, or the link was busy):
-        // timed from its arrival, it would start this motor as much after the others. The lead
-        // leaves time to take it back and send it again, timed anew. Once: a second write held
-        // up as long starts the motor late, and the rest of its run follows.
+        // lost the processor between reckoning its delay and writing it): timed from its
+        // arrival, it would start this motor as much after the others. The lead leaves time to
+        // take it back and send it again, timed anew. Once: a second write held up as long
+        // starts the motor late, and the rest of its run follows.
         ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(motorIndex + 1)));
         hostNow = Now();
         now = clock_.ModuleTicksAt(hostNow);
         delay = DelayFromArrival(channel, now);
         send();
+        HeldUp(hostNow, now);
     }
     // A segment the module times from its arrival times the run anew, from the estimate its
     // delay was reckoned from, or from the one after the write where that came too late.

@@ -426,6 +426,9 @@ class TUsbProtocol final : public motion::StepGate {
     // The delay of the motor's next segment when the module times it from its arrival, reckoned
     // at module tick now; moves the run's origin on where that tick has passed.
     static int64_t DelayFromArrival(MotorChannel& channel, double now);
+    // Whether the segment just written after reckoning at hostSeconds took much longer than the
+    // link's writes do lately; remembers how long it took. Under streamMutex_.
+    bool HeldUp(double hostSeconds, double moduleTick);
     // Writes a planned segment into a ring record.
     static void Record(SegmentRecord& record, const SegmentPlanner::Segment& segment,
                        const MotorChannel& channel);
@@ -491,7 +494,11 @@ class TUsbProtocol final : public motion::StepGate {
     DirectOutputMailbox mailbox_;
     std::mutex writerMutex_;  // guards writer_ and streamer_ (the window starts and stops them)
     std::thread writer_;
-    std::mutex streamMutex_;    // one stream pass at a time
+    std::mutex streamMutex_;  // one stream pass at a time
+    // The latest segment write: how long it took, in ticks, and the host time it was reckoned
+    // at. Under streamMutex_.
+    double lastWriteTicks_ = 0;
+    double lastWriteHost_ = -1;
     std::mutex streamerMutex_;  // guards streamerStop_
     std::condition_variable streamerWake_;
     bool streamerStop_ = false;
