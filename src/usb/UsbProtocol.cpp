@@ -257,7 +257,6 @@ void TUsbProtocol::StartMotor(int32_t motorIndex) {
         ClearBeforeStart(1u << motorIndex);
         channel.Discard();
         channel.startGroup = ++startGroup_;
-        channel.startedTogether = false;
         // Only the motor at the in-order index is streamed while "Run in order" is checked: a
         // start with no chain running begins the chain here, as a host-timed start does.
         if (runInOrder_.load() && !motors_[inOrderIndex_.load()]->Running()) {
@@ -283,13 +282,13 @@ void TUsbProtocol::StartAll() {
         for (MotorChannel& channel : channels_) {
             channel.Discard();
             channel.startGroup = group;
-            channel.startedTogether = true;
         }
         inOrderIndex_.store(0);
         inOrderWrapped_.store(false);
         const bool runInOrder = runInOrder_.load();
         for (int i = 0; i < kMotorCount; ++i) {
             if (i == 0 || !runInOrder) {
+                channels_[i].startedTogether = !runInOrder;
                 motors_[i]->SetRunning(true);
                 BeginPlayback(i);
                 mailbox_.ModuleMoves(i);
@@ -970,12 +969,15 @@ bool TUsbProtocol::SendNext(int motorIndex) {
             SegmentReport(motorIndex + 1, record.IntervalTicks, record.DirectionBit, steps, delay));
     };
     send();
-    if (!channel.chained && channel.startedTogether && HeldUp(hostNow, now)) {
+    const bool heldUp = HeldUp(hostNow, now);
+    if (!channel.chained && channel.startedTogether && heldUp &&
+        channel.origin + static_cast<double>(record.RefTick) >
+            clock_.ModuleTicksAt(Now()) + ReadLagTicks() + kMarginTicks) {
         // The first segment of a motor started with others, whose write was held up (the host
         // lost the processor between reckoning its delay and writing it): timed from its
         // arrival, it would start this motor as much after the others. The lead leaves time to
-        // take it back and send it again, timed anew. Once: a second write held up as long
-        // starts the motor late, and the rest of its run follows.
+        // take it back before its first step and send it again, timed anew. Once: a second
+        // write held up as long starts the motor late, and the rest of its run follows.
         ports_.channel.SendReport(ClearCommandListReport(static_cast<uint8_t>(motorIndex + 1)));
         hostNow = Now();
         now = clock_.ModuleTicksAt(hostNow);

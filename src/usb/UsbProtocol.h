@@ -335,6 +335,7 @@ class TUsbProtocol final : public motion::StepGate {
             origin = originEstimate = originHost = caughtUp = 0;
             lastRefTick = 0;
             chained = false;
+            startedTogether = false;
             playLag = 0;
         }
     };
