@@ -466,7 +466,14 @@ void TUsbProtocol::DispatchReport(const UsbReport& report, double hostSeconds) {
     // selected the link is closed and the motors are host-timed.
     if (sendFlag_ && portSetting_.load() == kPortUsb) {
         // A pass of the streamer under way refills the lists as well as this one would.
-        if (std::unique_lock lock(streamMutex_, std::try_to_lock); lock) Stream();
+        if (std::unique_lock lock(streamMutex_, std::try_to_lock); lock) {
+            const double began = Now();
+            Stream();
+            // Reports waited unread behind this pass's writes (a start writes a dozen segments):
+            // an answer read after it tells of them, not of how late reports are read.
+            const double ended = Now();
+            if (ended - began > kLongPassSeconds) longPassEnded_ = ended;
+        }
     }
     ShowPlayback();
 }
@@ -492,7 +499,7 @@ void TUsbProtocol::TakeRoundTrip(double sentSeconds, double hostSeconds) {
     // shortens that trip (and the next, while requests wait). A lag taken too short would have
     // the host believe segments played before they have, so the shortest trip is no measure.
     if (sentSeconds < 0 || hostSeconds < sentSeconds ||
-        hostSeconds - sentSeconds > kFreshReportSeconds)
+        hostSeconds - sentSeconds > kFreshReportSeconds || sentSeconds < longPassEnded_)
         return;
     roundTrips_[nextRoundTrip_] = hostSeconds - sentSeconds;
     nextRoundTrip_ = (nextRoundTrip_ + 1) % kRoundTrips;

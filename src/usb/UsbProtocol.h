@@ -174,6 +174,9 @@ class TUsbProtocol final : public motion::StepGate {
     static constexpr double kResetPollSeconds = 0.05;
     // Wider than the host's estimate of the module's clock can run behind it.
     static constexpr double kFreshReportSeconds = 0.05;
+    // A receive thread's stream pass this long (a few segment writes) left reports unread: the
+    // round trips of requests sent before it ended are no measure of the read lag.
+    static constexpr double kLongPassSeconds = 0.005;
     // While a module-timed run streams, a status request at most this often: its round trip
     // measures how late the module's reports are read (ReadLagTicks).
     static constexpr double kLagProbeSeconds = 0.25;
@@ -474,6 +477,9 @@ class TUsbProtocol final : public motion::StepGate {
     size_t nextRoundTrip_ = 0;
     std::atomic<double> readLagSeconds_{0};
     double lastLagProbe_ = -1e300;  // host seconds; receive thread only
+    // When the receive thread's latest stream pass longer than kLongPassSeconds ended: the answer
+    // to a request sent before then may have waited behind its writes. Receive thread only.
+    double longPassEnded_ = -1e300;
     // "Run in order" was ended by a synchronous Stop or a reset; cleared by the starts.
     std::mutex chainMutex_;
     bool chainEnded_ = false;
