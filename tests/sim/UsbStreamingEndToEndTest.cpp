@@ -36,8 +36,7 @@ TEST(UsbStreamingEndToEndTest, AGridOfProgramsPlaysEveryStepOnItsTime) {
             grid.emplace_back(f, ramp);
     for (size_t first = 0; first < grid.size(); first += StreamingRig::kMotors) {
         StreamingRig rig;
-        rig.Open();
-        rig.Run(2000);  // started 2 s after the link opened
+        rig.OpenFor();  // started 2 s after the link opened
         for (int m = 0; m < StreamingRig::kMotors; ++m) {
             const auto [f, ramp] = grid[(first + m) % grid.size()];
             rig.SetProgram(m, GridProgram(f, ramp));

@@ -69,10 +69,8 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
         StreamingRig::Options options;
         options.linkPeriodUs = row.linkPeriodUs;
         StreamingRig rig(options);
-        rig.Open();
-        rig.Run(2000);
-        for (int m = 0; m < StreamingRig::kMotors; ++m)
-            rig.SetProgram(m, row.programs[m]);
+        rig.OpenFor();
+        rig.SetPrograms(row.programs);
         rig.StartAll();
         if (row.receiveHeldMs > 0) {
             rig.Run(row.heldAfterStartMs);
@@ -148,8 +146,7 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         rig.Open();
         rig.SetReadLatency(c.readLatencyMs);
         rig.Run(2000);
-        for (int m = 0; m < StreamingRig::kMotors; ++m)
-            rig.SetProgram(m, c.programs[m]);
+        rig.SetPrograms(c.programs);
         rig.StartAll();
         rig.Run(c.holdAfterStartMs);
         rig.SetReadLatency(0);
@@ -179,8 +176,7 @@ TEST(UsbStreamingStrictKitTest, ReportsReadLateForAWhileLoseNothing) {
     const Case cases[] = {{5, 20}, {8, 40}, {12, 10}, {20, 10}, {20, 40}};
     for (const Case& c : cases) {
         StreamingRig rig;
-        rig.Open();
-        rig.Run(2000);
+        rig.OpenFor();
         rig.SetProgram(0, {{8000, 6000, 0.1, kDirRight}});
         rig.StartAll();
         rig.Run(400);
@@ -217,8 +213,7 @@ TEST(UsbStreamingStrictKitTest, AFirstSegmentHeldUpStillStartsWithTheOthers) {
         StreamingRig::Options options;
         options.linkPeriodUs = c.linkPeriodUs;
         StreamingRig rig(options);
-        rig.Open();
-        rig.Run(2000);
+        rig.OpenFor();
         for (int m = 0; m < StreamingRig::kMotors; ++m)
             rig.SetProgram(m, {{800, 1000.0 + 500 * m, 0.05, m % 2 == 0 ? kDirRight : kDirLeft}});
         rig.Link().HoldSend(rig.HostUs() + c.holdAfterStartUs, c.holdMs * 1000);
@@ -274,8 +269,7 @@ TEST(UsbStreamingStrictKitTest, ASteadyReadLagLosesNothing) {
         rig.Open();
         rig.SetReadLatency(c.readLatencyMs);
         rig.Run(2000);
-        for (size_t m = 0; m < c.programs.size(); ++m)
-            rig.SetProgram(static_cast<int>(m), c.programs[m]);
+        rig.SetPrograms(c.programs);
         rig.StartAll();
         rig.RunToEnd(60000);
         for (size_t m = 0; m < c.programs.size(); ++m) {
@@ -307,8 +301,7 @@ TEST(UsbStreamingStrictKitTest, EveryRunningListIsStockedAhead) {
         {300, 1000, 200}, {1000, 3000, 90}, {2500, 5000, 45}, {5000, 12000, 10}, {7000, 10000, 18}};
     for (const Case& c : cases) {
         StreamingRig rig;
-        rig.Open();
-        rig.Run(2000);
+        rig.OpenFor();
         for (int m = 0; m < StreamingRig::kMotors; ++m)
             rig.SetProgram(m, {{c.steps, c.frequency, 0.1, kDirRight}});
         rig.StartAll();
@@ -334,8 +327,7 @@ TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnder
     };
     for (const Case c : {Case{20000, 3000}, Case{100000, 5000}}) {
         StreamingRig rig;
-        rig.Open();
-        rig.Run(2000);
+        rig.OpenFor();
         rig.SetProgram(0, {{c.steps, c.frequency, 0, kDirRight}});
         rig.StartAll();
         rig.RunToEnd(20000);
@@ -351,8 +343,7 @@ TEST(UsbStreamingStrictKitTest, StepsFasterThanTheTickPlayOnePerTickWithoutUnder
 
 TEST(UsbStreamingStrictKitTest, AStartOnARunningMotorPlaysTheNewRunAlone) {
     StreamingRig rig;
-    rig.Open();
-    rig.Run(2000);
+    rig.OpenFor();
     const std::vector<TsmProgramStep> program{{2000, 1000, 0, kDirRight}};
     rig.SetProgram(0, program);
     rig.StartAll();
@@ -396,8 +387,7 @@ TEST(UsbStreamingStrictKitTest, ThePositionIsTheModulesCountAfterARun) {
     };
     for (const Row& row : rows) {
         StreamingRig rig;
-        rig.Open();
-        rig.Run(2000);
+        rig.OpenFor();
         rig.SetProgram(0, {row.step});
         rig.StartAll();
         int32_t moved = 0;  // the display moves during the run
@@ -444,8 +434,7 @@ TEST(UsbStreamingStrictKitTest, TheShownProgramStepIsThePlayedOne) {
         int32_t stepIndex;
     };
     StreamingRig rig;
-    rig.Open();
-    rig.Run(2000);
+    rig.OpenFor();
     // About 50 ms of lead, then 1 s of steps, a 0.5 s pause, 1 s of steps to the left.
     rig.SetProgram(0, {{500, 500, 0, kDirRight}, {50, 100, 0, kDirNone}, {500, 500, 0, kDirLeft}});
     rig.StartAll();

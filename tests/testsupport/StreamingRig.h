@@ -71,6 +71,16 @@ class StreamingRig {
         testsupport::SetProgram(*motors_[motor], steps);
         programs_[motor] = steps;
     }
+    // Motors 1 to programs.size(), in order; the others keep theirs.
+    void SetPrograms(const std::vector<std::vector<motion::TsmProgramStep>>& programs) {
+        for (size_t m = 0; m < programs.size() && m < kMotors; ++m)
+            SetProgram(static_cast<int>(m), programs[m]);
+    }
+    // Opened and left alone for ms (2 s: the clock is calibrated), as a run is started.
+    void OpenFor(uint64_t ms = 2000) {
+        Open();
+        Run(ms);
+    }
 
     // The common start in "USB" mode, as the window's Start button does it.
     void StartAll() {
