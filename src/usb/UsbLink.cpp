@@ -209,6 +209,9 @@ void TUsbLink::Shutdown() {
 }
 
 void TUsbLink::UsbReceiveLoop(TUpdateUsbDeviceThread& thread) {
+    // Resumed only to end (the link shut down before any opening, as when the window could not
+    // be made): the client may already be gone, and there is nothing to start.
+    if (thread.Terminated()) return;
     client_.ReceiveThreadStarted();
     UsbReport report{};
     while (!thread.Terminated()) {

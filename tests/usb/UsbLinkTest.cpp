@@ -313,6 +313,12 @@ TEST_F(UsbLinkTest, ShutdownEndsAThreadBlockedInARead) {
     EXPECT_EQ(device.OpenFiles(), 0u);
 }
 
+TEST_F(UsbLinkTest, AShutdownBeforeAnyOpeningCallsNothingOnTheClient) {
+    link->Shutdown();
+    link.reset();
+    EXPECT_EQ(client.threadStarts, 0);
+}
+
 TEST_F(UsbLinkTest, OversizedReportLengthsAreKeptWithinTheReportBuffer) {
     locator.reportLength = 64;
     link->OpenUsb();
