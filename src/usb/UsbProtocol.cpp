@@ -953,9 +953,9 @@ bool TUsbProtocol::SendNext(int motorIndex) {
 
     const bool empty = channel.account.Empty(now);
     const bool chained = channel.chained && !empty;
-    // The list this segment joins: where its last step lies and the first step of the segment
-    // it is chained to, both as the module plays them.
-    const double listEnd = channel.account.LastEnd() - kMarginTicks;
+    // The list this segment joins: the earliest its last step may lie, and the first step of
+    // the segment it is chained to as the host places it.
+    const double listEnd = channel.account.LastEnd() - kMarginTicks - channel.earlyLead;
     const double previousRef = channel.origin + static_cast<double>(channel.lastRefTick);
     int64_t delay = record.RefTick - channel.lastRefTick;
     if (chained) {
@@ -963,7 +963,7 @@ bool TUsbProtocol::SendNext(int motorIndex) {
         // so the module plays the run on the planner's ticks. That needs the list still playing
         // when the segment arrives; when it may have run dry, wait until it surely has. The
         // module's clock may be ahead of the host's lower bound by the read lag.
-        if (channel.account.LastEnd() <= now + ReadLagTicks() + 2 * kMarginTicks) return false;
+        if (listEnd <= now + ReadLagTicks() + kMarginTicks) return false;
         if (delay > kMaxDelayTicks) return false;  // waits for the list to run empty
     } else {
         delay = DelayFromArrival(channel, now);
@@ -996,6 +996,16 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     // delay was reckoned from, or from the one after the write where that came too late.
     const double late = LateArrival(chained, std::max(now, 0.0), listEnd, previousRef);
     channel.origin += late;
+    // The earliest the module can play the segment: chained, as early as its predecessor (even
+    // where it came after the list ran dry, which it then did after that predecessor's first
+    // step); timed from its arrival, as if it arrived the moment the delay was reckoned.
+    if (chained) {
+        channel.earlyLead += late;
+    } else {
+        channel.earlyLead = std::max(channel.origin + static_cast<double>(record.RefTick) -
+                                         (std::max(now, 0.0) + static_cast<double>(delay)),
+                                     0.0);
+    }
     if (late > 0) {
         const double after = Now();
         TimedFrom(channel, clock_.ModuleTicksAt(after), after);

@@ -320,6 +320,11 @@ class TUsbProtocol final : public motion::StepGate {
         double originEstimate = 0, originHost = 0, caughtUp = 0;
         int64_t lastRefTick = 0;
         bool chained = false;
+        // How much earlier than the origin has it the module may play this list. A segment
+        // timed from its arrival is placed at the latest arrival the host can tell (so that the
+        // account never frees its places early), but it may have arrived at any moment of its
+        // write: a segment chained to it is sent only while even the earliest end lies ahead.
+        double earlyLead = 0;
 
         void Clear() {
             ring.Clear();
@@ -340,6 +345,7 @@ class TUsbProtocol final : public motion::StepGate {
             chained = false;
             startedTogether = false;
             playLag = 0;
+            earlyLead = 0;
         }
     };
     using RingLocks = std::array<std::unique_lock<std::mutex>, kMotorCount>;

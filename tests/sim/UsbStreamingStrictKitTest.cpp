@@ -112,6 +112,9 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         // tick fixed from it, lag the module's clock by as much; then they come at once, and
         // the estimate catches up.
         uint64_t readLatencyMs = 0;
+        // A second write held this long, this many ms after the first hold began.
+        uint64_t secondHoldAfterMs = 0;
+        uint64_t secondHoldMs = 0;
     };
     const Case cases[] = {
         {"a 1000 Hz run, a write held 400 ms",
@@ -126,6 +129,15 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
          {{{4000, 5000, 0.2, kDirLeft}}, {}, {}, {}},
          300,
          40},
+        // The first hold leaves the host placing the list up to a millisecond later than the
+        // module plays it; the second brings a chained segment just after the list's true end.
+        {"a ramp to 5000 Hz, a write held 150 ms, then one held 14 ms",
+         {{{6000, 5000, 0.2, kDirRight}}, {}, {}, {}},
+         300,
+         150,
+         0,
+         200,
+         14},
         {"two motors, a write held 300 ms",
          {{{3000, 1500, 0.1, kDirRight}}, {{2000, 1000, 0, kDirLeft}}, {}, {}},
          700,
@@ -151,6 +163,10 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         rig.Run(c.holdAfterStartMs);
         rig.SetReadLatency(0);
         rig.HoldSend(c.holdMs);
+        if (c.secondHoldMs != 0) {
+            rig.Run(c.secondHoldAfterMs);
+            rig.HoldSend(c.secondHoldMs);
+        }
         rig.RunToEnd(60000);
         for (int m = 0; m < StreamingRig::kMotors; ++m) {
             const std::string where = std::string(c.name) + ", motor " + std::to_string(m + 1);
