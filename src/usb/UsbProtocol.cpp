@@ -998,12 +998,14 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     channel.origin += late;
     // The earliest the module can play the segment: chained, as early as its predecessor (even
     // where it came after the list ran dry, which it then did after that predecessor's first
-    // step); timed from its arrival, as if it arrived the moment the delay was reckoned.
+    // step); timed from its arrival, as if it arrived the moment the delay was reckoned. Less
+    // the read lag, which the place includes and the test for a chain adds to the clock.
+    const double lag = ReadLagTicks();
     if (chained) {
-        channel.earlyLead += late;
+        channel.earlyLead += std::max(late - lag, 0.0);
     } else {
         channel.earlyLead = std::max(channel.origin + static_cast<double>(record.RefTick) -
-                                         (std::max(now, 0.0) + static_cast<double>(delay)),
+                                         (std::max(now, 0.0) + static_cast<double>(delay)) - lag,
                                      0.0);
     }
     if (late > 0) {
