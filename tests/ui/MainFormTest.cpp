@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -396,8 +397,12 @@ TEST_F(MainFormTest, MotionPreviewShowsWhyItCannotShowThePrograms) {
 LRESULT CALLBACK RefuseStaticControls(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND) {
         const char* name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszClass;
-        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && lstrcmpiA(name, "STATIC") == 0)
-            return 1;
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0) {
+            // With the common controls' manifest the class comes versioned:
+            // "6.0.2600.2982!Static".
+            const char* bang = std::strrchr(name, '!');
+            if (lstrcmpiA(bang != nullptr ? bang + 1 : name, "STATIC") == 0) return 1;
+        }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
