@@ -551,14 +551,17 @@ double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
     const double arrived = std::max(ModuleNow(), 0.0) + ReadLagTicks();
     if (!chained) {
         // Timed from its arrival, a read lag after the host's lower bound: the account's
-        // margin covers a write of up to two milliseconds; one held longer, and the lag, start
-        // the new chain as much later.
-        return std::max(0.0, arrived - sentTick - kMarginTicks);
+        // margin covers a write of up to one millisecond with half of it to spare; one held
+        // longer, and the lag, start the new chain as much later, so that the margin always
+        // keeps that spare (a segment placed where it may have ended would let the next one be
+        // timed from its arrival while the module still plays it).
+        return std::max(0.0, arrived - sentTick - kMarginTicks / 2);
     }
-    // Chained to a list that ran dry before the segment came (a write held up by a loaded host
-    // or a busy bus): the module times it from its arrival instead of from its predecessor, and
-    // every segment chained after it follows: at most the estimate's age later than that.
-    return arrived > listEnd ? arrived + kMarginTicks / 2 - previousRef : 0.0;
+    // Chained to a list that may have run dry before the segment came (a write held up by a
+    // loaded host or a busy bus): the module times it from its arrival instead of from its
+    // predecessor, and every segment chained after it follows: at most the estimate's age later
+    // than that. Never earlier than chained: the list may still have been playing.
+    return arrived > listEnd ? std::max(arrived + kMarginTicks / 2 - previousRef, 0.0) : 0.0;
 }
 
 bool TUsbProtocol::FinishPlayedPasses() {

@@ -101,57 +101,75 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
 // planned. The host must not count their places free at the planned ticks: it would overfill the
 // list (the module drops a segment, its steps are lost) or chain a segment to one it thinks played
 // (an overlap). The list running dry is an underrun the hold causes; what follows is played whole,
-// in order, without overlap.
+// in order, without overlap. After such a hold the host cannot tell to the tick where the list
+// plays, so holds that follow it bring segments near the ends of lists it knows only in bounds.
 TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
+    // After afterMs more of the run, the host's writes are held sendMs, or its receive side
+    // receiveMs, or reports are read latencyMs late for forMs.
+    struct Hold {
+        uint64_t afterMs;
+        uint64_t sendMs = 0;
+        uint64_t receiveMs = 0;
+        uint64_t latencyMs = 0;
+        uint64_t forMs = 0;
+    };
     struct Case {
         const char* name;
         std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
-        uint64_t holdAfterStartMs;
-        uint64_t holdMs;
-        // Reports read this late until the hold: the host's clock estimate, and the run's first
-        // tick fixed from it, lag the module's clock by as much; then they come at once, and
-        // the estimate catches up.
+        std::vector<Hold> holds;
+        // Reports read this late until the first hold: the host's clock estimate, and the run's
+        // first tick fixed from it, lag the module's clock by as much; then they come at once,
+        // and the estimate catches up.
         uint64_t readLatencyMs = 0;
-        // A second write held this long, this many ms after the first hold began.
-        uint64_t secondHoldAfterMs = 0;
-        uint64_t secondHoldMs = 0;
     };
+    const std::vector<std::vector<TsmProgramStep>> ramp5000 = {
+        {{6000, 5000, 0.2, kDirRight}}, {}, {}, {}};
+    const std::vector<std::vector<TsmProgramStep>> fourRamps = {{{3000, 7000, 0.3, kDirRight}},
+                                                                {{2000, 5000, 0.2, kDirLeft}},
+                                                                {{1500, 3000, 0.1, kDirRight}},
+                                                                {{1000, 2000, 0.05, kDirLeft}}};
     const Case cases[] = {
         {"a 1000 Hz run, a write held 400 ms",
          {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
-         600,
-         400},
+         {{600, 400}}},
         {"a 1000 Hz run, a write held 250 ms",
          {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
-         600,
-         250},
+         {{600, 250}}},
         {"a ramp to 5000 Hz, a write held 40 ms",
          {{{4000, 5000, 0.2, kDirLeft}}, {}, {}, {}},
-         300,
-         40},
-        // The first hold leaves the host placing the list up to a millisecond later than the
-        // module plays it; the second brings a chained segment just after the list's true end.
-        {"a ramp to 5000 Hz, a write held 150 ms, then one held 14 ms",
-         {{{6000, 5000, 0.2, kDirRight}}, {}, {}, {}},
-         300,
-         150,
-         0,
-         200,
-         14},
+         {{300, 40}}},
         {"two motors, a write held 300 ms",
          {{{3000, 1500, 0.1, kDirRight}}, {{2000, 1000, 0, kDirLeft}}, {}, {}},
-         700,
-         300},
+         {{700, 300}}},
         {"a 1000 Hz run started while reports came 5 ms late",
          {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
-         600,
-         0,
+         {{600}},
          5},
         {"a 1000 Hz run started while reports came 12 ms late",
          {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
-         600,
-         0,
+         {{600}},
          12},
+        // The module may play the list up to a millisecond earlier than the host places it after
+        // the first hold; the second brings a chained segment just after the list's true end.
+        {"a ramp to 5000 Hz, writes held 150 and 14 ms", ramp5000, {{300, 150}, {200, 14}}},
+        {"four ramps, writes held 23, 26 and 3 ms, reports 4 ms late",
+         fourRamps,
+         {{299, 23}, {30, 26}, {363, 3}, {255, 0, 0, 4, 64}}},
+        {"four ramps, the receive side held twice, writes held 14 and 26 ms",
+         fourRamps,
+         {{159, 0, 49}, {252, 0, 167}, {112, 14}, {96, 26}}},
+        // A write held past the list's end, then one that may have come before it.
+        {"a slow stretch and a steep ramp, writes held 25, 12, 164 and 65 ms",
+         {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
+          {{2000, 1000, 0, kDirLeft}},
+          {{800, 400, 0.2, kDirRight}},
+          {}},
+         {{135, 25}, {113, 12}, {128, 164}, {387, 65}}},
+        // A segment timed from its arrival after a long write: placed where it may end, the next
+        // one would be timed from its arrival too while the module still plays it.
+        {"a ramp to 5000 Hz, the receive side held twice, writes held 28 and 155 ms",
+         ramp5000,
+         {{316, 0, 111}, {317, 0, 124}, {264, 28}, {19, 155}}},
     };
     for (const Case& c : cases) {
         StreamingRig rig;
@@ -160,12 +178,16 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         rig.Run(2000);
         rig.SetPrograms(c.programs);
         rig.StartAll();
-        rig.Run(c.holdAfterStartMs);
-        rig.SetReadLatency(0);
-        rig.HoldSend(c.holdMs);
-        if (c.secondHoldMs != 0) {
-            rig.Run(c.secondHoldAfterMs);
-            rig.HoldSend(c.secondHoldMs);
+        for (const Hold& hold : c.holds) {
+            rig.Run(hold.afterMs);
+            rig.SetReadLatency(0);
+            if (hold.sendMs != 0) rig.HoldSend(hold.sendMs);
+            if (hold.receiveMs != 0) rig.HoldReceive(hold.receiveMs);
+            if (hold.forMs != 0) {
+                rig.SetReadLatency(hold.latencyMs);
+                rig.Run(hold.forMs);
+                rig.SetReadLatency(0);
+            }
         }
         rig.RunToEnd(60000);
         for (int m = 0; m < StreamingRig::kMotors; ++m) {
