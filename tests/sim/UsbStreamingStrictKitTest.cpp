@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,68 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
             EXPECT_TRUE(f.inOrder) << where;
             EXPECT_EQ(f.overlaps, 0) << where;
             EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
+        }
+    }
+}
+
+// Whatever the order and timing of the disturbances, nothing is lost: seeded runs, each a set
+// of programs and four disturbances at random moments of it (the host's writes held up to 30 or
+// up to 200 ms, its receive side held up to 200 ms, reports read up to 14 ms late for a while).
+TEST(UsbStreamingStrictKitTest, AnySequenceOfHoldsLosesNothing) {
+    const std::vector<std::vector<std::vector<TsmProgramStep>>> sets = {
+        {{{6000, 5000, 0.2, kDirRight}}},
+        {{{3000, 7000, 0.3, kDirRight}},
+         {{2000, 5000, 0.2, kDirLeft}},
+         {{1500, 3000, 0.1, kDirRight}},
+         {{1000, 2000, 0.05, kDirLeft}}},
+        {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
+         {{2000, 1000, 0, kDirLeft}},
+         {{800, 400, 0.2, kDirRight}}},
+        {{{300, 100, 0, kDirRight}, {0, 0, 0, kDirNone}, {500, 2000, 0.05, kDirLeft}},
+         {{30, 10, 0, kDirLeft}, {40, 50, 0.1, kDirNone}, {400, 800, 0.1, kDirRight}}},
+    };
+    constexpr int kRuns = 200;
+    std::mt19937 random(417);
+    const auto upTo = [&random](uint64_t most) {
+        return std::uniform_int_distribution<uint64_t>(0, most)(random);
+    };
+    for (int run = 0; run < kRuns; ++run) {
+        const auto& programs = sets[static_cast<size_t>(run) % sets.size()];
+        StreamingRig rig;
+        rig.OpenFor();
+        rig.SetPrograms(programs);
+        rig.StartAll();
+        std::string holds;
+        for (int k = 0; k < 4; ++k) {
+            const uint64_t after = upTo(400);
+            const uint64_t kind = upTo(3);
+            const uint64_t ms = 1 + upTo(kind == 0 ? 29 : 199);
+            rig.Run(after);
+            holds += " +" + std::to_string(after) + " ms: ";
+            if (kind <= 1) {
+                rig.HoldSend(ms);
+                holds += "writes held " + std::to_string(ms) + " ms,";
+            } else if (kind == 2) {
+                rig.HoldReceive(ms);
+                holds += "receive side held " + std::to_string(ms) + " ms,";
+            } else {
+                rig.SetReadLatency(ms % 15);
+                rig.Run(ms);
+                rig.SetReadLatency(0);
+                holds += "reports " + std::to_string(ms % 15) + " ms late for " +
+                         std::to_string(ms) + " ms,";
+            }
+        }
+        rig.RunToEnd(60000);
+        for (size_t m = 0; m < programs.size(); ++m) {
+            const int motor = static_cast<int>(m);
+            const std::string where =
+                "run " + std::to_string(run) + holds + " motor " + std::to_string(motor + 1);
+            const MotorFigures f = rig.Figures(motor);
+            EXPECT_EQ(f.played, f.programmed) << where;
+            EXPECT_TRUE(f.inOrder) << where;
+            EXPECT_EQ(f.overlaps, 0) << where;
+            EXPECT_EQ(rig.Module().RejectedSegments(motor + 1), 0u) << where;
         }
     }
 }
