@@ -560,8 +560,10 @@ double TUsbProtocol::LateArrival(bool chained, double sentTick, double listEnd,
     // Chained to a list that may have run dry before the segment came (a write held up by a
     // loaded host or a busy bus): the module times it from its arrival instead of from its
     // predecessor, and every segment chained after it follows: at most the estimate's age later
-    // than that. Never earlier than chained: the list may still have been playing.
-    return arrived > listEnd ? std::max(arrived + kMarginTicks / 2 - previousRef, 0.0) : 0.0;
+    // than that. Never earlier than chained: the list may still have been playing. A segment
+    // that comes in the tick of the list's last step may find it played (the module counts
+    // whole ticks).
+    return arrived > listEnd - 1 ? std::max(arrived + kMarginTicks / 2 - previousRef, 0.0) : 0.0;
 }
 
 bool TUsbProtocol::FinishPlayedPasses() {

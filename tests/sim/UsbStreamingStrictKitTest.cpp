@@ -122,6 +122,7 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         // first tick fixed from it, lag the module's clock by as much; then they come at once,
         // and the estimate catches up.
         uint64_t readLatencyMs = 0;
+        bool runInOrder = false;
     };
     const std::vector<std::vector<TsmProgramStep>> ramp5000 = {
         {{6000, 5000, 0.2, kDirRight}}, {}, {}, {}};
@@ -171,6 +172,15 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         {"a ramp to 5000 Hz, the receive side held twice, writes held 28 and 155 ms",
          ramp5000,
          {{316, 0, 111}, {317, 0, 124}, {264, 28}, {19, 155}}},
+        // A held write that reaches the module in the very tick of its list's last step.
+        {"run in order, reports 14 ms late, writes held 9, 120 and 26 ms",
+         {{{300, 2000, 0.05, kDirRight}},
+          {{200, 1000, 0, kDirLeft}},
+          {{100, 400, 0.1, kDirRight}},
+          {{50, 100, 0, kDirLeft}}},
+         {{258, 0, 0, 14, 29}, {211, 9}, {111, 120}, {324, 26}},
+         0,
+         true},
     };
     for (const Case& c : cases) {
         StreamingRig rig;
@@ -178,6 +188,7 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         rig.SetReadLatency(c.readLatencyMs);
         rig.Run(2000);
         rig.SetPrograms(c.programs);
+        rig.Protocol().SetRunInOrder(c.runInOrder);
         rig.StartAll();
         for (const Hold& hold : c.holds) {
             rig.Run(hold.afterMs);
