@@ -142,13 +142,31 @@ ModulePlayback::View ModulePlayback::SettleAt(double clearTick) {
     return view;
 }
 
-void ModulePlayback::AwaitPhase(uint64_t fromRequest, int32_t estimate, uint32_t positionSets) {
-    correction_ = Correction{fromRequest, estimate, positionSets};
+void ModulePlayback::AwaitPhase(uint64_t fromRequest, int32_t estimate, uint32_t positionSets,
+                                double freshFromTick) {
+    correction_ = Correction{fromRequest, estimate, positionSets, freshFromTick};
 }
 
-std::optional<int32_t> ModulePlayback::PhaseReported(uint64_t answered, uint8_t phase,
-                                                     uint32_t positionSets) {
+void ModulePlayback::CloseCorrection(double firstTick) {
+    if (correction_) correction_->closedFromTick = std::min(correction_->closedFromTick, firstTick);
+}
+
+bool ModulePlayback::AsksForFreshPhase(double madeTick) {
+    if (!correction_ || correction_->asked || madeTick < correction_->freshFromTick) return false;
+    correction_->asked = true;
+    return true;
+}
+
+std::optional<int32_t> ModulePlayback::PhaseReported(uint64_t answered, double madeTick,
+                                                     uint8_t phase, uint32_t positionSets) {
     if (!correction_ || answered < correction_->fromRequest) return std::nullopt;
+    if (madeTick < correction_->freshFromTick) return std::nullopt;  // perhaps from before
+    // Made after the next run's first step, perhaps: its phase tells of that run, not of where
+    // the clear left the motor. The estimate stands.
+    if (madeTick + kReportPeriodTicks >= correction_->closedFromTick) {
+        correction_.reset();
+        return std::nullopt;
+    }
     const Correction c = *correction_;
     correction_.reset();
     // The position was set since (zeroed by the operator, a reset): the estimate means nothing.

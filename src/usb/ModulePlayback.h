@@ -24,6 +24,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -33,6 +34,9 @@ class ModulePlayback {
   public:
     // Segments remembered that have not played to their end: more than the module's list holds.
     static constexpr int kMaxSegments = 32;
+    // A status report is made at most a clock report's period (8 ms) after the clock report
+    // read before it.
+    static constexpr double kReportPeriodTicks = 63;
     // Program-step places remembered ahead of the played step. When full, the oldest goes, and the
     // row shown may lag until the played steps have caught up.
     static constexpr int kMaxMarks = 4096;
@@ -70,14 +74,25 @@ class ModulePlayback {
     View SettleAt(double clearTick);
 
     // After a settle by estimate: the status report answering request number fromRequest or a
-    // later one corrects the position estimate to its phase, unless the position was set since
-    // (positionSets: the motor's count of position settings when the clear was made).
-    void AwaitPhase(uint64_t fromRequest, int32_t estimate, uint32_t positionSets);
+    // later one, made from module tick freshFromTick on (after the clear had surely reached the
+    // module), corrects the position estimate to its phase, unless the position was set since
+    // (positionSets: the motor's count of position settings when the clear was made). A report
+    // the module sent on its own before the clear reached it can pass for that answer: its
+    // phase is from before the clear.
+    void AwaitPhase(uint64_t fromRequest, int32_t estimate, uint32_t positionSets,
+                    double freshFromTick);
     // No correction is to come (a reset moves the motor from here).
     void DropCorrection() { correction_.reset(); }
-    // A status report answering request `answered` shows phase: the steps to add to the motor's
-    // position, when it corrects one.
-    std::optional<int32_t> PhaseReported(uint64_t answered, uint8_t phase, uint32_t positionSets);
+    // A status report answering request `answered`, made at module tick madeTick or later,
+    // shows phase: the steps to add to the motor's position, when it corrects one.
+    std::optional<int32_t> PhaseReported(uint64_t answered, double madeTick, uint8_t phase,
+                                         uint32_t positionSets);
+    // A correction waits for a report made from madeTick on, and nobody has asked for one since
+    // a report made that late came (the first call that finds so returns true).
+    bool AsksForFreshPhase(double madeTick);
+    // The next run's first step may play from module tick firstTick: a report made from then on
+    // no longer tells where the clear left the motor.
+    void CloseCorrection(double firstTick);
 
     // The phase the module's motor has at position, by the relation of position and phase known
     // since the run began; none when the position was set since (the relation is lost).
@@ -108,6 +123,9 @@ class ModulePlayback {
         uint64_t fromRequest = 0;
         int32_t estimate = 0;
         uint32_t positionSets = 0;
+        double freshFromTick = 0;
+        double closedFromTick = std::numeric_limits<double>::infinity();
+        bool asked = false;  // a status request went out after a report made that late
     };
 
     // Folds the front segment into the settled count.

@@ -608,6 +608,14 @@ void TUsbProtocol::HandleClockReport(const UsbReport& report, double hostSeconds
     if (pairs == 2) GetMotorStatus();
     const double made = static_cast<double>(moduleTicks);
     lastClockTick_ = std::max(lastClockTick_, made);
+    // A position cut short by a clear takes its phase from a status report made after the clear
+    // reached the module: once a clock report shows that time has passed, one is asked for.
+    bool askPhase = false;
+    for (MotorChannel& channel : channels_) {
+        std::lock_guard lock(channel.mutex);
+        askPhase = channel.playback.AsksForFreshPhase(lastClockTick_) || askPhase;
+    }
+    if (askPhase) GetMotorStatus();
 
     // Each level promises at least its places free; the places taken are at least those below
     // the next level (0-2 free give level 0, 3-5 level 1, 6-11 level 2, 12 level 3).
@@ -656,9 +664,10 @@ void TUsbProtocol::HandleStatusReport(const UsbReport& report, double hostSecond
         }
         aboutTheReset = answered > resetAnswersFrom_ && lastClockTick_ >= resetFreshFromTick_;
     }
-    // Positions cut short by a clear take their phase from the answer to a request sent after it
-    // (outside the status lock: a settle holds a ring lock and takes the status lock).
-    CorrectToPhases(answered, report[3]);
+    // Positions cut short by a clear take their phase from the answer to a request sent after it,
+    // made after the latest clock report (outside the status lock: a settle holds a ring lock and
+    // takes the status lock).
+    CorrectToPhases(answered, lastClockTick_, report[3]);
     if (resetMask_.load() != 0 && aboutTheReset) {
         const uint8_t still = static_cast<uint8_t>(report[2] & 0x0F);
         const uint8_t mask = static_cast<uint8_t>(resetMask_.fetch_and(still) & still);
@@ -775,7 +784,9 @@ bool TUsbProtocol::SettleCleared(int motorIndex, double clearTick, bool correctP
         std::lock_guard lock(statusMutex_);
         next = statusRequestsSent_ + 1;
     }
-    playback.AwaitPhase(next, motor.Position(), motor.PositionSets());
+    // The clear reached the module by the estimate after the write, later by the read lag at
+    // most: a report made after that tick knows the phase the clear left.
+    playback.AwaitPhase(next, motor.Position(), motor.PositionSets(), clearTick + ReadLagTicks());
     return true;
 }
 
@@ -790,13 +801,13 @@ void TUsbProtocol::TakeSettledPhase(int motorIndex) {
         TakeModulePhase(motorIndex, *phase);
 }
 
-void TUsbProtocol::CorrectToPhases(uint64_t answered, uint8_t phases) {
+void TUsbProtocol::CorrectToPhases(uint64_t answered, double madeTick, uint8_t phases) {
     for (int i = 0; i < kMotorCount; ++i) {
         MotorChannel& channel = channels_[i];
         std::lock_guard lock(channel.mutex);
         motion::TStepperMotor& motor = *motors_[i];
         const std::optional<int32_t> steps = channel.playback.PhaseReported(
-            answered, static_cast<uint8_t>(phases >> (2 * i) & 3), motor.PositionSets());
+            answered, madeTick, static_cast<uint8_t>(phases >> (2 * i) & 3), motor.PositionSets());
         if (steps && *steps != 0) motor.CorrectPosition(*steps);
     }
 }
@@ -1035,6 +1046,9 @@ bool TUsbProtocol::SendNext(int motorIndex) {
     // returns once the module has it), and the segments chained to it with it. LateArrival
     // moves the origin only beyond its margin; the record places the steps to the tick.
     if (!chained) channel.playLag = std::max(ModuleNow() - now, 0.0);
+    // The first segment after a clear starts the steps that a report of the phase the clear
+    // left must come before.
+    if (!chained) channel.playback.CloseCorrection(firstTick - channel.earlyLead);
     channel.playback.Sent(firstTick + channel.playLag, period, playedSteps, sign,
                           channel.origin + channel.playLag);
     // Sending the open record closes it: the fill goes on in the next one. Otherwise

@@ -369,8 +369,9 @@ class TUsbProtocol final : public motion::StepGate {
     bool SettleCleared(int motorIndex, double clearTick, bool correctPhase);
     // The settled position's phase becomes the host's (under the ring lock).
     void TakeSettledPhase(int motorIndex);
-    // A status report answering request `answered` corrects the positions that await it.
-    void CorrectToPhases(uint64_t answered, uint8_t phases);
+    // A status report answering request `answered`, made at module tick madeTick or later,
+    // corrects the positions that await it.
+    void CorrectToPhases(uint64_t answered, double madeTick, uint8_t phases);
     void ResumeRunInOrder();
     int32_t ProgramCount(int motorIndex) const;
     // A motor runs or has records queued (no ring lock held): the send flag's rule.

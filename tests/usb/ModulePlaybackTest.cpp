@@ -41,10 +41,18 @@ TEST(ModulePlaybackTest, ACutShortRunIsCorrectedToTheReportedPhase) {
         const double placed = 1000 + 10.0 * (row.played + row.placedOff - 1) + 5;
         const int32_t estimate = playback.SettleAt(placed).moved;
         EXPECT_FALSE(playback.Active());
-        playback.AwaitPhase(7, estimate, 0);
-        EXPECT_FALSE(playback.PhaseReported(6, 0, 0));  // answers a request sent before the clear
+        const double fresh = placed + 20;  // the clear has surely reached the module
+        playback.AwaitPhase(7, estimate, 0, fresh);
+        EXPECT_FALSE(playback.PhaseReported(6, fresh, 0, 0));  // answers an earlier request
         const int32_t truth = row.sign * row.played;
-        const std::optional<int32_t> delta = playback.PhaseReported(7, PhaseAfter(truth), 0);
+        // Made before the clear surely arrived (a report the module sent on its own, taken for
+        // the answer): its phase may be from before the clear, and it corrects nothing. The
+        // first clock report made late enough asks for a status once.
+        EXPECT_FALSE(playback.PhaseReported(7, fresh - 1, PhaseAfter(truth + 1), 0));
+        EXPECT_FALSE(playback.AsksForFreshPhase(fresh - 1));
+        EXPECT_TRUE(playback.AsksForFreshPhase(fresh));
+        EXPECT_FALSE(playback.AsksForFreshPhase(fresh + 63));
+        const std::optional<int32_t> delta = playback.PhaseReported(7, fresh, PhaseAfter(truth), 0);
         ASSERT_TRUE(delta.has_value()) << row.played << " " << row.placedOff;
         const int32_t corrected = estimate + *delta;
         if (row.exact) {
@@ -53,7 +61,7 @@ TEST(ModulePlaybackTest, ACutShortRunIsCorrectedToTheReportedPhase) {
             EXPECT_EQ((corrected - truth) % 4, 0) << row.played << " " << row.placedOff;
             EXPECT_LE(std::abs(corrected - truth), 4) << row.played << " " << row.placedOff;
         }
-        EXPECT_FALSE(playback.PhaseReported(8, 0, 0));  // corrected once
+        EXPECT_FALSE(playback.PhaseReported(8, fresh, 0, 0));  // corrected once
     }
 }
 
@@ -62,8 +70,8 @@ TEST(ModulePlaybackTest, NoCorrectionAfterThePositionWasSet) {
     playback.Begin(0, 0, {0, 0}, 3);
     playback.Sent(0, 10, 100, 1, 0);
     const int32_t estimate = playback.SettleAt(95).moved;
-    playback.AwaitPhase(1, estimate, 3);
-    EXPECT_FALSE(playback.PhaseReported(1, PhaseAfter(estimate + 1), 4));
+    playback.AwaitPhase(1, estimate, 3, 100);
+    EXPECT_FALSE(playback.PhaseReported(1, 100, PhaseAfter(estimate + 1), 4));
 }
 
 }  // namespace
