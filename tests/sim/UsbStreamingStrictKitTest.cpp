@@ -21,6 +21,17 @@ using motion::kDirNone;
 using motion::kDirRight;
 using motion::TsmProgramStep;
 
+// Sets of programs for motors 1 to n, shared by the tests that disturb runs.
+using Programs = std::vector<std::vector<TsmProgramStep>>;
+const Programs kRampTo5000 = {{{6000, 5000, 0.2, kDirRight}}};
+const Programs kFourRamps = {{{3000, 7000, 0.3, kDirRight}},
+                             {{2000, 5000, 0.2, kDirLeft}},
+                             {{1500, 3000, 0.1, kDirRight}},
+                             {{1000, 2000, 0.05, kDirLeft}}};
+const Programs kSlowThenSteep = {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
+                                 {{2000, 1000, 0, kDirLeft}},
+                                 {{800, 400, 0.2, kDirRight}}};
+
 struct Row {
     const char* name;
     uint64_t linkPeriodUs;
@@ -124,12 +135,6 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         uint64_t readLatencyMs = 0;
         bool runInOrder = false;
     };
-    const std::vector<std::vector<TsmProgramStep>> ramp5000 = {
-        {{6000, 5000, 0.2, kDirRight}}, {}, {}, {}};
-    const std::vector<std::vector<TsmProgramStep>> fourRamps = {{{3000, 7000, 0.3, kDirRight}},
-                                                                {{2000, 5000, 0.2, kDirLeft}},
-                                                                {{1500, 3000, 0.1, kDirRight}},
-                                                                {{1000, 2000, 0.05, kDirLeft}}};
     const Case cases[] = {
         {"a 1000 Hz run, a write held 400 ms",
          {{{3000, 1000, 0, kDirRight}}, {}, {}, {}},
@@ -153,24 +158,21 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
          12},
         // The module may play the list up to a millisecond earlier than the host places it after
         // the first hold; the second brings a chained segment just after the list's true end.
-        {"a ramp to 5000 Hz, writes held 150 and 14 ms", ramp5000, {{300, 150}, {200, 14}}},
+        {"a ramp to 5000 Hz, writes held 150 and 14 ms", kRampTo5000, {{300, 150}, {200, 14}}},
         {"four ramps, writes held 23, 26 and 3 ms, reports 4 ms late",
-         fourRamps,
+         kFourRamps,
          {{299, 23}, {30, 26}, {363, 3}, {255, 0, 0, 4, 64}}},
         {"four ramps, the receive side held twice, writes held 14 and 26 ms",
-         fourRamps,
+         kFourRamps,
          {{159, 0, 49}, {252, 0, 167}, {112, 14}, {96, 26}}},
         // A write held past the list's end, then one that may have come before it.
         {"a slow stretch and a steep ramp, writes held 25, 12, 164 and 65 ms",
-         {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
-          {{2000, 1000, 0, kDirLeft}},
-          {{800, 400, 0.2, kDirRight}},
-          {}},
+         kSlowThenSteep,
          {{135, 25}, {113, 12}, {128, 164}, {387, 65}}},
         // A segment timed from its arrival after a long write: placed where it may end, the next
         // one would be timed from its arrival too while the module still plays it.
         {"a ramp to 5000 Hz, the receive side held twice, writes held 28 and 155 ms",
-         ramp5000,
+         kRampTo5000,
          {{316, 0, 111}, {317, 0, 124}, {264, 28}, {19, 155}}},
         // A held write that reaches the module in the very tick of its list's last step.
         {"run in order, reports 14 ms late, writes held 9, 120 and 26 ms",
@@ -217,15 +219,10 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
 // of programs and four disturbances at random moments of it (the host's writes held up to 30 or
 // up to 200 ms, its receive side held up to 200 ms, reports read up to 14 ms late for a while).
 TEST(UsbStreamingStrictKitTest, AnySequenceOfHoldsLosesNothing) {
-    const std::vector<std::vector<std::vector<TsmProgramStep>>> sets = {
-        {{{6000, 5000, 0.2, kDirRight}}},
-        {{{3000, 7000, 0.3, kDirRight}},
-         {{2000, 5000, 0.2, kDirLeft}},
-         {{1500, 3000, 0.1, kDirRight}},
-         {{1000, 2000, 0.05, kDirLeft}}},
-        {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRight}},
-         {{2000, 1000, 0, kDirLeft}},
-         {{800, 400, 0.2, kDirRight}}},
+    const std::vector<Programs> sets = {
+        kRampTo5000,
+        kFourRamps,
+        kSlowThenSteep,
         {{{300, 100, 0, kDirRight}, {0, 0, 0, kDirNone}, {500, 2000, 0.05, kDirLeft}},
          {{30, 10, 0, kDirLeft}, {40, 50, 0.1, kDirNone}, {400, 800, 0.1, kDirRight}}},
     };
