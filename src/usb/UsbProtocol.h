@@ -27,7 +27,9 @@
 //   the account never frees their places early. Likewise when the host's estimate of the
 //   module's clock catches up (reports read late while the origin was timed, at the run's start
 //   or when a segment went to a list that had run dry, then at once): the origin lagged by as
-//   much, and moves on with it.
+//   much, and moves on with it. Where the host cannot tell when a write reached the module, it
+//   frees places at the latest end the list may have and chains a segment only while even the
+//   earliest end lies ahead (earlyLead), whatever order and timing the reports and writes have.
 // - Stocked ahead: a streamer thread of its own refills each running motor's list every
 //   kStreamPassSeconds with as many segments as places have come free by the account (one
 //   segment per motor in turn), and so does every report at once; the ring keeps up to 7 more
@@ -81,7 +83,8 @@
 //   position, symbol and program place move to what has played by the module's clock as the
 //   host knows it. A run that ends by itself leaves the position at the steps the module
 //   played; one cut short by a clear leaves the plan's count at the tick the clear took effect,
-//   corrected by the phase in the answer to a status request sent right after the clear.
+//   corrected by the phase of a status report surely made after the clear reached the module
+//   (a clock report made since was read before it) and before the next run's first step.
 // - One fill pulls at most kMaxStepsPerFill steps from a motor, so that a long pause (or a
 //   looping program of pauses only) cannot hold the receive thread.
 // - A stream pass sends one segment per motor in turn, so that the first segments of motors
