@@ -36,7 +36,7 @@ class ModuleListAccount {
     static constexpr double kForever = 1e300;
     // How far past a report's tick a segment it shows still playing is held: a clock report's
     // period (8 ms).
-    static constexpr double kLateSlackTicks = 63;
+    static constexpr double kLateSlackTicks = kClockReportPeriodTicks;
 
     // The module's list is empty (a clear of it went out, or the link was opened).
     void Clear();

@@ -161,9 +161,10 @@ std::optional<int32_t> ModulePlayback::PhaseReported(uint64_t answered, double m
                                                      uint8_t phase, uint32_t positionSets) {
     if (!correction_ || answered < correction_->fromRequest) return std::nullopt;
     if (madeTick < correction_->freshFromTick) return std::nullopt;  // perhaps from before
-    // Made after the next run's first step, perhaps: its phase tells of that run, not of where
-    // the clear left the motor. The estimate stands.
-    if (madeTick + kReportPeriodTicks >= correction_->closedFromTick) {
+    // Made after the next run's first step, perhaps (a status report comes at most a clock
+    // report's period after the clock report read before it): its phase tells of that run, not
+    // of where the clear left the motor. The estimate stands.
+    if (madeTick + kClockReportPeriodTicks >= correction_->closedFromTick) {
         correction_.reset();
         return std::nullopt;
     }

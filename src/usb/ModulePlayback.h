@@ -28,15 +28,14 @@
 #include <optional>
 #include <vector>
 
+#include "usb/UsbReport.h"
+
 namespace usb {
 
 class ModulePlayback {
   public:
     // Segments remembered that have not played to their end: more than the module's list holds.
     static constexpr int kMaxSegments = 32;
-    // A status report is made at most a clock report's period (8 ms) after the clock report
-    // read before it.
-    static constexpr double kReportPeriodTicks = 63;
     // Program-step places remembered ahead of the played step. When full, the oldest goes, and the
     // row shown may lag until the played steps have caught up.
     static constexpr int kMaxMarks = 4096;

@@ -23,6 +23,8 @@ constexpr int kCommandListPlaces = 12;
 // Input report types.
 constexpr uint8_t kClockReport = 4;
 constexpr uint8_t kStatusReport = 5;
+// The module sends a clock report every 8 ms: 62.5 of its ticks, whole ticks 63 at most.
+constexpr double kClockReportPeriodTicks = 63;
 
 // Stack request kinds (byte 3): buttons "GetProgramStack" and "GetDataStack".
 constexpr uint8_t kProgramStack = 5;

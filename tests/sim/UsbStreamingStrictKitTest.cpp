@@ -32,6 +32,42 @@ const Programs kSlowThenSteep = {{{3, 3, 0, kDirRight}, {3000, 6000, 0.1, kDirRi
                                  {{2000, 1000, 0, kDirLeft}},
                                  {{800, 400, 0.2, kDirRight}}};
 
+// After afterMs more of the run, the host's writes are held sendMs, or its receive side
+// receiveMs, or reports are read latencyMs late for forMs.
+struct Hold {
+    uint64_t afterMs;
+    uint64_t sendMs = 0;
+    uint64_t receiveMs = 0;
+    uint64_t latencyMs = 0;
+    uint64_t forMs = 0;
+};
+
+void Disturb(StreamingRig& rig, const std::vector<Hold>& holds) {
+    for (const Hold& hold : holds) {
+        rig.Run(hold.afterMs);
+        rig.SetReadLatency(0);
+        if (hold.sendMs != 0) rig.HoldSend(hold.sendMs);
+        if (hold.receiveMs != 0) rig.HoldReceive(hold.receiveMs);
+        if (hold.forMs != 0) {
+            rig.SetReadLatency(hold.latencyMs);
+            rig.Run(hold.forMs);
+            rig.SetReadLatency(0);
+        }
+    }
+}
+
+// Motors 1 to `motors` played every step, in order, without an overlap or a dropped segment.
+void ExpectNothingLost(StreamingRig& rig, int motors, const std::string& where) {
+    for (int m = 0; m < motors; ++m) {
+        const MotorFigures f = rig.Figures(m);
+        const std::string motor = where + ", motor " + std::to_string(m + 1);
+        EXPECT_EQ(f.played, f.programmed) << motor;
+        EXPECT_TRUE(f.inOrder) << motor;
+        EXPECT_EQ(f.overlaps, 0) << motor;
+        EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << motor;
+    }
+}
+
 struct Row {
     const char* name;
     uint64_t linkPeriodUs;
@@ -116,18 +152,9 @@ TEST(UsbStreamingStrictKitTest, EveryStepOnTimeWhateverTheReportsAndTheLink) {
 // in order, without overlap. After such a hold the host cannot tell to the tick where the list
 // plays, so holds that follow it bring segments near the ends of lists it knows only in bounds.
 TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
-    // After afterMs more of the run, the host's writes are held sendMs, or its receive side
-    // receiveMs, or reports are read latencyMs late for forMs.
-    struct Hold {
-        uint64_t afterMs;
-        uint64_t sendMs = 0;
-        uint64_t receiveMs = 0;
-        uint64_t latencyMs = 0;
-        uint64_t forMs = 0;
-    };
     struct Case {
         const char* name;
-        std::vector<std::vector<TsmProgramStep>> programs;  // motors 1 to 4
+        Programs programs;  // motors 1 to 4
         std::vector<Hold> holds;
         // Reports read this late until the first hold: the host's clock estimate, and the run's
         // first tick fixed from it, lag the module's clock by as much; then they come at once,
@@ -192,26 +219,9 @@ TEST(UsbStreamingStrictKitTest, AWriteHeldPastTheListsEndLosesNothing) {
         rig.SetPrograms(c.programs);
         rig.Protocol().SetRunInOrder(c.runInOrder);
         rig.StartAll();
-        for (const Hold& hold : c.holds) {
-            rig.Run(hold.afterMs);
-            rig.SetReadLatency(0);
-            if (hold.sendMs != 0) rig.HoldSend(hold.sendMs);
-            if (hold.receiveMs != 0) rig.HoldReceive(hold.receiveMs);
-            if (hold.forMs != 0) {
-                rig.SetReadLatency(hold.latencyMs);
-                rig.Run(hold.forMs);
-                rig.SetReadLatency(0);
-            }
-        }
+        Disturb(rig, c.holds);
         rig.RunToEnd(60000);
-        for (int m = 0; m < StreamingRig::kMotors; ++m) {
-            const std::string where = std::string(c.name) + ", motor " + std::to_string(m + 1);
-            const MotorFigures f = rig.Figures(m);
-            EXPECT_EQ(f.played, f.programmed) << where;
-            EXPECT_TRUE(f.inOrder) << where;
-            EXPECT_EQ(f.overlaps, 0) << where;
-            EXPECT_EQ(rig.Module().RejectedSegments(m + 1), 0u) << where;
-        }
+        ExpectNothingLost(rig, StreamingRig::kMotors, c.name);
     }
 }
 
@@ -233,42 +243,22 @@ TEST(UsbStreamingStrictKitTest, AnySequenceOfHoldsLosesNothing) {
     };
     for (int run = 0; run < kRuns; ++run) {
         const auto& programs = sets[static_cast<size_t>(run) % sets.size()];
-        StreamingRig rig;
-        rig.OpenFor();
-        rig.SetPrograms(programs);
-        rig.StartAll();
-        std::string holds;
+        std::vector<Hold> holds;
         for (int k = 0; k < 4; ++k) {
             const uint64_t after = upTo(400);
             const uint64_t kind = upTo(3);
             const uint64_t ms = 1 + upTo(kind == 0 ? 29 : 199);
-            rig.Run(after);
-            holds += " +" + std::to_string(after) + " ms: ";
-            if (kind <= 1) {
-                rig.HoldSend(ms);
-                holds += "writes held " + std::to_string(ms) + " ms,";
-            } else if (kind == 2) {
-                rig.HoldReceive(ms);
-                holds += "receive side held " + std::to_string(ms) + " ms,";
-            } else {
-                rig.SetReadLatency(ms % 15);
-                rig.Run(ms);
-                rig.SetReadLatency(0);
-                holds += "reports " + std::to_string(ms % 15) + " ms late for " +
-                         std::to_string(ms) + " ms,";
-            }
+            holds.push_back(kind <= 1   ? Hold{after, ms}
+                            : kind == 2 ? Hold{after, 0, ms}
+                                        : Hold{after, 0, 0, ms % 15, ms});
         }
+        StreamingRig rig;
+        rig.OpenFor();
+        rig.SetPrograms(programs);
+        rig.StartAll();
+        Disturb(rig, holds);
         rig.RunToEnd(60000);
-        for (size_t m = 0; m < programs.size(); ++m) {
-            const int motor = static_cast<int>(m);
-            const std::string where =
-                "run " + std::to_string(run) + holds + " motor " + std::to_string(motor + 1);
-            const MotorFigures f = rig.Figures(motor);
-            EXPECT_EQ(f.played, f.programmed) << where;
-            EXPECT_TRUE(f.inOrder) << where;
-            EXPECT_EQ(f.overlaps, 0) << where;
-            EXPECT_EQ(rig.Module().RejectedSegments(motor + 1), 0u) << where;
-        }
+        ExpectNothingLost(rig, static_cast<int>(programs.size()), "run " + std::to_string(run));
     }
 }
 
@@ -295,13 +285,9 @@ TEST(UsbStreamingStrictKitTest, ReportsReadLateForAWhileLoseNothing) {
         rig.Run(c.holdMs + 60);
         rig.SetReadLatency(0);
         rig.RunToEnd(60000);
-        const std::string where = std::to_string(c.readLatencyMs) + " ms late, a write held " +
-                                  std::to_string(c.holdMs) + " ms";
-        const MotorFigures f = rig.Figures(0);
-        EXPECT_EQ(f.played, f.programmed) << where;
-        EXPECT_TRUE(f.inOrder) << where;
-        EXPECT_EQ(f.overlaps, 0) << where;
-        EXPECT_EQ(rig.Module().RejectedSegments(1), 0u) << where;
+        ExpectNothingLost(rig, 1,
+                          std::to_string(c.readLatencyMs) + " ms late, a write held " +
+                              std::to_string(c.holdMs) + " ms");
     }
 }
 
@@ -381,16 +367,9 @@ TEST(UsbStreamingStrictKitTest, ASteadyReadLagLosesNothing) {
         rig.SetPrograms(c.programs);
         rig.StartAll();
         rig.RunToEnd(60000);
-        for (size_t m = 0; m < c.programs.size(); ++m) {
-            const std::string where = std::string(c.name) + ", reports " +
-                                      std::to_string(c.readLatencyMs) + " ms late, motor " +
-                                      std::to_string(m + 1);
-            const MotorFigures f = rig.Figures(static_cast<int>(m));
-            EXPECT_EQ(f.played, f.programmed) << where;
-            EXPECT_TRUE(f.inOrder) << where;
-            EXPECT_EQ(f.overlaps, 0) << where;
-            EXPECT_EQ(rig.Module().RejectedSegments(static_cast<int>(m) + 1), 0u) << where;
-        }
+        ExpectNothingLost(
+            rig, static_cast<int>(c.programs.size()),
+            std::string(c.name) + ", reports " + std::to_string(c.readLatencyMs) + " ms late");
     }
 }
 
