@@ -48,6 +48,12 @@ constexpr double kEarlyMs = 0.5;
 constexpr double kKeepScheduleMs = 0.5;
 // The longest wait a timer event finishes on the fine clock instead of the timer's.
 constexpr double kFineWaitMs = 0.5;
+// How much before its aim an early event lets a step go. Waiting on to the aim itself would
+// cost more of the timer thread, which every motor shares, and the arming that follows the
+// wait would then often fall in a millisecond's last tenths: Wine's timer thread, looking only
+// after the step's output, counts the next wait from the millisecond that has begun since, and
+// that event comes a whole millisecond early.
+constexpr double kAimSlackMs = 0.2;
 
 bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
     auto same = [](double x, double y) { return x == y || (x != x && y != y); };
@@ -465,8 +471,14 @@ void TStepperMotor::Tick() {
             // millisecond on and keep every later step that late.
             const double soonestMs =
                 lastStepMs_ + std::max((walk.due - cursor_.lastDue) * 1000 - 1, 0.0);
-            if (nowMs < soonestMs && nowMs >= soonestMs - kFineWaitMs && lateMs >= -kEarlyMs) {
-                nowUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
+            // An event that comes before the step's aim waits on the fine clock as well, to
+            // kAimSlackMs before it: the timer's rounding then places a step up to that much
+            // early instead of half a millisecond, and no interval strays a millisecond.
+            const double waitToMs = timers_.FinerThanMilliseconds()
+                                        ? std::max(soonestMs, aimMs - kAimSlackMs)
+                                        : soonestMs;
+            if (nowMs < waitToMs && nowMs >= waitToMs - kFineWaitMs && lateMs >= -kEarlyMs) {
+                nowUs = runStartUs_ + static_cast<uint64_t>(std::ceil(waitToMs * 1000));
                 timers_.WaitUntil(nowUs);
                 nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
             }

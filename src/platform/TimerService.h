@@ -59,6 +59,9 @@ class TimerService {
     // The fine clock in seconds: the one host time that step times, the rate limiter, segment
     // delays and the module clock's fit are all taken on.
     double Seconds() { return static_cast<double>(Microseconds()) * 1e-6; }
+    // Whether Microseconds() tells the moments between two milliseconds (a clock that follows
+    // TickCount does not, and a wait for such a moment would last to the next millisecond).
+    virtual bool FinerThanMilliseconds() const { return false; }
 
     // Runs the calling thread ahead of the PC's ordinary work, for a thread whose delays cost
     // step timing (the USB receive, streamer and direct-output threads): a busy PC then holds

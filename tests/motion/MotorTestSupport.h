@@ -112,6 +112,9 @@ struct BetweenMillisecondsTimerService final : TimerServiceInFront {
     void Armed() override { armedPhaseUs = phaseUs; }
     uint32_t TickCount() override { return static_cast<uint32_t>(Microseconds() / 1000); }
     uint64_t Microseconds() override { return inner.NowMs() * 1000 + phaseUs; }
+    bool FinerThanMilliseconds() const override { return true; }
+    // A wait on the fine clock takes the handler's own time, not the service's millisecond.
+    void WaitUntil(uint64_t us) override { phaseUs += us - std::min(us, Microseconds()); }
     void OnTimerEvent(uint32_t id) override {
         phaseUs = armedPhaseUs + workUs;
         sink->OnTimerEvent(id);

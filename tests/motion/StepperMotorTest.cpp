@@ -272,10 +272,11 @@ TEST(StepperMotorKeptSchedule, WholeMillisecondStepsKeepThePeriodicEventArmed) {
     }
 }
 
-TEST(StepperMotorBetweenMilliseconds, StepsLandWithinHalfAMillisecondOfTheirIdealTimes) {
+TEST(StepperMotorBetweenMilliseconds, StepsLandAtMostAFifthOfAMillisecondEarlyAndHalfOneLate) {
     // Events armed from a moment between two milliseconds come as far between them. Aimed at
     // the ideal time itself (not at it rounded to a whole millisecond first), every step lands
-    // within half a millisecond of it once the handlers' latency is learnt.
+    // within half a millisecond of it once the handlers' latency is learnt; an event that comes
+    // sooner waits on the fine clock, so that no step is more than 0.2 ms early.
     struct Case {
         double frequency;
         uint64_t workUs;
@@ -294,7 +295,9 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandWithinHalfAMillisecondOfTheirIdea
         ASSERT_EQ(times.size(), 200u) << c.frequency;
         for (size_t i = 20; i < times.size(); ++i) {
             const double ideal = 1000.0 * static_cast<double>(i) / c.frequency;
-            EXPECT_NEAR(times[i] - times[0], ideal, 0.5 + 0.05) << c.frequency << " Hz, step " << i;
+            const double errorMs = times[i] - times[0] - ideal;
+            EXPECT_GE(errorMs, -0.2 - 0.05) << c.frequency << " Hz, step " << i;
+            EXPECT_LE(errorMs, 0.5 + 0.05) << c.frequency << " Hz, step " << i;
         }
     }
 }

@@ -36,6 +36,7 @@ class PosixTimerService final : public TimerService {
     void KillEvent(uint32_t timerId) override;
     uint32_t TickCount() override;
     uint64_t Microseconds() override;
+    bool FinerThanMilliseconds() const override { return true; }
     void Sleep(uint32_t periodMs) override;
 
   private:

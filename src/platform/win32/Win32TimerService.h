@@ -14,6 +14,7 @@ class Win32TimerService final : public TimerService {
     void KillEvent(uint32_t timerId) override;
     uint32_t TickCount() override;
     uint64_t Microseconds() override;  // QueryPerformanceCounter
+    bool FinerThanMilliseconds() const override { return true; }
     void Sleep(uint32_t periodMs) override;
     void RaiseThreadPriority() override;  // THREAD_PRIORITY_HIGHEST, below winmm's thread
 };
