@@ -54,6 +54,17 @@ constexpr double kFineWaitMs = 0.5;
 // after the step's output, counts the next wait from the millisecond that has begun since, and
 // that event comes a whole millisecond early.
 constexpr double kAimSlackMs = 0.2;
+// How far behind its ideal time a step at the timer's own period must be, at the soonest it may
+// come, for the run to take it at once to make up a lag.
+constexpr double kBehindMs = 0.5;
+
+// The shortest interval a host-timed step may follow its predecessor at, for the program's
+// period there: the period less the timer's millisecond, by which whole-millisecond events may
+// place two steps closer (and a run that fell behind catches up), but never less than half the
+// period, which a run at the timer's own period catches up at on the fine clock.
+double ShortestIntervalMs(double periodMs) {
+    return std::max(periodMs - 1, periodMs / 2);
+}
 
 bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
     auto same = [](double x, double y) { return x == y || (x != x && y != y); };
@@ -354,16 +365,20 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     const double last = late ? lastStepMs_ : lastTargetMs_;
     const double periodMs = (due - cursor_.lastDue) * 1000;
     const double catchUp = std::ceil(last + std::max(periodMs - 1, 0.0) - 1e-6);
-    // Lag that can never be made up: steps closer than the timer's one millisecond, and the
-    // rate limit, which counts from the motor's last step of any kind (a jog step too).
+    // Lag that can never be made up: steps closer than the timer's one millisecond, and a
+    // rate limit slower than the program here, which counts from the motor's last step of any
+    // kind (a jog step too). A limit no slower than the program holds a step only by its
+    // rounding to whole milliseconds, a lag made up like any other.
     double hold = lastTargetMs_ + 1;
+    double limitHold = hold;
     if (maxFrequency_ > 0 && lastStepTime_ >= 0) {
         const double lastAnyMs = lastStepTime_ * 1000 - static_cast<double>(runStartUs_) / 1000.0;
         const double base = lastAnyMs > lastStepMs_ + 1e-3 ? lastAnyMs : last;
-        hold = std::max(hold, std::ceil(base + std::max(1000 / maxFrequency_ - 0.5, 0.0) - 1e-6));
+        limitHold = std::ceil(base + std::max(1000 / maxFrequency_ - 0.5, 0.0) - 1e-6);
+        if (1000 / maxFrequency_ > periodMs + 1e-9) hold = std::max(hold, limitHold);
     }
     if (keptLag != nullptr) *keptLag = std::max(0.0, hold - std::max(ideal, catchUp));
-    return std::max({ideal, catchUp, hold});
+    return std::max({ideal, catchUp, hold, limitHold});
 }
 
 double TStepperMotor::AimMs(double due, double targetMs) const {
@@ -465,12 +480,12 @@ void TStepperMotor::Tick() {
             aimMs = AimMs(walk.due, targetMs);
             const double lateMs = nowMs - aimMs;
             // However the events fall, a step never follows the last one sooner than the
-            // program allows here less the timer's one millisecond: an event that comes back
-            // to back after a late one waits for that. A wait shorter than kFineWaitMs is
+            // shortest interval for the program's period here: an event that comes back to
+            // back after a late one waits for that. A wait shorter than kFineWaitMs is
             // finished on the fine clock, as the timer's next event would come a whole
             // millisecond on and keep every later step that late.
             const double soonestMs =
-                lastStepMs_ + std::max((walk.due - cursor_.lastDue) * 1000 - 1, 0.0);
+                lastStepMs_ + ShortestIntervalMs((walk.due - cursor_.lastDue) * 1000);
             // An event that comes before the step's aim waits on the fine clock as well, to
             // kAimSlackMs before it: the timer's rounding then places a step up to that much
             // early instead of half a millisecond, and no interval strays a millisecond.
@@ -551,6 +566,42 @@ void TStepperMotor::Tick() {
     }
     for (int i = 0; i < walk.stepChanges; ++i)
         onStepChanged(motorIndex_);
+    if (emit && arm) CatchUp();
+}
+
+void TStepperMotor::CatchUp() {
+    // At a period of the timer's millisecond itself its events can never make up a lag: a
+    // held thread would move the rest of the run later for good. A run that is behind its
+    // ideal schedule therefore takes the next step in the same event, half a period after
+    // this one on the fine clock, one such step per event, until it is back on schedule.
+    Walk walk;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_ || !hostTimed_ || !started_ || !timers_.FinerThanMilliseconds()) return;
+        Cursor next = cursor_;
+        walk = WalkFrom(next);
+        // Within the program step being played only: an end or the next record is left to
+        // the timer's events.
+        if (walk.kind != Walk::kStep || walk.passesEnded != 0 || walk.stepChanges != 0) return;
+        const double periodMs = (walk.due - cursor_.lastDue) * 1000;
+        if (!(periodMs > 0 && periodMs <= 1 + 1e-9)) return;
+        const double idealMs = RoundHalfEven((walk.due - originDue_) * 1000);
+        const double soonestMs = lastStepMs_ + ShortestIntervalMs(periodMs);
+        // On schedule but for the events' jitter: nothing to make up.
+        if (idealMs > soonestMs - kBehindMs) return;
+        const uint64_t atUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
+        if (!AdmitLocked(static_cast<double>(atUs) * 1e-6)) return;
+        timers_.WaitUntil(atUs);
+        const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
+        cursor_ = next;
+        Take(cursor_, walk);
+        lastStepTime_ = static_cast<double>(runStartUs_) * 1e-6 + nowMs / 1000;
+        lastStepMs_ = nowMs;
+        // Back towards the ideal schedule: the steps after it are timed on it again.
+        shiftMs_ = 0;
+        lastTargetMs_ = lastAimMs_ = idealMs;
+    }
+    Emit(walk.direction);
 }
 
 void TStepperMotor::ProgramEdited() {

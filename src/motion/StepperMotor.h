@@ -259,6 +259,8 @@ class TStepperMotor {
     // step), aimed at aimMs (AimMs). keep: this event came on its target, so a kept periodic
     // schedule lands on the next target as well.
     void ArmFor(double targetMs, double aimMs, bool keep);
+    // After a step of a run that has fallen behind: takes the next one in the same event.
+    void CatchUp();
     // Where, between the clock's whole milliseconds, a step at targetMs (TargetMs of due) is
     // aimed: the ideal time itself where the target is that time rounded.
     double AimMs(double due, double targetMs) const;

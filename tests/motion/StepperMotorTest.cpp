@@ -302,6 +302,51 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandAtMostAFifthOfAMillisecondEarlyAn
     }
 }
 
+TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutAPair) {
+    // A thread held at step holdAt for holdMs leaves no lag for the rest of the run. The timer's
+    // events make it up no faster than a millisecond less than the period; at the timer's own
+    // period, where they cannot, the run takes one more step per event half a period after the
+    // event's own. The default 1000 Hz limit only rounds such steps: it keeps no lag either.
+    struct Case {
+        double frequency;
+        size_t holdAt;
+        uint32_t holdMs;
+    };
+    for (const Case c :
+         {Case{1000, 30, 3}, Case{1000, 50, 8}, Case{1000, 100, 25}, Case{700, 40, 9},
+          Case{700, 61, 5}, Case{700, 77, 13}, Case{300, 20, 11}}) {
+        VirtualTimerService service;
+        BetweenMillisecondsTimerService fine{service, 120};
+        TStepperMotor motor{1, fine};
+        MotorRecorder recorder{service};
+        recorder.fineClock = &fine;
+        recorder.Attach(motor);
+        static Case held;
+        held = c;
+        recorder.onStep = [](MotorRecorder& r, uint8_t) {
+            if (r.Count('R') == held.holdAt) r.service.Sleep(held.holdMs);
+        };
+        SetProgram(motor, {{300, c.frequency, 0.0, R}});
+        motor.StartProgram();
+        service.Advance(3000);
+        const std::vector<double>& times = recorder.stepMs;
+        ASSERT_EQ(times.size(), 300u) << c.frequency;
+        const double periodMs = 1000 / c.frequency;
+        const double shortestMs = std::max(periodMs - 1, periodMs / 2);
+        // Made up by the whole milliseconds the catch-up saves per step, half of one at 1 ms.
+        const double savedMs = periodMs <= 1 ? 0.5 : periodMs - std::ceil(periodMs - 1);
+        const size_t backAt = c.holdAt + static_cast<size_t>(2 * c.holdMs / savedMs) + 3;
+        for (size_t i = 1; i < times.size(); ++i) {
+            const std::string where = std::to_string(c.frequency) + " Hz, " +
+                                      std::to_string(c.holdMs) + " ms, step " + std::to_string(i);
+            EXPECT_GE(times[i] - times[i - 1], shortestMs - 1e-3) << where;
+            if (i >= backAt) {
+                EXPECT_NEAR(times[i] - times[0], static_cast<double>(i) * periodMs, 1.0) << where;
+            }
+        }
+    }
+}
+
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
     SetProgram(motor, {{2, 100.0, 0.0, R}, {0, 5.0, 0.0, R}, {-4, 5.0, 0.0, R}, {1, 50.0, 0.0, L}});
     motor.StartProgram();
