@@ -574,6 +574,8 @@ void TStepperMotor::CatchUp() {
     // held thread would move the rest of the run later for good. A run that is behind its
     // ideal schedule therefore takes the next step in the same event, half a period after
     // this one on the fine clock, one such step per event, until it is back on schedule.
+    // An output that has not yet carried the event's own step holds it back, as any step.
+    if (!MayStep()) return;
     Walk walk;
     {
         std::lock_guard lock(mutex_);
