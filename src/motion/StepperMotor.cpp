@@ -360,9 +360,10 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     // timer's whole-millisecond rounding: a run that fell behind (a held thread) catches up
     // no faster than that. A step no later than the events' jitter counts from its target, so
     // the jitter moves nothing; in an undisturbed run (targets rounded half a millisecond
-    // either way) this never binds.
+    // either way) this never binds. A step that came before its target (aimed between the
+    // milliseconds) counts from when it came.
     const bool late = lastStepMs_ - lastTargetMs_ > kOnTimeMs;
-    const double last = late ? lastStepMs_ : lastTargetMs_;
+    const double last = late ? lastStepMs_ : std::min(lastStepMs_, lastTargetMs_);
     const double periodMs = (due - cursor_.lastDue) * 1000;
     const double catchUp = std::ceil(last + std::max(periodMs - 1, 0.0) - 1e-6);
     // Lag that can never be made up: steps closer than the timer's one millisecond, and a
@@ -387,11 +388,19 @@ double TStepperMotor::AimMs(double due, double targetMs) const {
     // were armed: aimed at the ideal time itself, such a step lands within half a millisecond
     // of it instead of within one. A target moved off the ideal time (a catch-up, a hold) is
     // aimed at as it stands, and so is one halfway between two milliseconds, which the target
-    // has settled already.
+    // has settled already; but where the clock tells the moments between milliseconds, a
+    // catch-up's target (the soonest moment after the last step, rounded up) is aimed at that
+    // moment itself, so that a run that fell behind makes up a whole millisecond less the
+    // shortest interval per step instead of what the rounding leaves of it.
     const double idealMs = (due - originDue_) * 1000;
     const double rounded = RoundHalfEven(idealMs);
     const bool off = targetMs != rounded + shiftMs_ || std::fabs(idealMs - rounded) == 0.5;
-    return off ? targetMs : targetMs + (idealMs - rounded);
+    if (!off) return targetMs + (idealMs - rounded);
+    if (started_ && targetMs > rounded + shiftMs_ && timers_.FinerThanMilliseconds()) {
+        const double soonestMs = lastStepMs_ + ShortestIntervalMs((due - cursor_.lastDue) * 1000);
+        if (targetMs == std::ceil(soonestMs - 1e-6)) return std::max(idealMs + shiftMs_, soonestMs);
+    }
+    return targetMs;
 }
 
 void TStepperMotor::ArmFor(double targetMs, double aimMs, bool keep) {

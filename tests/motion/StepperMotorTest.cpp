@@ -303,12 +303,13 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandAtMostAFifthOfAMillisecondEarlyAn
 }
 
 TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutAPair) {
-    // A thread held at step holdAt for holdMs leaves no lag for the rest of the run. The timer's
-    // events make it up no faster than a millisecond less than the period; at the timer's own
-    // period, where they cannot, the run takes one more step per event half a period after the
-    // event's own. The default 1000 Hz limit only rounds such steps: it keeps no lag either.
-    // An output that carries one change a millisecond (linkPaced) holds such a step back, as
-    // any step: there no two steps come closer than its millisecond.
+    // A thread held at step holdAt for holdMs leaves no lag for the rest of the run. It is made
+    // up at steps a millisecond less than the period apart, aimed between the milliseconds, and
+    // never closer than half the period; at the timer's own period, where its events cannot make
+    // up anything, the run takes one more step per event half a period after the event's own.
+    // The default 1000 Hz limit only rounds such steps: it keeps no lag either. An output that
+    // carries one change a millisecond (linkPaced) holds such a step back, as any step: there no
+    // two steps come closer than its millisecond.
     struct Case {
         double frequency;
         size_t holdAt;
@@ -349,9 +350,10 @@ TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutA
         ASSERT_EQ(times.size(), 300u) << c.frequency;
         const double periodMs = 1000 / c.frequency;
         const double shortestMs = c.linkPaced ? 1 : std::max(periodMs - 1, periodMs / 2);
-        // Made up by the whole milliseconds the catch-up saves per step, half of one at 1 ms.
-        const double savedMs = periodMs <= 1 ? 0.5 : periodMs - std::ceil(periodMs - 1);
-        const size_t backAt = c.holdAt + static_cast<size_t>(2 * c.holdMs / savedMs) + 3;
+        // Made up per step: half a millisecond at the timer's own period, else the period less
+        // the shortest interval, but no more than the millisecond between the timer's events.
+        const double savedMs = periodMs <= 1 ? 0.5 : std::min(1.0, periodMs - 1);
+        const size_t backAt = c.holdAt + static_cast<size_t>(1.5 * c.holdMs / savedMs) + 3;
         for (size_t i = 1; i < times.size(); ++i) {
             const std::string where = std::to_string(c.frequency) + " Hz, " +
                                       std::to_string(c.holdMs) + " ms, step " + std::to_string(i);
