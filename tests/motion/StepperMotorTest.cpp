@@ -303,13 +303,9 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandAtMostAFifthOfAMillisecondEarlyAn
 }
 
 TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutAPair) {
-    // A thread held at step holdAt for holdMs leaves no lag for the rest of the run. It is made
-    // up at steps a millisecond less than the period apart, aimed between the milliseconds, and
-    // never closer than half the period; at the timer's own period, where its events cannot make
-    // up anything, the run takes one more step per event half a period after the event's own.
-    // The default 1000 Hz limit only rounds such steps: it keeps no lag either. An output that
-    // carries one change a millisecond (linkPaced) holds such a step back, as any step: there no
-    // two steps come closer than its millisecond.
+    // A thread held at step holdAt for holdMs leaves no lag for good (the 1000 Hz limit only
+    // rounds the catch-up's steps), and no two steps come closer than the shortest interval;
+    // an output that carries one change a millisecond (linkPaced) holds catch-up steps back.
     struct Case {
         double frequency;
         size_t holdAt;
@@ -329,6 +325,7 @@ TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutA
     for (const Case c :
          {Case{1000, 30, 3}, Case{1000, 50, 8}, Case{1000, 100, 25}, Case{1000, 50, 8, true},
           Case{700, 40, 9}, Case{700, 61, 5}, Case{700, 77, 13}, Case{300, 20, 11}}) {
+        SCOPED_TRACE(std::to_string(c.frequency) + " Hz, held " + std::to_string(c.holdMs));
         VirtualTimerService service;
         BetweenMillisecondsTimerService fine{service, 120};
         TStepperMotor motor{1, fine};
@@ -347,19 +344,17 @@ TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutA
         motor.StartProgram();
         service.Advance(3000);
         const std::vector<double>& times = recorder.stepMs;
-        ASSERT_EQ(times.size(), 300u) << c.frequency;
+        ASSERT_EQ(times.size(), 300u);
         const double periodMs = 1000 / c.frequency;
         const double shortestMs = c.linkPaced ? 1 : std::max(periodMs - 1, periodMs / 2);
-        // Made up per step: half a millisecond at the timer's own period, else the period less
-        // the shortest interval, but no more than the millisecond between the timer's events.
+        // Made up per step: half a millisecond at the timer's own period (one more step per
+        // event), else the period less the shortest interval, at most the timer's millisecond.
         const double savedMs = periodMs <= 1 ? 0.5 : std::min(1.0, periodMs - 1);
         const size_t backAt = c.holdAt + static_cast<size_t>(1.5 * c.holdMs / savedMs) + 3;
         for (size_t i = 1; i < times.size(); ++i) {
-            const std::string where = std::to_string(c.frequency) + " Hz, " +
-                                      std::to_string(c.holdMs) + " ms, step " + std::to_string(i);
-            EXPECT_GE(times[i] - times[i - 1], shortestMs - 1e-3) << where;
+            EXPECT_GE(times[i] - times[i - 1], shortestMs - 1e-3) << "step " << i;
             if (i >= backAt && !c.linkPaced) {
-                EXPECT_NEAR(times[i] - times[0], static_cast<double>(i) * periodMs, 1.0) << where;
+                EXPECT_NEAR(times[i] - times[0], i * periodMs, 1.0) << "step " << i;
             }
         }
     }
