@@ -360,10 +360,9 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     // timer's whole-millisecond rounding: a run that fell behind (a held thread) catches up
     // no faster than that. A step no later than the events' jitter counts from its target, so
     // the jitter moves nothing; in an undisturbed run (targets rounded half a millisecond
-    // either way) this never binds. A step that came before its target (aimed between the
-    // milliseconds) counts from when it came.
+    // either way) this never binds.
     const bool late = lastStepMs_ - lastTargetMs_ > kOnTimeMs;
-    const double last = late ? lastStepMs_ : std::min(lastStepMs_, lastTargetMs_);
+    const double last = late ? lastStepMs_ : lastTargetMs_;
     const double periodMs = (due - cursor_.lastDue) * 1000;
     const double catchUp = std::ceil(last + std::max(periodMs - 1, 0.0) - 1e-6);
     // Lag that can never be made up: steps closer than the timer's one millisecond, and a
@@ -396,7 +395,7 @@ double TStepperMotor::AimMs(double due, double targetMs) const {
     const double rounded = RoundHalfEven(idealMs);
     const bool off = targetMs != rounded + shiftMs_ || std::fabs(idealMs - rounded) == 0.5;
     if (!off) return targetMs + (idealMs - rounded);
-    if (started_ && targetMs > rounded + shiftMs_ && timers_.FinerThanMilliseconds()) {
+    if (targetMs > rounded + shiftMs_ && timers_.FinerThanMilliseconds()) {
         const double soonestMs = lastStepMs_ + ShortestIntervalMs((due - cursor_.lastDue) * 1000);
         if (targetMs == std::ceil(soonestMs - 1e-6)) return std::max(idealMs + shiftMs_, soonestMs);
     }
@@ -537,7 +536,9 @@ void TStepperMotor::Tick() {
                 emit = true;
                 lastStepTime_ = static_cast<double>(nowUs) * 1e-6;
                 lastStepMs_ = nowMs;
-                lastTargetMs_ = targetMs;
+                // A step aimed before its target (between the milliseconds) holds the
+                // millisecond it came in: the steps after it count from there.
+                lastTargetMs_ = std::min(targetMs, std::floor(nowMs));
                 lastAimMs_ = aimMs;
                 if (walk.period > 0 && std::isfinite(walk.period)) {
                     arm = true;
@@ -603,11 +604,11 @@ void TStepperMotor::CatchUp() {
         const uint64_t atUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
         if (!AdmitLocked(static_cast<double>(atUs) * 1e-6)) return;
         timers_.WaitUntil(atUs);
-        const double nowMs = static_cast<double>(timers_.Microseconds() - runStartUs_) / 1000.0;
+        const uint64_t nowUs = timers_.Microseconds();
         cursor_ = next;
         Take(cursor_, walk);
-        lastStepTime_ = static_cast<double>(runStartUs_) * 1e-6 + nowMs / 1000;
-        lastStepMs_ = nowMs;
+        lastStepTime_ = static_cast<double>(nowUs) * 1e-6;
+        lastStepMs_ = static_cast<double>(nowUs - runStartUs_) / 1000.0;
         // Back towards the ideal schedule: the steps after it are timed on it again.
         shiftMs_ = 0;
         lastTargetMs_ = lastAimMs_ = idealMs;
