@@ -143,7 +143,9 @@ std::vector<TStepSchedule::ScheduledStep> TStepSchedule::Steps(int32_t passes) c
                 break;
             }
             for (int32_t i = 0; i < step.Steps; ++i) {
-                out.push_back({passStart + starts_[s] + Offset(step, i), Period(step, i),
+                // The time within the pass first: a pass start far larger than it would round
+                // each program step's start apart from its steps, and times could go back.
+                out.push_back({passStart + (starts_[s] + Offset(step, i)), Period(step, i),
                                static_cast<int32_t>(s), i, pass, step.Direction});
             }
         }
