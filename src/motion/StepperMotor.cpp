@@ -58,14 +58,6 @@ constexpr double kAimSlackMs = 0.2;
 // come, for the run to take it at once to make up a lag.
 constexpr double kBehindMs = 0.5;
 
-// The shortest interval a host-timed step may follow its predecessor at, for the program's
-// period there: the period less the timer's millisecond, by which whole-millisecond events may
-// place two steps closer (and a run that fell behind catches up), but never less than half the
-// period, which a run at the timer's own period catches up at on the fine clock.
-double ShortestIntervalMs(double periodMs) {
-    return std::max(periodMs - 1, periodMs / 2);
-}
-
 bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
     auto same = [](double x, double y) { return x == y || (x != x && y != y); };
     return a.Steps == b.Steps && same(a.Frequency, b.Frequency) && same(a.RampTime, b.RampTime);
@@ -381,6 +373,18 @@ double TStepperMotor::TargetMs(double due, double* keptLag) const {
     return std::max({ideal, catchUp, hold, limitHold});
 }
 
+double TStepperMotor::SoonestMs(double periodMs, bool extra) const {
+    // The period less the timer's millisecond, by which whole-millisecond events may place two
+    // steps closer (and a run that fell behind catches up). A catch-up's extra step, and the
+    // step after it, keep half the period as well: at the timer's own period those steps are
+    // timed on the fine clock, and nothing else keeps them apart. (A floor of half a period for
+    // every step would make the timer's shared thread finish many more waits on the fine
+    // clock, and every other motor's events wait with it.)
+    const double shortest =
+        extra || afterExtra_ ? std::max(periodMs - 1, periodMs / 2) : std::max(periodMs - 1, 0.0);
+    return lastStepMs_ + shortest;
+}
+
 double TStepperMotor::AimMs(double due, double targetMs) const {
     // The target is the ideal time rounded to whole milliseconds, for a clock whose events come
     // on them. The events of a loaded system come between them, a wait after the moment they
@@ -396,7 +400,7 @@ double TStepperMotor::AimMs(double due, double targetMs) const {
     const bool off = targetMs != rounded + shiftMs_ || std::fabs(idealMs - rounded) == 0.5;
     if (!off) return targetMs + (idealMs - rounded);
     if (targetMs > rounded + shiftMs_ && timers_.FinerThanMilliseconds()) {
-        const double soonestMs = lastStepMs_ + ShortestIntervalMs((due - cursor_.lastDue) * 1000);
+        const double soonestMs = SoonestMs((due - cursor_.lastDue) * 1000);
         if (targetMs == std::ceil(soonestMs - 1e-6)) return std::max(idealMs + shiftMs_, soonestMs);
     }
     return targetMs;
@@ -464,6 +468,7 @@ void TStepperMotor::Tick() {
     double aimMs = 0;  // where this step was aimed (AimMs of its target)
     double nextTargetMs = 0;
     double nextAimMs = 0;
+    bool keepAsArmed = false;  // a wake-up that leaves the armed schedule as it is
     MotorEvent onFinished;
     MotorEvent onStepChanged;
     {
@@ -478,6 +483,7 @@ void TStepperMotor::Tick() {
             originDue_ = walk.due;
             shiftMs_ = 0;
             lastStepMs_ = lastTargetMs_ = lastAimMs_ = 0;
+            afterExtra_ = false;
             keepSchedule = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
@@ -492,8 +498,7 @@ void TStepperMotor::Tick() {
             // back after a late one waits for that. A wait shorter than kFineWaitMs is
             // finished on the fine clock, as the timer's next event would come a whole
             // millisecond on and keep every later step that late.
-            const double soonestMs =
-                lastStepMs_ + ShortestIntervalMs((walk.due - cursor_.lastDue) * 1000);
+            const double soonestMs = SoonestMs((walk.due - cursor_.lastDue) * 1000);
             // An event that comes before the step's aim waits on the fine clock as well, to
             // kAimSlackMs before it: the timer's rounding then places a step up to that much
             // early instead of half a millisecond, and no interval strays a millisecond.
@@ -510,6 +515,12 @@ void TStepperMotor::Tick() {
                 arm = true;
                 nextTargetMs = std::max(targetMs, soonestMs);
                 nextAimMs = AimMs(walk.due, nextTargetMs);
+                // A timer that keeps a one-millisecond schedule brings its next event by then
+                // anyway. Such an early event is mostly a period the timer delivers late, at
+                // once after a long callback (a catch-up's wait): arming anew from now would
+                // drop the periods the timer still owes, and the run would fall behind again.
+                keepAsArmed = nextTargetMs - nowMs <= 1 + 1e-9 && timer_.KeepsSchedule(0.001);
+                if (keepAsArmed) pendingTargetMs_ = nextTargetMs;
             } else {
                 // From now the timer waits a whole millisecond at least: where the program's
                 // next step comes that soon, the kept schedule brings it no later.
@@ -540,6 +551,7 @@ void TStepperMotor::Tick() {
                 // millisecond it came in: the steps after it count from there.
                 lastTargetMs_ = std::min(targetMs, std::floor(nowMs));
                 lastAimMs_ = aimMs;
+                afterExtra_ = false;
                 if (walk.period > 0 && std::isfinite(walk.period)) {
                     arm = true;
                     nextTargetMs = TargetMs(walk.due + walk.period);
@@ -559,7 +571,7 @@ void TStepperMotor::Tick() {
         onFinished(motorIndex_);
     if (emit && !arm) timer_.SetInterval(0);  // a period of 0 or less: the run stalls here
     // Re-time first: the step's own work (callbacks, output) does not add to the wait.
-    if (arm) ArmFor(nextTargetMs, nextAimMs, emit && keepSchedule);
+    if (arm && !keepAsArmed) ArmFor(nextTargetMs, nextAimMs, emit && keepSchedule);
     if (emit) {
         // The step goes out now, after the re-timing (which may have waited for the timer's
         // lock): the next step's spacing counts from here.
@@ -598,7 +610,7 @@ void TStepperMotor::CatchUp() {
         const double periodMs = (walk.due - cursor_.lastDue) * 1000;
         if (!(periodMs > 0 && periodMs <= 1 + 1e-9)) return;
         const double idealMs = RoundHalfEven((walk.due - originDue_) * 1000);
-        const double soonestMs = lastStepMs_ + ShortestIntervalMs(periodMs);
+        const double soonestMs = SoonestMs(periodMs, /*extra=*/true);
         // On schedule but for the events' jitter: nothing to make up.
         if (idealMs > soonestMs - kBehindMs) return;
         const uint64_t atUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
@@ -612,6 +624,7 @@ void TStepperMotor::CatchUp() {
         // Back towards the ideal schedule: the steps after it are timed on it again.
         shiftMs_ = 0;
         lastTargetMs_ = lastAimMs_ = idealMs;
+        afterExtra_ = true;
     }
     Emit(walk.direction);
 }

@@ -264,6 +264,9 @@ class TStepperMotor {
     // Where, between the clock's whole milliseconds, a step at targetMs (TargetMs of due) is
     // aimed: the ideal time itself where the target is that time rounded.
     double AimMs(double due, double targetMs) const;
+    // The soonest moment (ms from the run's first step) the next step may come at, for the
+    // program's period there; extra: a catch-up's extra step.
+    double SoonestMs(double periodMs, bool extra = false) const;
     // The wait to arm from nowMs for an event at aimMs, less the timer's learnt lateness.
     double FromNowLocked(double aimMs, double nowMs);
     // Learns the timer's lateness from an event armed from now that came lateMs after its due.
@@ -333,6 +336,7 @@ class TStepperMotor {
     double lastStepMs_ = 0;
     double lastTargetMs_ = 0;
     double lastAimMs_ = 0;        // AimMs of the last step taken
+    bool afterExtra_ = false;     // the last step was a catch-up's extra step
     double pendingTargetMs_ = 0;  // what the armed timer waits for
     uint64_t runStartUs_ = 0;
     // The last event came from an arm counted from its moment (not a kept periodic schedule):
