@@ -162,13 +162,23 @@ CaseResult RunCase(const std::array<double, 4>& frequencies, double seconds) {
         }
         result.absErrorsMs.insert(result.absErrorsMs.end(), errors.begin(), errors.end());
         std::sort(errors.begin(), errors.end());
+        // Intervals on the plateau shorter than half the period: pairs a motor may not follow.
+        const double periodMs = 1000 / frequencies[m];
+        double shortestMs = periodMs;
+        size_t pairs = 0;
+        for (size_t i = 1; i < emitted; ++i) {
+            if (idealMs[i - 1] < 200) continue;
+            const double intervalMs = playedMs[i] - playedMs[i - 1];
+            shortestMs = std::min(shortestMs, intervalMs);
+            pairs += intervalMs < periodMs / 2 ? 1 : 0;
+        }
         std::printf(
             "motor %d, %4.0f Hz (0.2 s ramp): %zu of %zu steps (missed %ld), mean-rate error "
             "%.3f %%, error against the ideal time mean %+.3f ms, p95 %.3f ms p99 %.3f ms max %.3f "
-            "ms\n",
+            "ms; plateau: shortest interval %.3f ms, %zu under half the period\n",
             m + 1, frequencies[m], emitted, expected, missed, rateErrPct,
             signedSum / static_cast<double>(emitted), Percentile(errors, 95),
-            Percentile(errors, 99), errors.back());
+            Percentile(errors, 99), errors.back(), shortestMs, pairs);
     }
     const double wall = std::chrono::duration<double>(wallAfter - wallBefore).count();
     std::printf("cpu %.2f %% of one core\n", 100 * (cpuAfter - cpuBefore) / wall);
