@@ -55,8 +55,13 @@ constexpr double kFineWaitMs = 0.5;
 // that event comes a whole millisecond early.
 constexpr double kAimSlackMs = 0.2;
 // How far behind its ideal time a step at the timer's own period must be, at the soonest it may
-// come, for the run to take it at once to make up a lag.
-constexpr double kBehindMs = 0.5;
+// come, for the run to begin taking such steps at once to make up a lag; and how far, once begun,
+// it goes on. A timer that comes a little later at each event and then delivers the period it
+// owes at once (Wine's winmm: 1.1 ms apart, and every tenth at once) lags up to a millisecond on
+// its own and pays it back: a catch-up that began sooner would race that payment, and its waits
+// on the fine clock would hold the timer thread every motor shares.
+constexpr double kBehindMs = 0.75;
+constexpr double kStillBehindMs = 0.0;
 
 bool SameTiming(const TsmProgramStep& a, const TsmProgramStep& b) {
     auto same = [](double x, double y) { return x == y || (x != x && y != y); };
@@ -483,7 +488,7 @@ void TStepperMotor::Tick() {
             originDue_ = walk.due;
             shiftMs_ = 0;
             lastStepMs_ = lastTargetMs_ = lastAimMs_ = 0;
-            afterExtra_ = false;
+            afterExtra_ = catchingUp_ = false;
             keepSchedule = true;
         } else {
             nowMs = static_cast<double>(nowUs - runStartUs_) / 1000.0;
@@ -612,7 +617,8 @@ void TStepperMotor::CatchUp() {
         const double idealMs = RoundHalfEven((walk.due - originDue_) * 1000);
         const double soonestMs = SoonestMs(periodMs, /*extra=*/true);
         // On schedule but for the events' jitter: nothing to make up.
-        if (idealMs > soonestMs - kBehindMs) return;
+        catchingUp_ = soonestMs - idealMs >= (catchingUp_ ? kStillBehindMs : kBehindMs);
+        if (!catchingUp_) return;
         const uint64_t atUs = runStartUs_ + static_cast<uint64_t>(std::ceil(soonestMs * 1000));
         if (!AdmitLocked(static_cast<double>(atUs) * 1e-6)) return;
         timers_.WaitUntil(atUs);

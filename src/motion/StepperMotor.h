@@ -337,6 +337,7 @@ class TStepperMotor {
     double lastTargetMs_ = 0;
     double lastAimMs_ = 0;        // AimMs of the last step taken
     bool afterExtra_ = false;     // the last step was a catch-up's extra step
+    bool catchingUp_ = false;     // making up a lag with extra steps (CatchUp)
     double pendingTargetMs_ = 0;  // what the armed timer waits for
     uint64_t runStartUs_ = 0;
     // The last event came from an arm counted from its moment (not a kept periodic schedule):

@@ -106,22 +106,38 @@ struct LateStartTimerService final : TimerServiceInFront {
 // armed from now comes its delay after the moment of arming, on the fine clock, and each handler
 // starts workUs after its event (the callbacks before it), so the moments of arming drift
 // through the millisecond.
+//
+// driftUs: the events come that much later in each millisecond than in the one before, modulo a
+// millisecond, whenever they were armed, as Wine's winmm thread delivers a one-millisecond
+// periodic event: 1.1 ms apart (driftUs 100), and every tenth, a period it owes, at once.
 struct BetweenMillisecondsTimerService final : TimerServiceInFront {
-    BetweenMillisecondsTimerService(platform::VirtualTimerService& s, uint64_t work)
-        : TimerServiceInFront(s), workUs(work) {}
+    BetweenMillisecondsTimerService(platform::VirtualTimerService& s, uint64_t work,
+                                    uint64_t drift = 0)
+        : TimerServiceInFront(s), workUs(work), driftUs(drift) {}
     void Armed() override { armedPhaseUs = phaseUs; }
     uint32_t TickCount() override { return static_cast<uint32_t>(Microseconds() / 1000); }
     uint64_t Microseconds() override { return inner.NowMs() * 1000 + phaseUs; }
     bool FinerThanMilliseconds() const override { return true; }
     // A wait on the fine clock takes the handler's own time, not the service's millisecond.
-    void WaitUntil(uint64_t us) override { phaseUs += us - std::min(us, Microseconds()); }
+    void WaitUntil(uint64_t us) override {
+        const uint64_t waitUs = us - std::min(us, Microseconds());
+        phaseUs += waitUs;
+        waitedUs += waitUs;
+    }
     void OnTimerEvent(uint32_t id) override {
-        phaseUs = armedPhaseUs + workUs;
+        // Never before the callback ahead of it has ended.
+        const uint64_t msUs = inner.NowMs() * 1000;
+        const uint64_t duePhaseUs = driftUs != 0 ? inner.NowMs() * driftUs % 1000 : armedPhaseUs;
+        phaseUs = std::max(duePhaseUs, endUs > msUs ? endUs - msUs : 0) + workUs;
         sink->OnTimerEvent(id);
+        endUs = Microseconds();
     }
     uint64_t workUs;
+    uint64_t driftUs;
     uint64_t phaseUs = 0;
     uint64_t armedPhaseUs = 0;
+    uint64_t waitedUs = 0;  // on the fine clock, in all
+    uint64_t endUs = 0;     // when the last callback ended
 };
 
 using testsupport::SetProgram;

@@ -360,6 +360,27 @@ TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutA
     }
 }
 
+TEST(StepperMotorBetweenMilliseconds, AOneMillisecondRunTakesThePeriodsTheTimerOwes) {
+    // Wine's one-millisecond events come 1.1 ms apart, and a period they owe comes at once
+    // after every tenth. A run that made up that lag with steps of its own would race the owed
+    // period and wait on the fine clock twice, holding the timer thread every motor shares.
+    VirtualTimerService service;
+    BetweenMillisecondsTimerService wine{service, 120, 100};
+    TStepperMotor motor{1, wine};
+    MotorRecorder recorder{service};
+    recorder.fineClock = &wine;
+    recorder.Attach(motor);
+    SetProgram(motor, {{2000, 1000.0, 0.0, R}});
+    motor.StartProgram();
+    service.Advance(2500);
+    const std::vector<double>& times = recorder.stepMs;
+    ASSERT_EQ(times.size(), 2000u);
+    // Within the lag the timer makes and pays back on its own (1.1 ms, from the first event's).
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_NEAR(times[i] - times[0], static_cast<double>(i), 1.2) << "step " << i;
+    EXPECT_LT(wine.waitedUs, 20'000u) << "more than 1 % of the run on the fine clock";
+}
+
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
     SetProgram(motor, {{2, 100.0, 0.0, R}, {0, 5.0, 0.0, R}, {-4, 5.0, 0.0, R}, {1, 50.0, 0.0, L}});
     motor.StartProgram();
