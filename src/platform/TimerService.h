@@ -70,10 +70,15 @@ class TimerService {
     // Suspends the calling thread for about periodMs milliseconds.
     virtual void Sleep(uint32_t periodMs) = 0;
     // Holds the calling thread until Microseconds() reaches microseconds: for waits shorter
-    // than the timer's millisecond, so it yields rather than sleeps.
+    // than the timer's millisecond, so it spins rather than sleeps. Nor does it yield: on a busy
+    // PC a yield hands the processor to other work for a whole time slice (several
+    // milliseconds), and every motor's steps would wait with it.
     virtual void WaitUntil(uint64_t microseconds) {
-        while (Microseconds() < microseconds)
-            std::this_thread::yield();
+        while (Microseconds() < microseconds) {
+#if defined(__i386__) || defined(__x86_64__)
+            __builtin_ia32_pause();  // eases the spin for the core's other hardware thread
+#endif
+        }
     }
 };
 
