@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <thread>
 
 namespace platform {
 

@@ -126,8 +126,9 @@ struct BetweenMillisecondsTimerService final : TimerServiceInFront {
     }
     void OnTimerEvent(uint32_t id) override {
         // Never before the callback ahead of it has ended.
-        const uint64_t msUs = inner.NowMs() * 1000;
-        const uint64_t duePhaseUs = driftUs != 0 ? inner.NowMs() * driftUs % 1000 : armedPhaseUs;
+        const uint64_t ms = inner.NowMs();
+        const uint64_t msUs = ms * 1000;
+        const uint64_t duePhaseUs = driftUs != 0 ? ms * driftUs % 1000 : armedPhaseUs;
         phaseUs = std::max(duePhaseUs, endUs > msUs ? endUs - msUs : 0) + workUs;
         sink->OnTimerEvent(id);
         endUs = Microseconds();
@@ -141,5 +142,24 @@ struct BetweenMillisecondsTimerService final : TimerServiceInFront {
 };
 
 using testsupport::SetProgram;
+
+// One motor on a between-milliseconds timer, with its steps' times on the fine clock.
+struct FineClockRun {
+    explicit FineClockRun(uint64_t workUs, uint64_t driftUs = 0) : fine{service, workUs, driftUs} {
+        recorder.fineClock = &fine;
+        recorder.Attach(motor);
+    }
+    // Plays one program step for ms and returns the steps' times.
+    const std::vector<double>& Play(const TsmProgramStep& step, uint64_t ms) {
+        SetProgram(motor, {step});
+        motor.StartProgram();
+        service.Advance(ms);
+        return recorder.stepMs;
+    }
+    platform::VirtualTimerService service;
+    BetweenMillisecondsTimerService fine;
+    TStepperMotor motor{1, fine};
+    MotorRecorder recorder{service};
+};
 
 }  // namespace motion

@@ -282,16 +282,8 @@ TEST(StepperMotorBetweenMilliseconds, StepsLandAtMostAFifthOfAMillisecondEarlyAn
         uint64_t workUs;
     };
     for (const Case c : {Case{300, 370}, Case{700, 230}, Case{450, 610}}) {
-        VirtualTimerService service;
-        BetweenMillisecondsTimerService fine{service, c.workUs};
-        TStepperMotor motor{1, fine};
-        MotorRecorder recorder{service};
-        recorder.fineClock = &fine;
-        recorder.Attach(motor);
-        SetProgram(motor, {{200, c.frequency, 0.0, R}});
-        motor.StartProgram();
-        service.Advance(2000);
-        const std::vector<double>& times = recorder.stepMs;
+        FineClockRun run{c.workUs};
+        const std::vector<double>& times = run.Play({200, c.frequency, 0.0, R}, 2000);
         ASSERT_EQ(times.size(), 200u) << c.frequency;
         for (size_t i = 20; i < times.size(); ++i) {
             const double ideal = 1000.0 * static_cast<double>(i) / c.frequency;
@@ -326,24 +318,16 @@ TEST(StepperMotorBetweenMilliseconds, AHeldRunGetsBackOnItsIdealScheduleWithoutA
          {Case{1000, 30, 3}, Case{1000, 50, 8}, Case{1000, 100, 25}, Case{1000, 50, 8, true},
           Case{700, 40, 9}, Case{700, 61, 5}, Case{700, 77, 13}, Case{300, 20, 11}}) {
         SCOPED_TRACE(std::to_string(c.frequency) + " Hz, held " + std::to_string(c.holdMs));
-        VirtualTimerService service;
-        BetweenMillisecondsTimerService fine{service, 120};
-        TStepperMotor motor{1, fine};
+        FineClockRun run{120};
         LinkPace link;
-        link.clock = &fine;
-        if (c.linkPaced) motor.SetStepGate(&link);
-        MotorRecorder recorder{service};
-        recorder.fineClock = &fine;
-        recorder.Attach(motor);
+        link.clock = &run.fine;
+        if (c.linkPaced) run.motor.SetStepGate(&link);
         static Case held;
         held = c;
-        recorder.onStep = [](MotorRecorder& r, uint8_t) {
+        run.recorder.onStep = [](MotorRecorder& r, uint8_t) {
             if (r.Count('R') == held.holdAt) r.service.Sleep(held.holdMs);
         };
-        SetProgram(motor, {{300, c.frequency, 0.0, R}});
-        motor.StartProgram();
-        service.Advance(3000);
-        const std::vector<double>& times = recorder.stepMs;
+        const std::vector<double>& times = run.Play({300, c.frequency, 0.0, R}, 3000);
         ASSERT_EQ(times.size(), 300u);
         const double periodMs = 1000 / c.frequency;
         const double shortestMs = c.linkPaced ? 1 : std::max(periodMs - 1, periodMs / 2);
@@ -364,21 +348,13 @@ TEST(StepperMotorBetweenMilliseconds, AOneMillisecondRunTakesThePeriodsTheTimerO
     // Wine's one-millisecond events come 1.1 ms apart, and a period they owe comes at once
     // after every tenth. A run that made up that lag with steps of its own would race the owed
     // period and wait on the fine clock twice, holding the timer thread every motor shares.
-    VirtualTimerService service;
-    BetweenMillisecondsTimerService wine{service, 120, 100};
-    TStepperMotor motor{1, wine};
-    MotorRecorder recorder{service};
-    recorder.fineClock = &wine;
-    recorder.Attach(motor);
-    SetProgram(motor, {{2000, 1000.0, 0.0, R}});
-    motor.StartProgram();
-    service.Advance(2500);
-    const std::vector<double>& times = recorder.stepMs;
+    FineClockRun wine{120, 100};
+    const std::vector<double>& times = wine.Play({2000, 1000.0, 0.0, R}, 2500);
     ASSERT_EQ(times.size(), 2000u);
     // Within the lag the timer makes and pays back on its own (1.1 ms, from the first event's).
     for (size_t i = 1; i < times.size(); ++i)
         EXPECT_NEAR(times[i] - times[0], static_cast<double>(i), 1.2) << "step " << i;
-    EXPECT_LT(wine.waitedUs, 20'000u) << "more than 1 % of the run on the fine clock";
+    EXPECT_LT(wine.fine.waitedUs, 20'000u) << "more than 1 % of the run on the fine clock";
 }
 
 TEST_F(StepperMotorTest, EmptyProgramStepIsPassedWithoutAWait) {
